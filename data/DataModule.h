@@ -1,0 +1,53 @@
+#pragma once
+
+#include "data/DataSource.h"
+#include "data/Table.h"
+
+#include <QObject>
+#include <functional>
+
+// The data module: the four tables, the three data sources the windows bind to, and the record
+// rules hung on the tables' events. One instance, DataModule1, lives for the whole run.
+class TDataModule1 : public QObject
+{
+    Q_OBJECT
+public:
+    // databaseDir: the folder the alias Dostrel stands for (AppDir + "Dostrel").
+    explicit TDataModule1(const QString& databaseDir, QObject* parent = nullptr);
+    ~TDataModule1() override;
+
+    halvenna::Table tbMemberMaster{QStringLiteral("tbMemberMaster"), QStringLiteral("MemberMaster.db"),
+                                   QStringLiteral("MemberMaster")};
+    halvenna::Table tbContents{QStringLiteral("tbContents"), QStringLiteral("Contents.db"), QStringLiteral("Contents")};
+    halvenna::Table tbAccount{QStringLiteral("tbAccount"), QStringLiteral("Account.db"), QStringLiteral("Account")};
+    halvenna::DataSource tbMemberMasterDataSource{QStringLiteral("tbMemberMasterDataSource")};
+    halvenna::DataSource tbContentsDataSource{QStringLiteral("tbContentsDataSource")};
+    halvenna::DataSource tbAccountDataSource{QStringLiteral("tbAccountDataSource")};
+    halvenna::Table tbPrintMember{QStringLiteral("tbPrintMember"), QStringLiteral("PrintMember.db"),
+                                  QStringLiteral("PrintMember")};
+
+    // Opens (true) or closes (false) the four tables, always in the order
+    // MemberMaster, Contents, Account, PrintMember. The first failure stops it and is thrown.
+    void SetTablesActive(bool value);
+    // Creation and destruction handlers.
+    void DataModuleCreate();
+    void DataModuleDestroy();
+
+    // Record rules on the tables' events.
+    void tbMemberMasterBeforePost(halvenna::Table& dataSet);
+    void tbAccountBeforePost(halvenna::Table& dataSet);
+    void tbContentsNewRecord(halvenna::Table& dataSet);
+
+    // The member print-field rule belongs to the roster window; until it exists (or in tests
+    // without windows) the data module runs the rule itself.
+    std::function<void()> splitZipAndTel;
+
+    // Where errors met during destruction go (the application's error box); they never stop the exit.
+    std::function<void(const std::exception&)> reportError;
+
+    // Finishes what is pending at exit, as a move to another row would: each table still in edit or
+    // insert state is posted if changed and dropped if not, details first. Errors go to reportError.
+    void settlePending();
+};
+
+extern TDataModule1* DataModule1;

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+namespace halvenna {
+
+class Table;
+class DataSource;
+
+// What a table tells the controls bound to it. A link is a plain C++ observer (not a Qt signal)
+// so that an error raised while a control hands its pending input to the row (updateData)
+// travels back to the table operation that asked for it.
+class DataLink
+{
+public:
+    virtual ~DataLink();
+
+    DataSource* dataSource() const { return source_; }
+    void setDataSource(DataSource* source);
+    // The table behind the data source, or null.
+    Table* table() const;
+
+protected:
+    friend class DataSource;
+    // The table was opened or closed.
+    virtual void activeChanged() {}
+    // Everything may have changed: rows, order, current row.
+    virtual void dataSetChanged() {}
+    // The current row moved to another row.
+    virtual void dataSetScrolled() {}
+    // The current row's values changed; field is empty for "all fields".
+    virtual void recordChanged(const QString& field) { (void)field; }
+    // The table went into or out of edit or insert state.
+    virtual void editingChanged() {}
+    // Write any input still pending in the control into the current row. May throw.
+    virtual void updateData() {}
+    // The master row is about to change: finish a pending change of one's own (detail tables).
+    virtual void checkBrowseMode() {}
+
+private:
+    DataSource* source_ = nullptr;
+};
+
+// Passes the current row of one table, and every change of it, to the controls bound to it.
+class DataSource
+{
+public:
+    explicit DataSource(QString name = {}) : name_(std::move(name)) {}
+    ~DataSource();
+    DataSource(const DataSource&) = delete;
+    DataSource& operator=(const DataSource&) = delete;
+
+    const QString& objectName() const { return name_; }
+    Table* dataSet() const { return table_; }
+    void setDataSet(Table* table);
+
+private:
+    friend class DataLink;
+    friend class Table;
+    void attach(DataLink* link);
+    void detach(DataLink* link);
+
+    enum class Event { Active, DataSet, Scroll, Record, Editing, UpdateData, CheckBrowseMode };
+    void notify(Event event, const QString& field = {});
+
+    QString name_;
+    Table* table_ = nullptr;
+    QList<DataLink*> links_;
+};
+
+} // namespace halvenna

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+#include <stdexcept>
+
+namespace halvenna {
+
+// Every failure the user is told about is an Error carrying the message text shown to them.
+// The one place that turns it into a message box is ErrorReporter (app/ErrorReporter.h).
+class Error : public std::runtime_error
+{
+public:
+    explicit Error(const QString& message) : std::runtime_error(message.toStdString()), message_(message) {}
+    const QString& message() const { return message_; }
+
+private:
+    QString message_;
+};
+
+// A failure of the table engine (SQLite underneath): open, store, lock, I/O.
+class DatabaseError : public Error
+{
+public:
+    using Error::Error;
+};
+
+// A field value that cannot be converted to the kind asked for.
+class ConversionError : public Error
+{
+public:
+    using Error::Error;
+};
+
+// The text of the standard error box: the message followed by "." unless it is empty or already
+// ends with a single-byte character at or below "." (a full stop, a blank, a line break...).
+QString errorBoxText(const QString& message);
+
+// The message of an error that is not ours (std::exception from the library).
+QString messageOf(const std::exception& e);
+
+} // namespace halvenna

@@ -1,0 +1,82 @@
+#include "data/RecordRules.h"
+
+#include "data/SjisText.h"
+#include "data/Table.h"
+
+namespace halvenna::rules {
+
+namespace {
+
+const QByteArray kTwoSpaces("  ");
+
+bool nullOrEmpty(const FieldValue& v)
+{
+    return v.isNull() || v.asText().isEmpty();
+}
+
+} // namespace
+
+ZipAndTel splitZipAndTel(const FieldValue& zip, const FieldValue& tel)
+{
+    using namespace halvenna::sjis;
+    ZipAndTel r;
+    if (!nullOrEmpty(zip)) {
+        QByteArray s = zip.asText();
+        const int p = find(s, '-');
+        r.zipF = head(s, p - 1);
+        s = drop(s, p);
+        r.zipR = head(s, 4);
+        r.zipF = insertAt(insertAt(r.zipF, kTwoSpaces, 2), kTwoSpaces, 5);
+        r.zipR = insertAt(insertAt(insertAt(r.zipR, kTwoSpaces, 2), kTwoSpaces, 5), kTwoSpaces, 8);
+    }
+    if (!nullOrEmpty(tel)) {
+        QByteArray s = tel.asText();
+        int p = find(s, '-');
+        r.telF = head(s, p - 1);
+        s = drop(s, p);
+        p = find(s, '-');
+        r.telM = head(s, p - 1);
+        s = drop(s, p);
+        r.telR = head(s, 4);
+    }
+    return r;
+}
+
+void splitZipAndTel(Table& t)
+{
+    const ZipAndTel r = splitZipAndTel(t.fieldValue(QStringLiteral("zip")), t.fieldValue(QStringLiteral("tel")));
+    t.setFieldValue(QStringLiteral("zip_f"), FieldValue::text(r.zipF));
+    t.setFieldValue(QStringLiteral("zip_r"), FieldValue::text(r.zipR));
+    t.setFieldValue(QStringLiteral("tel_f"), FieldValue::text(r.telF));
+    t.setFieldValue(QStringLiteral("tel_m"), FieldValue::text(r.telM));
+    t.setFieldValue(QStringLiteral("tel_r"), FieldValue::text(r.telR));
+}
+
+QByteArray amountPrintForm(const FieldValue& amount)
+{
+    if (amount.isNull())
+        return QByteArray();
+    QByteArray s = QByteArray::number(amount.asInteger());
+    const int length = int(s.size());
+    for (int i = 1; i <= length - 1; ++i)
+        s = sjis::insertAt(s, " ", 2 * i);
+    return s;
+}
+
+void amountPrintForm(Table& t)
+{
+    t.setFieldValue(QStringLiteral("amount_prn"), FieldValue::text(amountPrintForm(t.fieldValue(QStringLiteral("amount")))));
+}
+
+void defaultDates(Table& t, QDate today)
+{
+    const QDate tomorrow = today.addDays(1);
+    t.setFieldValue(QStringLiteral("receipt_year"), FieldValue::integer(today.year()));
+    t.setFieldValue(QStringLiteral("receipt_month"), FieldValue::integer(today.month()));
+    t.setFieldValue(QStringLiteral("receipt_day"), FieldValue::integer(today.day()));
+    t.setFieldValue(QStringLiteral("delivery_year"), FieldValue::integer(tomorrow.year()));
+    t.setFieldValue(QStringLiteral("delivery_month"), FieldValue::integer(tomorrow.month()));
+    t.setFieldValue(QStringLiteral("delivery_day"), FieldValue::integer(tomorrow.day()));
+}
+
+} // namespace halvenna::rules

@@ -1,0 +1,149 @@
+#include "data/SjisText.h"
+
+#include "data/Error.h"
+
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+namespace halvenna::sjis {
+
+namespace {
+
+constexpr const char* kCodePage = "windows-31j";
+
+// Converters are created per call: they are cheap next to the conversion and keep this thread-safe.
+QStringEncoder makeEncoder()
+{
+    QStringEncoder encoder(kCodePage, QStringConverter::Flag::Stateless);
+    if (!encoder.isValid())
+        throw Error(QStringLiteral("文字コード %1 を扱えません (Qt が ICU なしで作られています)").arg(kCodePage));
+    return encoder;
+}
+
+QStringDecoder makeDecoder()
+{
+    QStringDecoder decoder(kCodePage, QStringConverter::Flag::Stateless);
+    if (!decoder.isValid())
+        throw Error(QStringLiteral("文字コード %1 を扱えません (Qt が ICU なしで作られています)").arg(kCodePage));
+    return decoder;
+}
+
+bool isAscii(const QString& text)
+{
+    for (QChar c : text)
+        if (c.unicode() >= 0x80)
+            return false;
+    return true;
+}
+
+// The first character of text that code page 932 cannot hold, or -1.
+qsizetype firstUnencodable(const QString& text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        qsizetype len = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        QStringEncoder probe = makeEncoder();
+        (void)probe.encode(QStringView(text).mid(i, len));
+        if (probe.hasError())
+            return i;
+        i += len - 1;
+    }
+    return -1;
+}
+
+} // namespace
+
+QByteArray fromUnicode(const QString& text)
+{
+    if (isAscii(text))
+        return text.toLatin1();
+    QStringEncoder encoder = makeEncoder();
+    QByteArray bytes = encoder.encode(text);
+    if (encoder.hasError()) {
+        const qsizetype at = firstUnencodable(text);
+        const QString bad = at >= 0 ? text.mid(at, text.at(at).isHighSurrogate() ? 2 : 1) : QString();
+        throw ConversionError(QStringLiteral("文字 '%1' は Shift-JIS で表せません").arg(bad));
+    }
+    return bytes;
+}
+
+bool canEncode(const QString& text)
+{
+    if (isAscii(text))
+        return true;
+    QStringEncoder encoder = makeEncoder();
+    (void)encoder.encode(text);
+    return !encoder.hasError();
+}
+
+QString toUnicode(const char* bytes, qsizetype size)
+{
+    bool ascii = true;
+    for (qsizetype i = 0; i < size; ++i)
+        if (static_cast<unsigned char>(bytes[i]) >= 0x80) {
+            ascii = false;
+            break;
+        }
+    if (ascii)
+        return QString::fromLatin1(bytes, size);
+    QStringDecoder decoder = makeDecoder();
+    return decoder.decode(QByteArrayView(bytes, size));
+}
+
+QString toUnicode(const QByteArray& bytes)
+{
+    return toUnicode(bytes.constData(), bytes.size());
+}
+
+int find(const QByteArray& s, char c)
+{
+    const int n = int(s.size());
+    for (int i = 0; i < n; ++i) {
+        const auto b = static_cast<unsigned char>(s.at(i));
+        if (isLeadByte(b)) {
+            ++i; // skip the trail byte
+            continue;
+        }
+        if (s.at(i) == c)
+            return i + 1;
+    }
+    return 0;
+}
+
+QByteArray head(const QByteArray& s, int n)
+{
+    if (n <= 0)
+        return QByteArray();
+    return s.left(n);
+}
+
+QByteArray drop(const QByteArray& s, int n)
+{
+    if (n <= 0)
+        return s;
+    return s.mid(n);
+}
+
+QByteArray insertAt(const QByteArray& s, const QByteArray& t, int p)
+{
+    if (p > s.size())
+        return s + t;
+    QByteArray result = s;
+    result.insert(qMax(0, p - 1), t);
+    return result;
+}
+
+QByteArray cutToWidth(const QByteArray& s, int width)
+{
+    if (s.size() <= width)
+        return s;
+    int end = 0;
+    while (end < width) {
+        const int len = isLeadByte(static_cast<unsigned char>(s.at(end))) ? 2 : 1;
+        if (end + len > width)
+            break;
+        end += len;
+    }
+    return s.left(end);
+}
+
+} // namespace halvenna::sjis

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Text in this program is code page 932 (Shift-JIS) bytes: every width, position and cut counts
+// bytes, the first byte being position 1. These helpers are the one place that knows the encoding.
+namespace halvenna::sjis {
+
+// Unicode -> code page 932. Throws ConversionError naming the first character that has no
+// code page 932 form: nothing is ever silently replaced by "?".
+QByteArray fromUnicode(const QString& text);
+// True when every character of text has a code page 932 form.
+bool canEncode(const QString& text);
+// Code page 932 -> Unicode. A byte that is not code page 932 becomes U+FFFD.
+QString toUnicode(const QByteArray& bytes);
+QString toUnicode(const char* bytes, qsizetype size);
+
+// True for the first byte of a double-byte character.
+constexpr bool isLeadByte(unsigned char b)
+{
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
+// Position (from 1) of the first single byte c in s, never inside a double-byte character; 0 if none.
+int find(const QByteArray& s, char c);
+// The first n bytes of s; empty for n <= 0; all of s when n exceeds it.
+QByteArray head(const QByteArray& s, int n);
+// s without its first n bytes; s unchanged for n <= 0.
+QByteArray drop(const QByteArray& s, int n);
+// t placed before byte p of s; a p beyond the end of s appends t.
+QByteArray insertAt(const QByteArray& s, const QByteArray& t, int p);
+// s cut to at most width bytes at the last whole character that fits.
+QByteArray cutToWidth(const QByteArray& s, int width);
+
+} // namespace halvenna::sjis
