@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMetaType>
 #include <QString>
 #include <QtGlobal>
 
@@ -27,10 +28,10 @@ public:
     bool isLogical() const { return std::holds_alternative<bool>(value_); }
 
     // Conversions; each throws ConversionError for null ("Null型から String 型へ…").
-    QByteArray asText() const;  // integer -> decimal, logical -> "True"/"False"
-    QString asString() const;   // asText() decoded to Unicode
-    qint32 asInteger() const;   // text parsed as a whole number
-    bool asBoolean() const;     // text "True"/"False", integer non-zero
+    QByteArray asText() const; // integer -> decimal, logical -> "True"/"False"
+    QString asString() const;  // asText() decoded to Unicode
+    qint32 asInteger() const;  // text parsed as a whole number
+    bool asBoolean() const;    // text "True"/"False", integer non-zero
 
     // The text shown for a value in a grid or editor: empty for null.
     QString displayText() const;
@@ -47,3 +48,5 @@ private:
 bool parseWholeNumber(const QByteArray& text, qint32& out);
 
 } // namespace halvenna
+
+Q_DECLARE_METATYPE(halvenna::FieldValue)

@@ -65,7 +65,8 @@ QByteArray amountPrintForm(const FieldValue& amount)
 
 void amountPrintForm(Table& t)
 {
-    t.setFieldValue(QStringLiteral("amount_prn"), FieldValue::text(amountPrintForm(t.fieldValue(QStringLiteral("amount")))));
+    t.setFieldValue(QStringLiteral("amount_prn"),
+                    FieldValue::text(amountPrintForm(t.fieldValue(QStringLiteral("amount")))));
 }
 
 void defaultDates(Table& t, QDate today)

@@ -36,14 +36,26 @@ bool isAscii(const QString& text)
     return true;
 }
 
+// Encodes text and tells whether it came back unchanged: the converter silently substitutes
+// characters it cannot map, so the round trip is the test.
+bool encodeExactly(const QString& text, QByteArray& bytes)
+{
+    QStringEncoder encoder = makeEncoder();
+    bytes = encoder.encode(text);
+    if (encoder.hasError())
+        return false;
+    QStringDecoder decoder = makeDecoder();
+    const QString back = decoder.decode(bytes);
+    return !decoder.hasError() && back == text;
+}
+
 // The first character of text that code page 932 cannot hold, or -1.
 qsizetype firstUnencodable(const QString& text)
 {
+    QByteArray bytes;
     for (qsizetype i = 0; i < text.size(); ++i) {
-        qsizetype len = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
-        QStringEncoder probe = makeEncoder();
-        (void)probe.encode(QStringView(text).mid(i, len));
-        if (probe.hasError())
+        const qsizetype len = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        if (!encodeExactly(text.mid(i, len), bytes))
             return i;
         i += len - 1;
     }
@@ -56,9 +68,8 @@ QByteArray fromUnicode(const QString& text)
 {
     if (isAscii(text))
         return text.toLatin1();
-    QStringEncoder encoder = makeEncoder();
-    QByteArray bytes = encoder.encode(text);
-    if (encoder.hasError()) {
+    QByteArray bytes;
+    if (!encodeExactly(text, bytes)) {
         const qsizetype at = firstUnencodable(text);
         const QString bad = at >= 0 ? text.mid(at, text.at(at).isHighSurrogate() ? 2 : 1) : QString();
         throw ConversionError(QStringLiteral("文字 '%1' は Shift-JIS で表せません").arg(bad));
@@ -70,9 +81,8 @@ bool canEncode(const QString& text)
 {
     if (isAscii(text))
         return true;
-    QStringEncoder encoder = makeEncoder();
-    (void)encoder.encode(text);
-    return !encoder.hasError();
+    QByteArray bytes;
+    return encodeExactly(text, bytes);
 }
 
 QString toUnicode(const char* bytes, qsizetype size)

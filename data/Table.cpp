@@ -100,8 +100,7 @@ private:
 Table::Table(QString componentName, QString fileName, QString tableName)
     : name_(std::move(componentName)), fileName_(std::move(fileName)), tableName_(std::move(tableName)),
       statements_(std::make_unique<StatementCache>()), cursorStatements_(std::make_unique<StatementCache>())
-{
-}
+{}
 
 Table::~Table()
 {
@@ -135,7 +134,8 @@ void Table::setMasterSource(DataSource* master, const QString& masterField, cons
 
 void Table::throwClosed() const
 {
-    throw DatabaseError(QStringLiteral("%1: %2").arg(name_, QStringLiteral("データセットは閉じているため, この操作は実行できません")));
+    throw DatabaseError(
+        QStringLiteral("%1: %2").arg(name_, QStringLiteral("データセットは閉じているため, この操作は実行できません")));
 }
 
 void Table::throwEngine(const QString& what, sqlite3* db) const
@@ -473,8 +473,8 @@ void Table::resetCursor()
 bool Table::seekFirst()
 {
     resetCursor();
-    sqlite3_stmt* st =
-        prepareCursor(QStringLiteral("SELECT %1 FROM %2%3%4").arg(columnList_, quoted(tableName_), rangeWhere(), orderBy(false)));
+    sqlite3_stmt* st = prepareCursor(
+        QStringLiteral("SELECT %1 FROM %2%3%4").arg(columnList_, quoted(tableName_), rangeWhere(), orderBy(false)));
     int index = 1;
     bindRange(st, index);
     const int rc = sqlite3_step(st);
@@ -500,8 +500,8 @@ bool Table::seekFirst()
 bool Table::seekLast()
 {
     resetCursor();
-    sqlite3_stmt* st =
-        prepare(QStringLiteral("SELECT %1 FROM %2%3%4 LIMIT 1").arg(columnList_, quoted(tableName_), rangeWhere(), orderBy(true)));
+    sqlite3_stmt* st = prepare(QStringLiteral("SELECT %1 FROM %2%3%4 LIMIT 1")
+                                   .arg(columnList_, quoted(tableName_), rangeWhere(), orderBy(true)));
     int index = 1;
     bindRange(st, index);
     const int rc = sqlite3_step(st);
@@ -538,7 +538,8 @@ bool Table::seekAfterCurrent(bool backwards)
     } else {
         condition = backwards ? QStringLiteral("rowid < ?") : QStringLiteral("rowid > ?");
     }
-    const QString base = QStringLiteral("SELECT %1 FROM %2%3 AND %4%5").arg(columnList_, quoted(tableName_), rangeWhere(), condition, orderBy(backwards));
+    const QString base = QStringLiteral("SELECT %1 FROM %2%3 AND %4%5")
+                             .arg(columnList_, quoted(tableName_), rangeWhere(), condition, orderBy(backwards));
     resetCursor();
 
     auto bindAll = [&](sqlite3_stmt* st) {
@@ -586,7 +587,8 @@ bool Table::seekAfterCurrent(bool backwards)
 void Table::loadRowById(qint64 rowid)
 {
     resetCursor();
-    sqlite3_stmt* st = prepare(QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?").arg(columnList_, quoted(tableName_)));
+    sqlite3_stmt* st =
+        prepare(QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?").arg(columnList_, quoted(tableName_)));
     sqlite3_bind_int64(st, 1, rowid);
     const int rc = sqlite3_step(st);
     if (rc == SQLITE_ROW) {
@@ -794,8 +796,8 @@ int Table::recNo()
             condition = orderValue.isNull() ? QStringLiteral("(%1 IS NULL AND rowid < ?)").arg(f)
                                             : QStringLiteral("(%1 < ? OR %1 IS NULL OR (%1 = ? AND rowid < ?))").arg(f);
         }
-        sqlite3_stmt* st =
-            prepare(QStringLiteral("SELECT COUNT(*) FROM %1%2 AND %3").arg(quoted(tableName_), rangeWhere(), condition));
+        sqlite3_stmt* st = prepare(
+            QStringLiteral("SELECT COUNT(*) FROM %1%2 AND %3").arg(quoted(tableName_), rangeWhere(), condition));
         int index = 1;
         bindRange(st, index);
         if (byField && !orderValue.isNull()) {
@@ -836,8 +838,8 @@ bool Table::locate(const QString& field, const FieldValue& value, LocateOptions 
         condition = QStringLiteral("%1 = ? COLLATE NOCASE").arg(f);
     else
         condition = QStringLiteral("%1 = ?").arg(f);
-    sqlite3_stmt* st = prepare(
-        QStringLiteral("SELECT %1 FROM %2%3 AND %4%5 LIMIT 1").arg(columnList_, quoted(tableName_), rangeWhere(), condition, orderBy(false)));
+    sqlite3_stmt* st = prepare(QStringLiteral("SELECT %1 FROM %2%3 AND %4%5 LIMIT 1")
+                                   .arg(columnList_, quoted(tableName_), rangeWhere(), condition, orderBy(false)));
     int bindIndex = 1;
     bindRange(st, bindIndex);
     if (!key.isNull()) {
@@ -1001,7 +1003,8 @@ void Table::storeRow()
         for (int i = 0; i < n; ++i)
             marks << QStringLiteral("?");
         const QString columns = columnList_.left(columnList_.lastIndexOf(u','));
-        sqlite3_stmt* st = prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(quoted(tableName_), columns, marks.join(u',')));
+        sqlite3_stmt* st = prepare(
+            QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(quoted(tableName_), columns, marks.join(u',')));
         for (int i = 0; i < n; ++i)
             bindCell(st, i + 1, cells_[i]);
         const int rc = sqlite3_step(st);
@@ -1021,7 +1024,8 @@ void Table::storeRow()
     QStringList sets;
     for (int i = 0; i < n; ++i)
         sets << quoted(fields_.at(i).name) + QStringLiteral(" = ?");
-    sqlite3_stmt* st = prepare(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?").arg(quoted(tableName_), sets.join(u", ")));
+    sqlite3_stmt* st =
+        prepare(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?").arg(quoted(tableName_), sets.join(u", ")));
     for (int i = 0; i < n; ++i)
         bindCell(st, i + 1, cells_[i]);
     sqlite3_bind_int64(st, n + 1, rowid_);
@@ -1348,8 +1352,9 @@ RowSnapshot Table::snapshotFrom(sqlite3_stmt* st)
             break;
         case SQLITE_INTEGER: {
             const qint64 v = sqlite3_column_int64(st, i);
-            row.texts << (fields_.at(i).kind == FieldKind::Logical ? (v ? QStringLiteral("True") : QStringLiteral("False"))
-                                                                   : QString::number(v));
+            row.texts << (fields_.at(i).kind == FieldKind::Logical
+                              ? (v ? QStringLiteral("True") : QStringLiteral("False"))
+                              : QString::number(v));
             row.nulls << false;
             break;
         }
@@ -1369,8 +1374,8 @@ QList<RowSnapshot> Table::readRows(int from, int count)
     checkActive();
     ensureRange();
     QList<RowSnapshot> rows;
-    sqlite3_stmt* st = prepare(
-        QStringLiteral("SELECT %1 FROM %2%3%4 LIMIT ? OFFSET ?").arg(columnList_, quoted(tableName_), rangeWhere(), orderBy(false)));
+    sqlite3_stmt* st = prepare(QStringLiteral("SELECT %1 FROM %2%3%4 LIMIT ? OFFSET ?")
+                                   .arg(columnList_, quoted(tableName_), rangeWhere(), orderBy(false)));
     int index = 1;
     bindRange(st, index);
     sqlite3_bind_int(st, index++, count);
@@ -1389,8 +1394,8 @@ QList<RowSnapshot> Table::readRowsFromEnd(int fromEnd, int count)
     checkActive();
     ensureRange();
     QList<RowSnapshot> rows;
-    sqlite3_stmt* st = prepare(
-        QStringLiteral("SELECT %1 FROM %2%3%4 LIMIT ? OFFSET ?").arg(columnList_, quoted(tableName_), rangeWhere(), orderBy(true)));
+    sqlite3_stmt* st = prepare(QStringLiteral("SELECT %1 FROM %2%3%4 LIMIT ? OFFSET ?")
+                                   .arg(columnList_, quoted(tableName_), rangeWhere(), orderBy(true)));
     int index = 1;
     bindRange(st, index);
     sqlite3_bind_int(st, index++, count);

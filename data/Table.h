@@ -199,8 +199,8 @@ private:
     sqlite3* db_ = nullptr;
     QList<FieldDef> fields_;
     QString columnList_;
-    int rowidAlias_ = -1;  // field that is the row's identity (INTEGER PRIMARY KEY), or -1
-    int orderField_ = -1;  // field the rows are ordered by, or -1 for order of appending
+    int rowidAlias_ = -1; // field that is the row's identity (INTEGER PRIMARY KEY), or -1
+    int orderField_ = -1; // field the rows are ordered by, or -1 for order of appending
 
     std::unique_ptr<StatementCache> statements_;
     std::unique_ptr<StatementCache> cursorStatements_; // kept apart: a live cursor must not be reset by a query

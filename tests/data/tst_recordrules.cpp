@@ -1,0 +1,174 @@
+// The print-field rules and the default dates, as pure steps and as they run on posting.
+#include "common/DataFixture.h"
+#include "data/RecordRules.h"
+
+#include <QTest>
+
+using namespace halvenna;
+
+namespace {
+FieldValue val(const char* s)
+{
+    return s ? FieldValue::text(QByteArray(s)) : FieldValue();
+}
+} // namespace
+
+class TestRecordRules : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void zipParts_data()
+    {
+        QTest::addColumn<FieldValue>("zip");
+        QTest::addColumn<QByteArray>("zipF");
+        QTest::addColumn<QByteArray>("zipR");
+        QTest::newRow("123-4567") << val("123-4567") << QByteArray("1  2  3") << QByteArray("4  5  6  7");
+        QTest::newRow("123-45678") << val("123-45678") << QByteArray("1  2  3") << QByteArray("4  5  6  7");
+        QTest::newRow("1234-5678") << val("1234-5678") << QByteArray("1  2  34") << QByteArray("5  6  7  8");
+        QTest::newRow("12-345") << val("12-345") << QByteArray("1  2  ") << QByteArray("3  4  5  ");
+        QTest::newRow("no hyphen") << val("1234567") << QByteArray("    ") << QByteArray("1  2  3  4");
+        QTest::newRow("123-") << val("123-") << QByteArray("1  2  3") << QByteArray("      ");
+        QTest::newRow("null") << val(nullptr) << QByteArray() << QByteArray();
+        QTest::newRow("empty") << val("") << QByteArray() << QByteArray();
+    }
+    void zipParts()
+    {
+        QFETCH(FieldValue, zip);
+        QFETCH(QByteArray, zipF);
+        QFETCH(QByteArray, zipR);
+        const rules::ZipAndTel r = rules::splitZipAndTel(zip, FieldValue());
+        QCOMPARE(r.zipF, zipF);
+        QCOMPARE(r.zipR, zipR);
+    }
+
+    void telParts_data()
+    {
+        QTest::addColumn<FieldValue>("tel");
+        QTest::addColumn<QByteArray>("telF");
+        QTest::addColumn<QByteArray>("telM");
+        QTest::addColumn<QByteArray>("telR");
+        QTest::newRow("03-1234-5678") << val("03-1234-5678") << QByteArray("03") << QByteArray("1234")
+                                      << QByteArray("5678");
+        QTest::newRow("0120-12-3456") << val("0120-12-3456") << QByteArray("0120") << QByteArray("12")
+                                      << QByteArray("3456");
+        QTest::newRow("long last group") << val("03-1234-56789") << QByteArray("03") << QByteArray("1234")
+                                         << QByteArray("5678");
+        QTest::newRow("one hyphen") << val("03-12345678") << QByteArray("03") << QByteArray() << QByteArray("1234");
+        QTest::newRow("no hyphen") << val("0312345678") << QByteArray() << QByteArray() << QByteArray("0312");
+        QTest::newRow("null") << val(nullptr) << QByteArray() << QByteArray() << QByteArray();
+        QTest::newRow("empty") << val("") << QByteArray() << QByteArray() << QByteArray();
+    }
+    void telParts()
+    {
+        QFETCH(FieldValue, tel);
+        QFETCH(QByteArray, telF);
+        QFETCH(QByteArray, telM);
+        QFETCH(QByteArray, telR);
+        const rules::ZipAndTel r = rules::splitZipAndTel(FieldValue(), tel);
+        QCOMPARE(r.telF, telF);
+        QCOMPARE(r.telM, telM);
+        QCOMPARE(r.telR, telR);
+    }
+
+    void amountPrintForm_data()
+    {
+        QTest::addColumn<FieldValue>("amount");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("3000") << FieldValue::integer(3000) << QByteArray("3 0 0 0");
+        QTest::newRow("12") << FieldValue::integer(12) << QByteArray("1 2");
+        QTest::newRow("7") << FieldValue::integer(7) << QByteArray("7");
+        QTest::newRow("0") << FieldValue::integer(0) << QByteArray("0");
+        QTest::newRow("-50") << FieldValue::integer(-50) << QByteArray("- 5 0");
+        QTest::newRow("widest") << FieldValue::integer(-2147483647 - 1) << QByteArray("- 2 1 4 7 4 8 3 6 4 8");
+        QTest::newRow("null") << FieldValue() << QByteArray();
+    }
+    void amountPrintForm()
+    {
+        QFETCH(FieldValue, amount);
+        QFETCH(QByteArray, expected);
+        QCOMPARE(rules::amountPrintForm(amount), expected);
+    }
+
+    // The rules as the user meets them: on every post of the row, whatever the fields held before.
+    void memberPostDerivesAndClearsPrintFields()
+    {
+        DataFixture f;
+        Table& t = f.dm->tbMemberMaster;
+        f.addMember(1, QStringLiteral("山田太郎"), QStringLiteral("123-4567"), QStringLiteral("03-1234-5678"));
+        QCOMPARE(f.str(t, "zip_f"), QStringLiteral("1  2  3"));
+        QCOMPARE(f.str(t, "zip_r"), QStringLiteral("4  5  6  7"));
+        QCOMPARE(f.str(t, "tel_f"), QStringLiteral("03"));
+        QCOMPARE(f.str(t, "tel_m"), QStringLiteral("1234"));
+        QCOMPARE(f.str(t, "tel_r"), QStringLiteral("5678"));
+
+        // Clearing zip and emptying tel empties all five, also after a reopen (they were stored).
+        t.edit();
+        t.setFieldValue(QStringLiteral("zip"), FieldValue());
+        t.setFieldValue(QStringLiteral("tel"), FieldValue::text(""));
+        t.post();
+        t.close();
+        t.open();
+        for (const char* field : {"zip_f", "zip_r", "tel_f", "tel_m", "tel_r"}) {
+            QVERIFY2(f.str(t, field).isEmpty(), field);
+            QVERIFY2(!t.fieldValue(QLatin1String(field)).isNull(), field); // empty text, not null
+        }
+    }
+
+    void accountPostDerivesAmountPrintForm()
+    {
+        DataFixture f;
+        f.addMember(1, QStringLiteral("山田"));
+        Table& a = f.dm->tbAccount;
+        a.edit(); // no row yet: starts one for the member
+        QCOMPARE(a.state(), TableState::Insert);
+        QCOMPARE(a.fieldValue(QStringLiteral("id_no")).asInteger(), 1);
+        a.setFieldValue(QStringLiteral("amount"), FieldValue::integer(3000));
+        a.post();
+        QCOMPARE(f.str(a, "amount_prn"), QStringLiteral("3 0 0 0"));
+        a.edit();
+        a.setFieldValue(QStringLiteral("amount"), FieldValue());
+        a.post();
+        QCOMPARE(f.str(a, "amount_prn"), QString());
+    }
+
+    void defaultDates_data()
+    {
+        QTest::addColumn<QDate>("today");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("year end") << QDate(2024, 12, 31) << QStringList{"2024", "12", "31", "2025", "1", "1"};
+        QTest::newRow("leap") << QDate(2024, 2, 28) << QStringList{"2024", "2", "28", "2024", "2", "29"};
+        QTest::newRow("no leap") << QDate(2023, 2, 28) << QStringList{"2023", "2", "28", "2023", "3", "1"};
+        QTest::newRow("month end") << QDate(2024, 7, 31) << QStringList{"2024", "7", "31", "2024", "8", "1"};
+    }
+    void defaultDates()
+    {
+        QFETCH(QDate, today);
+        QFETCH(QStringList, expected);
+        DataFixture f;
+        f.addMember(1, QStringLiteral("山田"));
+        Table& c = f.dm->tbContents;
+        c.newRecord = [today](Table& t) { rules::defaultDates(t, today); };
+        c.append();
+        QStringList got;
+        for (const char* field :
+             {"receipt_year", "receipt_month", "receipt_day", "delivery_year", "delivery_month", "delivery_day"})
+            got << f.str(c, field);
+        QCOMPARE(got, expected);
+        QVERIFY(!c.modified()); // defaults are no change of the user's
+    }
+
+    void newContentsRowGetsTodayThroughTheDataModule()
+    {
+        DataFixture f;
+        f.addMember(4, QStringLiteral("山田"));
+        Table& c = f.dm->tbContents;
+        const QDate today = QDate::currentDate();
+        c.edit();
+        QCOMPARE(c.fieldValue(QStringLiteral("id_no")).asInteger(), 4);
+        QCOMPARE(f.str(c, "receipt_day"), QString::number(today.day()));
+        QCOMPARE(f.str(c, "delivery_day"), QString::number(today.addDays(1).day()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRecordRules)
+#include "tst_recordrules.moc"

@@ -1,0 +1,188 @@
+// Code page 932 text steps and field-value conversions.
+#include "data/Error.h"
+#include "data/FieldValue.h"
+#include "data/SjisText.h"
+
+#include <QTest>
+
+using namespace halvenna;
+
+namespace {
+QByteArray sj(const QString& s)
+{
+    return sjis::fromUnicode(s);
+}
+} // namespace
+
+class TestSjisText : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void conversionIsCodePage932()
+    {
+        // Known bytes, full-width tilde included (0x8160, not the JIS wave dash).
+        QCOMPARE(sjis::fromUnicode(QStringLiteral("山田太郎－～")).toHex(), QByteArray("8e52936391be9859817c8160"));
+        QCOMPARE(sjis::toUnicode(QByteArray::fromHex("8e52936391be9859817c8160")), QStringLiteral("山田太郎－～"));
+        QCOMPARE(sjis::fromUnicode(QStringLiteral("ｱｲｳ")).size(), 3); // half-width katakana are single bytes
+    }
+
+    void unencodableTextIsRefusedNotReplaced_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("encodable");
+        QTest::newRow("ascii") << QStringLiteral("abc-123") << true;
+        QTest::newRow("kanji and kana") << QStringLiteral("東京都渋谷区ハイツ") << true;
+        QTest::newRow("circled digit (NEC row 13)") << QStringLiteral("①") << true;
+        QTest::newRow("emoji") << QStringLiteral("山田😀") << false;
+        QTest::newRow("hangul") << QStringLiteral("한") << false;
+        QTest::newRow("simplified-only hanzi") << QStringLiteral("们") << false;
+    }
+    void unencodableTextIsRefusedNotReplaced()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, encodable);
+        QCOMPARE(sjis::canEncode(text), encodable);
+        if (encodable) {
+            QCOMPARE(sjis::toUnicode(sjis::fromUnicode(text)), text);
+        } else {
+            try {
+                (void)sjis::fromUnicode(text);
+                QFAIL("no error for text code page 932 cannot hold");
+            } catch (const ConversionError& e) {
+                QVERIFY(e.message().contains(QStringLiteral("Shift-JIS")));
+            }
+        }
+    }
+
+    void findNeverMatchesInsideADoubleByteCharacter_data()
+    {
+        QTest::addColumn<QByteArray>("s");
+        QTest::addColumn<int>("position");
+        QTest::newRow("first") << QByteArray("123-4567") << 4;
+        QTest::newRow("none") << QByteArray("1234567") << 0;
+        QTest::newRow("leading") << QByteArray("-12") << 1;
+        QTest::newRow("after kanji") << sj(QStringLiteral("東京-1")) << 5;
+        // 0x2D never occurs as a trail byte, but the search must still step over pairs.
+        QTest::newRow("full-width dash only") << sj(QStringLiteral("123－4567")) << 0;
+        QTest::newRow("empty") << QByteArray() << 0;
+    }
+    void findNeverMatchesInsideADoubleByteCharacter()
+    {
+        QFETCH(QByteArray, s);
+        QFETCH(int, position);
+        QCOMPARE(sjis::find(s, '-'), position);
+    }
+
+    void byteStepsAtTheirEdges_data()
+    {
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<QByteArray>("s");
+        QTest::addColumn<int>("n");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("head 0") << "head" << QByteArray("abc") << 0 << QByteArray();
+        QTest::newRow("head -1") << "head" << QByteArray("abc") << -1 << QByteArray();
+        QTest::newRow("head 2") << "head" << QByteArray("abc") << 2 << QByteArray("ab");
+        QTest::newRow("head beyond") << "head" << QByteArray("abc") << 9 << QByteArray("abc");
+        QTest::newRow("drop 0") << "drop" << QByteArray("abc") << 0 << QByteArray("abc");
+        QTest::newRow("drop -3") << "drop" << QByteArray("abc") << -3 << QByteArray("abc");
+        QTest::newRow("drop 1") << "drop" << QByteArray("abc") << 1 << QByteArray("bc");
+        QTest::newRow("drop all") << "drop" << QByteArray("abc") << 5 << QByteArray();
+        QTest::newRow("insert at 2") << "insert" << QByteArray("123") << 2 << QByteArray("1  23");
+        QTest::newRow("insert at 1") << "insert" << QByteArray("123") << 1 << QByteArray("  123");
+        QTest::newRow("insert at end+1") << "insert" << QByteArray("123") << 4 << QByteArray("123  ");
+        QTest::newRow("insert beyond") << "insert" << QByteArray("1") << 5 << QByteArray("1  ");
+        QTest::newRow("insert into empty") << "insert" << QByteArray() << 2 << QByteArray("  ");
+    }
+    void byteStepsAtTheirEdges()
+    {
+        QFETCH(QString, step);
+        QFETCH(QByteArray, s);
+        QFETCH(int, n);
+        QFETCH(QByteArray, expected);
+        if (step == u"head")
+            QCOMPARE(sjis::head(s, n), expected);
+        else if (step == u"drop")
+            QCOMPARE(sjis::drop(s, n), expected);
+        else
+            QCOMPARE(sjis::insertAt(s, "  ", n), expected);
+    }
+
+    void cutKeepsWholeCharacters_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("ascii 12 into 10") << QStringLiteral("123456789012") << 10 << QStringLiteral("1234567890");
+        QTest::newRow("fits") << QStringLiteral("山田") << 4 << QStringLiteral("山田");
+        QTest::newRow("half a kanji dropped") << QStringLiteral("山田太郎") << 5 << QStringLiteral("山田");
+        QTest::newRow("mixed") << QStringLiteral("a山b田") << 4 << QStringLiteral("a山b");
+        QTest::newRow("half-width kana are whole") << QStringLiteral("ｱｲｳｴｵ") << 3 << QStringLiteral("ｱｲｳ");
+    }
+    void cutKeepsWholeCharacters()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, width);
+        QFETCH(QString, expected);
+        QCOMPARE(sjis::toUnicode(sjis::cutToWidth(sj(text), width)), expected);
+    }
+
+    void wholeNumbers_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<int>("value");
+        QTest::newRow("plain") << QByteArray("12") << true << 12;
+        QTest::newRow("leading zeros") << QByteArray("007") << true << 7;
+        QTest::newRow("signs") << QByteArray("-5") << true << -5;
+        QTest::newRow("plus") << QByteArray("+5") << true << 5;
+        QTest::newRow("blanks around") << QByteArray(" 42 ") << true << 42;
+        QTest::newRow("max") << QByteArray("2147483647") << true << 2147483647;
+        QTest::newRow("min") << QByteArray("-2147483648") << true << int(-2147483648LL);
+        QTest::newRow("overflow") << QByteArray("2147483648") << false << 0;
+        QTest::newRow("inner minus") << QByteArray("1-2") << false << 0;
+        QTest::newRow("empty") << QByteArray() << false << 0;
+        QTest::newRow("sign only") << QByteArray("-") << false << 0;
+        QTest::newRow("quoted") << QByteArray("\"12\"") << false << 0;
+        QTest::newRow("fraction") << QByteArray("1.5") << false << 0;
+        QTest::newRow("bom") << QByteArray("\xEF\xBB\xBF"
+                                           "1")
+                             << false << 0;
+    }
+    void wholeNumbers()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(bool, ok);
+        QFETCH(int, value);
+        qint32 out = 0;
+        QCOMPARE(parseWholeNumber(text, out), ok);
+        if (ok)
+            QCOMPARE(out, value);
+    }
+
+    void nullIsNeitherEmptyNorZero()
+    {
+        const FieldValue null;
+        QVERIFY(null.isNull());
+        QVERIFY(!(null == FieldValue::text("")));
+        QVERIFY(null == FieldValue());
+        QCOMPARE(null.displayText(), QString());
+        auto message = [](auto&& f) {
+            try {
+                f();
+            } catch (const ConversionError& e) {
+                return e.message();
+            }
+            return QString();
+        };
+        QCOMPARE(message([&] { (void)null.asText(); }),
+                 QStringLiteral("Null型から String 型へのバリアント型変換はできません"));
+        QCOMPARE(message([&] { (void)null.asInteger(); }),
+                 QStringLiteral("Null型から Integer 型へのバリアント型変換はできません"));
+        QCOMPARE(FieldValue::integer(2024).asText(), QByteArray("2024"));
+        QCOMPARE(FieldValue::logical(true).asText(), QByteArray("True"));
+        QCOMPARE(FieldValue::text("False").asBoolean(), false);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSjisText)
+#include "tst_sjistext.moc"
