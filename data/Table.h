@@ -82,6 +82,11 @@ public:
     bool eof();
     bool bof();
     int recordCount();
+    // The record count when it is known or cheap to know; for a big table ordered by its row
+    // identity, an estimate from the identities' span (exact when the numbers have no gaps).
+    // Grids show their first screen with it and ask recordCount() once the screen is up.
+    int estimatedRecordCount();
+    bool countKnown() const { return count_ >= 0; }
     bool isEmpty();
     // Finds the first row (within the range for a detail) whose field equals value; stays put if none.
     bool locate(const QString& field, const FieldValue& value, LocateOptions options = {});

@@ -1,0 +1,86 @@
+// The table layer on small and big rosters: opening and showing the first screen, and walking.
+#include "BenchRoster.h"
+#include "data/DataModule.h"
+#include "data/Table.h"
+
+#include <QCoreApplication>
+
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <memory>
+
+namespace {
+
+bench::Roster& roster(int members)
+{
+    static std::map<int, std::unique_ptr<bench::Roster>> rosters;
+    auto& r = rosters[members];
+    if (!r)
+        r = std::make_unique<bench::Roster>(members);
+    return *r;
+}
+
+// Open the member table and read what a grid shows first: its size and the first 40 rows.
+void BM_OpenAndFirstScreen(benchmark::State& state)
+{
+    bench::Roster& r = roster(int(state.range(0)));
+    for (auto _ : state) {
+        halvenna::Table t(QStringLiteral("tbMemberMaster"), QStringLiteral("MemberMaster.db"),
+                          QStringLiteral("MemberMaster"));
+        t.setDatabaseDir(r.path());
+        t.open();
+        benchmark::DoNotOptimize(t.estimatedRecordCount());
+        benchmark::DoNotOptimize(t.readRows(0, 40));
+        t.close();
+    }
+}
+BENCHMARK(BM_OpenAndFirstScreen)->Arg(100)->Arg(100000)->Unit(benchmark::kMicrosecond);
+
+// next over every member, through the data module so the detail tables follow each move.
+void BM_NextOverAllMembers(benchmark::State& state)
+{
+    bench::Roster& r = roster(100000);
+    TDataModule1 dm(r.path());
+    dm.DataModuleCreate();
+    for (auto _ : state) {
+        int n = 0;
+        for (dm.tbMemberMaster.first(); !dm.tbMemberMaster.eof(); dm.tbMemberMaster.next())
+            ++n;
+        benchmark::DoNotOptimize(n);
+    }
+    state.SetItemsProcessed(state.iterations() * 100000);
+}
+BENCHMARK(BM_NextOverAllMembers)->Unit(benchmark::kMillisecond);
+
+// The yardstick: a bare SQLite SELECT loop over the same table in the same process.
+void BM_BareSelectLoop(benchmark::State& state)
+{
+    bench::Roster& r = roster(100000);
+    sqlite3* db = nullptr;
+    sqlite3_open(QFile::encodeName(r.file("MemberMaster.db")).constData(), &db);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "SELECT * FROM MemberMaster ORDER BY id_no", -1, &st, nullptr);
+    for (auto _ : state) {
+        int n = 0;
+        while (sqlite3_step(st) == SQLITE_ROW)
+            ++n;
+        sqlite3_reset(st);
+        benchmark::DoNotOptimize(n);
+    }
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    state.SetItemsProcessed(state.iterations() * 100000);
+}
+BENCHMARK(BM_BareSelectLoop)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
