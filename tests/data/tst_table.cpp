@@ -259,6 +259,30 @@ private Q_SLOTS:
                  QStringLiteral("項目 'id_no' の値として不正です"));
     }
 
+    void aBigTablesSizeIsEstimatedFromItsNumbersThenCounted()
+    {
+        DataFixture f;
+        Table& t = f.dm->tbMemberMaster;
+        {
+            Table::Batch batch(t);
+            for (int id = 0; id < 1500; ++id)
+                f.addMember(id < 1200 ? id : id + 100, QStringLiteral("m")); // a gap of 100 numbers
+        }
+        t.close();
+        t.open();
+        QVERIFY(!t.countKnown());
+        QCOMPARE(t.estimatedRecordCount(), 1600); // the span of the numbers
+        QCOMPARE(t.recordCount(), 1500);
+        QCOMPARE(t.estimatedRecordCount(), 1500); // known from now on
+        f.addMember(5000, QStringLiteral("m"));
+        QCOMPARE(t.recordCount(), 1501); // kept in step by our own stores
+
+        // A small table is counted exactly at once.
+        Table& p = f.dm->tbPrintMember;
+        QCOMPARE(p.estimatedRecordCount(), 0);
+        QVERIFY(p.countKnown());
+    }
+
     void statesAndWhatAMoveDoesWithAPendingRow()
     {
         DataFixture f;
