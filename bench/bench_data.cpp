@@ -1,6 +1,7 @@
 // The table layer on small and big rosters: opening and showing the first screen, and walking.
 #include "BenchRoster.h"
 #include "data/DataModule.h"
+#include "data/RecordRules.h"
 #include "data/Table.h"
 
 #include <QCoreApplication>
@@ -73,6 +74,62 @@ void BM_BareSelectLoop(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * 100000);
 }
 BENCHMARK(BM_BareSelectLoop)->Unit(benchmark::kMillisecond);
+
+// Marking every member the way the print window's select-all does: edit, set print, post (the
+// member record rule runs), next; one transaction, no controls to redraw.
+void BM_MarkEveryMember(benchmark::State& state)
+{
+    bench::Roster& r = roster(100000);
+    TDataModule1 dm(r.path());
+    dm.DataModuleCreate();
+    halvenna::Table& t = dm.tbMemberMaster;
+    bool mark = true;
+    for (auto _ : state) {
+        t.disableControls();
+        {
+            halvenna::Table::Batch batch(t);
+            for (t.first(); !t.eof(); t.next()) {
+                t.edit();
+                t.setFieldValue(QStringLiteral("print"), halvenna::FieldValue::logical(mark));
+                t.post();
+            }
+        }
+        t.first();
+        t.enableControls();
+        mark = !mark;
+    }
+    state.SetItemsProcessed(state.iterations() * 100000);
+}
+BENCHMARK(BM_MarkEveryMember)->Unit(benchmark::kMillisecond);
+
+// The yardstick: one UPDATE of print over the table, plus deriving the five print fields of every
+// row in the same process.
+void BM_UpdateAndDerive(benchmark::State& state)
+{
+    bench::Roster& r = roster(100000);
+    sqlite3* db = nullptr;
+    sqlite3_open(QFile::encodeName(r.file("MemberMaster.db")).constData(), &db);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "SELECT zip, tel FROM MemberMaster", -1, &st, nullptr);
+    int mark = 1;
+    for (auto _ : state) {
+        sqlite3_exec(db, mark ? "UPDATE MemberMaster SET print = 1" : "UPDATE MemberMaster SET print = 0", nullptr,
+                     nullptr, nullptr);
+        mark = !mark;
+        while (sqlite3_step(st) == SQLITE_ROW) {
+            const auto zip = halvenna::FieldValue::text(
+                QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), sqlite3_column_bytes(st, 0)));
+            const auto tel = halvenna::FieldValue::text(
+                QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(st, 1)), sqlite3_column_bytes(st, 1)));
+            benchmark::DoNotOptimize(halvenna::rules::splitZipAndTel(zip, tel));
+        }
+        sqlite3_reset(st);
+    }
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    state.SetItemsProcessed(state.iterations() * 100000);
+}
+BENCHMARK(BM_UpdateAndDerive)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

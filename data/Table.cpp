@@ -191,9 +191,14 @@ int Table::requireField(const QString& name) const
 
 int Table::fieldIndex(const QString& name) const
 {
-    for (int i = 0; i < fields_.size(); ++i)
-        if (fields_.at(i).name.compare(name, Qt::CaseInsensitive) == 0)
+    // Callers nearly always spell a field as the table does: look that up first.
+    if (const auto it = fieldsByName_.constFind(name); it != fieldsByName_.cend())
+        return *it;
+    for (int i = 0; i < fields_.size(); ++i) {
+        const QString& candidate = fields_.at(i).name;
+        if (candidate.size() == name.size() && candidate.compare(name, Qt::CaseInsensitive) == 0)
             return i;
+    }
     return -1;
 }
 
@@ -264,7 +269,7 @@ void Table::open()
 
     sqlite3* db = nullptr;
     const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_EXRESCODE, nullptr);
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE, nullptr);
     if (rc != SQLITE_OK) {
         const QString detail = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
         sqlite3_close(db);
@@ -297,15 +302,27 @@ void Table::open()
         if (fields.isEmpty())
             throw DatabaseError(QStringLiteral("%1: テーブル %2 が %3 にありません").arg(name_, tableName_, path));
         fields_ = fields;
+        fieldsByName_.clear();
+        for (int i = 0; i < fields_.size(); ++i)
+            fieldsByName_.insert(fields_.at(i).name, i);
         rowidAlias_ = pkCount == 1 ? rowidAlias : -1;
         orderField_ = indexField_.isEmpty() ? rowidAlias_ : requireField(indexField_);
         QStringList columns;
         for (const FieldDef& f : std::as_const(fields_))
             columns << quoted(f.name);
+        QStringList marks, sets;
+        for (const FieldDef& f : std::as_const(fields_)) {
+            marks << QStringLiteral("?");
+            sets << quoted(f.name) + QStringLiteral(" = ?");
+        }
+        insertSql_ = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                         .arg(quoted(tableName_), columns.join(u", "), marks.join(u','));
+        updateSql_ = QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?").arg(quoted(tableName_), sets.join(u", "));
         columns << QStringLiteral("rowid");
         columnList_ = columns.join(u", ");
     } catch (...) {
         fields_.clear();
+        fieldsByName_.clear();
         statements_->clear();
         cursorStatements_->clear();
         sqlite3_close(db_);
@@ -335,11 +352,14 @@ void Table::close()
     }
     cursor_ = nullptr;
     cursorOnCurrent_ = false;
+    insertStmt_ = nullptr;
+    updateStmt_ = nullptr;
     statements_->clear();
     cursorStatements_->clear();
     sqlite3_close(db_);
     db_ = nullptr;
     fields_.clear();
+    fieldsByName_.clear();
     clearCurrent();
     count_ = -1;
     notify(evActive);
@@ -1038,12 +1058,9 @@ void Table::storeRow()
         if (rowidAlias_ >= 0 && cells_[rowidAlias_].kind == Cell::Null)
             throw DatabaseError(
                 QStringLiteral("%1: 項目 '%2' には値が必要です").arg(name_, fields_.at(rowidAlias_).name));
-        QStringList marks;
-        for (int i = 0; i < n; ++i)
-            marks << QStringLiteral("?");
-        const QString columns = columnList_.left(columnList_.lastIndexOf(u','));
-        sqlite3_stmt* st = prepare(
-            QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(quoted(tableName_), columns, marks.join(u',')));
+        if (!insertStmt_)
+            insertStmt_ = prepare(insertSql_);
+        sqlite3_stmt* st = insertStmt_;
         for (int i = 0; i < n; ++i)
             bindCell(st, i + 1, cells_[i]);
         const int rc = sqlite3_step(st);
@@ -1060,11 +1077,9 @@ void Table::storeRow()
         return;
     }
 
-    QStringList sets;
-    for (int i = 0; i < n; ++i)
-        sets << quoted(fields_.at(i).name) + QStringLiteral(" = ?");
-    sqlite3_stmt* st =
-        prepare(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?").arg(quoted(tableName_), sets.join(u", ")));
+    if (!updateStmt_)
+        updateStmt_ = prepare(updateSql_);
+    sqlite3_stmt* st = updateStmt_;
     for (int i = 0; i < n; ++i)
         bindCell(st, i + 1, cells_[i]);
     sqlite3_bind_int64(st, n + 1, rowid_);

@@ -3,6 +3,7 @@
 #include "data/DataSource.h"
 #include "data/FieldValue.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -203,7 +204,12 @@ private:
 
     sqlite3* db_ = nullptr;
     QList<FieldDef> fields_;
+    QHash<QString, int> fieldsByName_;
     QString columnList_;
+    QString insertSql_;
+    QString updateSql_;
+    sqlite3_stmt* insertStmt_ = nullptr; // reset after each use, so always ready
+    sqlite3_stmt* updateStmt_ = nullptr;
     int rowidAlias_ = -1; // field that is the row's identity (INTEGER PRIMARY KEY), or -1
     int orderField_ = -1; // field the rows are ordered by, or -1 for order of appending
 

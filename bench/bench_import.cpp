@@ -1,0 +1,354 @@
+// The roster CSV import against its yardstick, the sqlite3 command-line tool's .import of the same
+// rows, and the import's peak memory on a small and a very large file.
+//
+//   bench_import                       every benchmark, then a summary with the ratios
+//   bench_import --import-child F D    (internal) imports F into the tables in D, prints VmHWM
+#include "data/DataModule.h"
+#include "data/Schema.h"
+#include "data/SjisText.h"
+#include "roster/MemberImport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+constexpr int kLines = 100000;
+
+// ------------------------------------------------------------------ realistic members
+
+struct Reading
+{
+    const char16_t* kanji;
+    const char16_t* kana;
+};
+
+const Reading kFamily[] = {
+    {u"佐藤", u"サトウ"},   {u"鈴木", u"スズキ"},   {u"高橋", u"タカハシ"},   {u"田中", u"タナカ"},
+    {u"伊藤", u"イトウ"},   {u"渡辺", u"ワタナベ"}, {u"山本", u"ヤマモト"},   {u"中村", u"ナカムラ"},
+    {u"小林", u"コバヤシ"}, {u"加藤", u"カトウ"},   {u"吉田", u"ヨシダ"},     {u"山田", u"ヤマダ"},
+    {u"佐々木", u"ササキ"}, {u"山口", u"ヤマグチ"}, {u"松本", u"マツモト"},   {u"井上", u"イノウエ"},
+    {u"木村", u"キムラ"},   {u"林", u"ハヤシ"},     {u"斎藤", u"サイトウ"},   {u"清水", u"シミズ"},
+    {u"山崎", u"ヤマザキ"}, {u"森", u"モリ"},       {u"池田", u"イケダ"},     {u"橋本", u"ハシモト"},
+    {u"阿部", u"アベ"},     {u"石川", u"イシカワ"}, {u"長谷川", u"ハセガワ"}, {u"小川", u"オガワ"},
+};
+
+const Reading kGiven[] = {
+    {u"太郎", u"タロウ"},   {u"花子", u"ハナコ"},   {u"一郎", u"イチロウ"}, {u"美咲", u"ミサキ"},
+    {u"健太", u"ケンタ"},   {u"陽子", u"ヨウコ"},   {u"翔太", u"ショウタ"}, {u"愛", u"アイ"},
+    {u"大輔", u"ダイスケ"}, {u"由美子", u"ユミコ"}, {u"誠", u"マコト"},     {u"恵子", u"ケイコ"},
+    {u"拓也", u"タクヤ"},   {u"直美", u"ナオミ"},   {u"浩二", u"コウジ"},   {u"さくら", u"サクラ"},
+    {u"隆", u"タカシ"},     {u"真由美", u"マユミ"}, {u"蓮", u"レン"},       {u"結衣", u"ユイ"},
+};
+
+struct Place
+{
+    const char16_t* town;
+    const char* zip3;
+    const char* area;
+};
+
+const Place kPlaces[] = {
+    {u"東京都渋谷区神宮前", "150", "03"},          {u"東京都世田谷区三軒茶屋", "154", "03"},
+    {u"東京都新宿区西新宿", "160", "03"},          {u"神奈川県横浜市港北区日吉", "223", "045"},
+    {u"大阪府大阪市北区梅田", "530", "06"},        {u"大阪府堺市堺区中瓦町", "590", "072"},
+    {u"愛知県名古屋市中区栄", "460", "052"},       {u"北海道札幌市中央区北一条西", "060", "011"},
+    {u"福岡県福岡市博多区博多駅前", "812", "092"}, {u"京都府京都市左京区下鴨", "606", "075"},
+    {u"兵庫県神戸市中央区三宮町", "650", "078"},   {u"宮城県仙台市青葉区一番町", "980", "022"},
+    {u"広島県広島市中区紙屋町", "730", "082"},     {u"埼玉県さいたま市浦和区高砂", "330", "048"},
+    {u"千葉県千葉市中央区富士見", "260", "043"},   {u"静岡県静岡市葵区追手町", "420", "054"},
+};
+
+const char16_t* const kBuildings[] = {u"ハイツ",       u"コーポ",     u"メゾン", u"グランドパレス",
+                                      u"サンシャイン", u"レジデンス", u"荘",     u"ビル"};
+
+// A small, fixed pseudo-random sequence: the same file on every run.
+class Random
+{
+public:
+    quint32 next(quint32 bound)
+    {
+        state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
+        return quint32(state_ >> 33) % bound;
+    }
+
+private:
+    quint64 state_ = 20240401;
+};
+
+// The eight values of member `id`.
+QStringList member(int id, Random& r)
+{
+    const Reading& family = kFamily[r.next(std::size(kFamily))];
+    const Reading& given = kGiven[r.next(std::size(kGiven))];
+    const Place& place = kPlaces[r.next(std::size(kPlaces))];
+    const QString zip = QStringLiteral("%1-%2").arg(QLatin1String(place.zip3)).arg(r.next(10000), 4, 10, QChar(u'0'));
+    const QString address1 = QString::fromUtf16(place.town) +
+                             QStringLiteral("%1-%2-%3").arg(r.next(9) + 1).arg(r.next(30) + 1).arg(r.next(20) + 1);
+    const QString address2 = r.next(3) == 0 ? QString()
+                                            : QString::fromUtf16(kBuildings[r.next(std::size(kBuildings))]) +
+                                                  QStringLiteral("%1号室").arg(r.next(12) * 100 + r.next(9) + 101);
+    const QString area = QLatin1String(place.area);
+    const int middle = area.size() == 2 ? 4 : 3;
+    const auto number = [&](int digits) {
+        return QStringLiteral("%1").arg(r.next(quint32(std::pow(10, digits))), digits, 10, QChar(u'0'));
+    };
+    const QString tel = area + u'-' + number(middle) + u'-' + number(4);
+    const QString fax = r.next(2) == 0 ? QString() : area + u'-' + number(middle) + u'-' + number(4);
+    return {QString::number(id),
+            QString::fromUtf16(family.kanji) + QString::fromUtf16(given.kanji),
+            QString::fromUtf16(family.kana) + QString::fromUtf16(given.kana),
+            zip,
+            address1,
+            address2,
+            tel,
+            fax};
+}
+
+// The roster file in code page 932 with CR LF line ends, and the same rows in UTF-8 for the
+// sqlite3 tool, padded with empty values to the table's fifteen columns so that it has nothing to
+// complain about. Both are written line by line.
+void writeFiles(int lines, const QString& cp932Path, const QString& utf8Path)
+{
+    QFile cp932(cp932Path);
+    QFile utf8(utf8Path);
+    if (!cp932.open(QIODevice::WriteOnly) || (!utf8Path.isEmpty() && !utf8.open(QIODevice::WriteOnly)))
+        throw std::runtime_error("cannot write the benchmark files");
+    Random r;
+    for (int i = 0; i < lines; ++i) {
+        const QString line = member(i + 1, r).join(u',');
+        cp932.write(halvenna::sjis::fromUnicode(line) + "\r\n");
+        if (utf8.isOpen())
+            utf8.write(line.toUtf8() + ",,,,,,,\n");
+    }
+    if (!cp932.flush() || (utf8.isOpen() && !utf8.flush()))
+        throw std::runtime_error("cannot write the benchmark files");
+}
+
+struct Files
+{
+    QTemporaryDir dir;
+    QString cp932;
+    QString utf8;
+};
+
+Files& files()
+{
+    static std::unique_ptr<Files> f;
+    if (!f) {
+        f = std::make_unique<Files>();
+        f->cp932 = f->dir.filePath(QStringLiteral("members.csv"));
+        f->utf8 = f->dir.filePath(QStringLiteral("members-utf8.csv"));
+        writeFiles(kLines, f->cp932, f->utf8);
+    }
+    return *f;
+}
+
+// Seconds of every timed iteration, by benchmark, for the summary.
+std::map<std::string, std::vector<double>>& timings()
+{
+    static std::map<std::string, std::vector<double>> t;
+    return t;
+}
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+int importFile(const QString& csv, const QString& tablesDir)
+{
+    TDataModule1 dm(tablesDir);
+    dm.DataModuleCreate();
+    halvenna::MemberImport import(dm.tbMemberMaster);
+    const int lines = import.run(csv);
+    dm.DataModuleDestroy();
+    return lines;
+}
+
+// ------------------------------------------------------------------ the import
+
+void BM_ImportIntoEmptyRoster(benchmark::State& state)
+{
+    Files& f = files();
+    for (auto _ : state) {
+        QTemporaryDir tables;
+        halvenna::schema::createMissingTables(tables.path());
+        TDataModule1 dm(tables.path());
+        dm.DataModuleCreate();
+        halvenna::MemberImport import(dm.tbMemberMaster);
+        QElapsedTimer timer;
+        timer.start();
+        const int lines = import.run(f.cp932);
+        const double seconds = double(timer.nsecsElapsed()) / 1e9;
+        if (lines != kLines)
+            state.SkipWithError("not every line was imported");
+        state.SetIterationTime(seconds);
+        timings()["into empty roster"].push_back(seconds);
+    }
+    state.SetItemsProcessed(state.iterations() * kLines);
+}
+BENCHMARK(BM_ImportIntoEmptyRoster)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+
+void BM_ImportOverSameRoster(benchmark::State& state)
+{
+    Files& f = files();
+    QTemporaryDir tables;
+    halvenna::schema::createMissingTables(tables.path());
+    TDataModule1 dm(tables.path());
+    dm.DataModuleCreate();
+    halvenna::MemberImport import(dm.tbMemberMaster);
+    import.run(f.cp932);
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        const int lines = import.run(f.cp932);
+        const double seconds = double(timer.nsecsElapsed()) / 1e9;
+        if (lines != kLines || dm.tbMemberMaster.recordCount() != kLines)
+            state.SkipWithError("the second import did not update every member");
+        state.SetIterationTime(seconds);
+        timings()["over the same roster"].push_back(seconds);
+    }
+    state.SetItemsProcessed(state.iterations() * kLines);
+}
+BENCHMARK(BM_ImportOverSameRoster)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+
+// The yardstick: `sqlite3 DB ".import --csv FILE MemberMaster"` into a fresh table of the same
+// schema, process start included.
+void BM_Sqlite3CliImport(benchmark::State& state)
+{
+    const QString sqlite3 = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
+    if (sqlite3.isEmpty()) {
+        state.SkipWithError("the sqlite3 command-line tool is not installed (apt-get install sqlite3)");
+        for (auto _ : state) {
+        }
+        return;
+    }
+    Files& f = files();
+    for (auto _ : state) {
+        QTemporaryDir tables;
+        halvenna::schema::createMissingTables(tables.path());
+        const QString db = tables.filePath(QStringLiteral("MemberMaster.db"));
+        QProcess process;
+        QElapsedTimer timer;
+        timer.start();
+        process.start(sqlite3, {db, QStringLiteral(".import --csv %1 MemberMaster").arg(f.utf8)});
+        const bool finished = process.waitForFinished(-1);
+        const double seconds = double(timer.nsecsElapsed()) / 1e9;
+        const QByteArray errors = process.readAllStandardError();
+        if (!finished || process.exitCode() != 0 || !errors.isEmpty()) {
+            state.SkipWithError(("sqlite3 failed: " + errors.left(200)).constData());
+            break;
+        }
+        state.SetIterationTime(seconds);
+        timings()["sqlite3 .import"].push_back(seconds);
+    }
+    state.SetItemsProcessed(state.iterations() * kLines);
+}
+BENCHMARK(BM_Sqlite3CliImport)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+
+// ------------------------------------------------------------------ peak memory
+
+// Runs the import of a `lines`-line file in a child process and reports the child's peak resident
+// memory (VmHWM), so that the parent's own allocations do not count.
+void BM_PeakMemoryOfImport(benchmark::State& state)
+{
+    const int lines = int(state.range(0));
+    QTemporaryDir dir;
+    const QString csv = dir.filePath(QStringLiteral("members.csv"));
+    writeFiles(lines, csv, QString());
+    for (auto _ : state) {
+        QTemporaryDir tables;
+        halvenna::schema::createMissingTables(tables.path());
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--import-child"), csv, tables.path()});
+        child.waitForFinished(-1);
+        bool ok = false;
+        const double kib = child.readAllStandardOutput().trimmed().toDouble(&ok);
+        if (child.exitCode() != 0 || !ok) {
+            state.SkipWithError(("the import child failed: " + child.readAllStandardError().left(200)).constData());
+            break;
+        }
+        state.counters["peak_MiB"] = kib / 1024;
+        timings()[lines == 1000 ? "peak MiB, 1,000 lines" : "peak MiB, 1,000,000 lines"].push_back(kib / 1024);
+    }
+}
+BENCHMARK(BM_PeakMemoryOfImport)->Arg(1000)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The child's side: import, then print the peak resident set in KiB.
+int importChild(const QString& csv, const QString& tablesDir)
+{
+    try {
+        importFile(csv, tablesDir);
+    } catch (const halvenna::Error& e) {
+        std::fprintf(stderr, "%s\n", qPrintable(e.message()));
+        return 1;
+    }
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:")) {
+            std::printf("%s\n", line.mid(6).trimmed().split(' ').value(0).constData());
+            return 0;
+        }
+    }
+    return 1;
+}
+
+void printSummary()
+{
+    const auto& t = timings();
+    const auto get = [&](const char* key) {
+        const auto it = t.find(key);
+        return it == t.end() ? 0.0 : median(it->second);
+    };
+    const double cli = get("sqlite3 .import");
+    std::printf("\nSummary (medians)\n");
+    if (cli > 0) {
+        for (const char* key : {"into empty roster", "over the same roster"}) {
+            const double ours = get(key);
+            if (ours > 0)
+                std::printf("  import %-22s %8.0f ms = %.2f x sqlite3 .import (%.0f ms); limit 2.00 x\n", key,
+                            ours * 1000, ours / cli, cli * 1000);
+        }
+    }
+    const double small = get("peak MiB, 1,000 lines");
+    const double large = get("peak MiB, 1,000,000 lines");
+    if (small > 0 && large > 0)
+        std::printf("  peak memory: %.1f MiB (1,000 lines), %.1f MiB (1,000,000 lines): +%.1f MiB; limit +64 MiB\n",
+                    small, large, large - small);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc == 4 && qstrcmp(argv[1], "--import-child") == 0)
+        return importChild(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    printSummary();
+    return 0;
+}
