@@ -375,13 +375,23 @@ void Table::refreshRange()
         notify(evDataSet);
 }
 
+void Table::liftMasterLink(bool lifted)
+{
+    if (linkLifted_ == lifted)
+        return;
+    checkBrowseMode();
+    linkLifted_ = lifted;
+    refreshRange();
+    ensureRange();
+}
+
 void Table::ensureRange()
 {
     if (!rangeStale_ || !db_)
         return;
     rangeStale_ = false;
     Table* master = masterLink_ ? masterLink_->table() : nullptr;
-    rangeRestricted_ = master && master->active();
+    rangeRestricted_ = master && master->active() && !linkLifted_;
     rangeValue_ = FieldValue();
     if (rangeRestricted_ && master->hasCurrentRow())
         rangeValue_ = master->fieldValue(masterField_);

@@ -66,6 +66,11 @@ public:
     std::function<void(Table&)> beforePost;
     std::function<void(Table&)> newRecord;
 
+    // Lifts (true) or restores (false) the restriction to the master's current row, so that a
+    // report can walk every row of a detail table. Moves to the first row of the new range.
+    void liftMasterLink(bool lifted);
+    bool masterLinkLifted() const { return linkLifted_; }
+
     // --- state
     void open();
     void close();
@@ -243,6 +248,7 @@ private:
     QString detailField_;
     bool rangeStale_ = false;
     bool rangeRestricted_ = false;
+    bool linkLifted_ = false;
     FieldValue rangeValue_;
 
     int batchDepth_ = 0;

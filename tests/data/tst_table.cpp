@@ -416,6 +416,30 @@ private Q_SLOTS:
         QCOMPARE(f.str(c, "item"), QStringLiteral("りんご"));
         QCOMPARE(c.fieldValue(QStringLiteral("id_no")).asInteger(), 1);
 
+        // Lifted for a report: every row, whatever the member; restored: the member's again.
+        m.first();
+        c.liftMasterLink(true);
+        QCOMPARE(c.recordCount(), 1);
+        f.addMember(3, QStringLiteral("m3"));
+        c.append();
+        QVERIFY(c.fieldValue(QStringLiteral("id_no")).isNull()); // no member to take it from
+        c.setFieldValue(QStringLiteral("item"), FieldValue::text("plum"));
+        c.setFieldValue(QStringLiteral("id_no"), FieldValue::integer(3));
+        c.post();
+        QCOMPARE(c.recordCount(), 2);
+        c.liftMasterLink(false);
+        QCOMPARE(f.str(c, "item"), QStringLiteral("plum")); // the current member is 3 now
+        QCOMPARE(c.recordCount(), 1);
+        c.close();
+        c.open();
+        c.liftMasterLink(true);
+        c.first();
+        while (!c.eof() && c.fieldValue(QStringLiteral("id_no")).asInteger() != 3)
+            c.next();
+        c.deleteRecord();
+        c.liftMasterLink(false);
+        m.first();
+
         // Master closed: the details show all their rows.
         m.next();
         c.edit();
