@@ -7,7 +7,7 @@ packages=(
     libsqlite3-dev sqlite3
     fonts-ipafont-gothic
     libgtest-dev libbenchmark-dev
-    xvfb xauth xdotool poppler-utils python3
+    xvfb xauth xdotool poppler-utils python3 python3-xlib
     clang libclang-rt-14-dev
 )
 missing=()

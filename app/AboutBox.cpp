@@ -1,0 +1,181 @@
+#include "app/AboutBox.h"
+
+#include "app/ErrorReporter.h"
+
+#include <QDesktopServices>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPushButton>
+
+TAboutBoxForm* AboutBoxForm = nullptr;
+
+// Resources of a static library are registered by name, outside any namespace.
+static void registerAppResources()
+{
+    Q_INIT_RESOURCE(app);
+}
+
+namespace halvenna {
+
+QIcon programIcon()
+{
+    registerAppResources();
+    return QIcon(QStringLiteral(":/icons/Kelvaro.png"));
+}
+
+QPixmap programPicture()
+{
+    registerAppResources();
+    return QPixmap(QStringLiteral(":/icons/ProgramPicture.png"));
+}
+
+namespace {
+
+OpenUrlFunction& openUrlFunction()
+{
+    static OpenUrlFunction function = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    return function;
+}
+
+} // namespace
+
+OpenUrlFunction setOpenUrlFunction(OpenUrlFunction function)
+{
+    return std::exchange(openUrlFunction(), std::move(function));
+}
+
+bool openUrl(const QUrl& url)
+{
+    return openUrlFunction()(url);
+}
+
+void ClickableLabel::mousePressEvent(QMouseEvent* event)
+{
+    pressed_ = event->button() == Qt::LeftButton;
+    QLabel::mousePressEvent(event);
+}
+
+void ClickableLabel::mouseReleaseEvent(QMouseEvent* event)
+{
+    const bool click = pressed_ && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
+    pressed_ = false;
+    QLabel::mouseReleaseEvent(event);
+    if (click)
+        Q_EMIT clicked();
+}
+
+void ClickableLabel::keyPressEvent(QKeyEvent* event)
+{
+    if (event->modifiers() == Qt::NoModifier &&
+        (event->key() == Qt::Key_Space || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        Q_EMIT clicked();
+        return;
+    }
+    QLabel::keyPressEvent(event);
+}
+
+} // namespace halvenna
+
+namespace {
+
+QLabel* label(QWidget* parent, const char* name, const QString& text, QPoint topLeft)
+{
+    auto* l = new QLabel(text, parent);
+    if (name)
+        l->setObjectName(QLatin1String(name));
+    l->move(topLeft);
+    l->adjustSize();
+    return l;
+}
+
+} // namespace
+
+TAboutBoxForm::TAboutBoxForm(QWidget* parent) : QDialog(parent)
+{
+    AboutBoxForm = this;
+    setObjectName(QStringLiteral("AboutBoxForm"));
+    setWindowTitle(QStringLiteral("バージョン情報"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    setWindowIcon(halvenna::programIcon());
+    QFont font(QStringLiteral("ＭＳ Ｐゴシック"));
+    font.setPixelSize(12);
+    setFont(font);
+    setFixedSize(273, 195);
+
+    // Raised inner and lowered outer bevel: an etched frame.
+    Panel1 = new QFrame(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFrameStyle(QFrame::Box | QFrame::Sunken);
+    Panel1->setLineWidth(1);
+    Panel1->setMidLineWidth(0);
+    Panel1->setGeometry(7, 7, 258, 148);
+
+    ProgramIcon = new QLabel(Panel1);
+    ProgramIcon->setObjectName(QStringLiteral("ProgramIcon"));
+    ProgramIcon->setGeometry(7, 7, 58, 58);
+    ProgramIcon->setScaledContents(true);
+    ProgramIcon->setPixmap(halvenna::programPicture());
+    ProgramIcon->setAccessibleName(QStringLiteral("Halvenna"));
+
+    ProductName = label(Panel1, "ProductName", QStringLiteral("製品名　Halvenna"), {81, 15});
+    Version =
+        label(Panel1, "Version", QStringLiteral("バージョン　%1").arg(QStringLiteral(HALVENNA_VERSION)), {81, 37});
+    MakerText1 = label(Panel1, "MakerText1", QStringLiteral("Halvenna プロジェクト"), {7, 73});
+    MakerText2 = new QLabel(QStringLiteral("有志一同"), Panel1);
+    MakerText2->setObjectName(QStringLiteral("MakerText2"));
+    MakerText2->setWordWrap(true);
+    // At least as wide as laid out, wider if the font needs it for one line of the text.
+    const int makerWidth = qMax(47, MakerText2->fontMetrics().horizontalAdvance(MakerText2->text()));
+    MakerText2->setGeometry(7, 95, makerWidth, MakerText2->heightForWidth(makerWidth));
+
+    Label1 = new halvenna::ClickableLabel(QStringLiteral("https://halvenna.example.org/"), Panel1);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setCursor(Qt::PointingHandCursor);
+    Label1->setFocusPolicy(Qt::TabFocus);
+    QFont linkFont = font;
+    linkFont.setUnderline(true);
+    Label1->setFont(linkFont);
+    QPalette linkPalette = Label1->palette();
+    linkPalette.setColor(QPalette::WindowText, QColor(0, 0, 255));
+    Label1->setPalette(linkPalette);
+    Label1->move(8, 112);
+    Label1->adjustSize();
+
+    OKButton = new QPushButton(QStringLiteral("OK"), this);
+    OKButton->setObjectName(QStringLiteral("OKButton"));
+    OKButton->setGeometry(102, 165, 69, 23);
+    OKButton->setDefault(true);
+    setTabOrder(OKButton, Label1);
+
+    connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
+    halvenna::connectGuarded(Label1, &halvenna::ClickableLabel::clicked, this, [this] { Label1Click(Label1); });
+}
+
+TAboutBoxForm::~TAboutBoxForm()
+{
+    if (AboutBoxForm == this)
+        AboutBoxForm = nullptr;
+}
+
+void TAboutBoxForm::Label1Click(QObject* sender)
+{
+    if (auto* link = qobject_cast<QLabel*>(sender))
+        halvenna::openUrl(QUrl(link->text()));
+}
+
+void TAboutBoxForm::showEvent(QShowEvent* event)
+{
+    OKButton->setFocus();
+    QDialog::showEvent(event);
+}
+
+void TAboutBoxForm::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QDialog>
+#include <QIcon>
+#include <QLabel>
+#include <QPixmap>
+#include <QUrl>
+
+#include <functional>
+
+class QFrame;
+class QPushButton;
+
+namespace halvenna {
+
+// The program's icon (caption bars, task bar) and its larger picture (About box).
+QIcon programIcon();
+QPixmap programPicture();
+
+// How a web address is handed to the desktop to open. Replaceable, so that a test can see the
+// request without a browser opening; returns the function it replaces.
+using OpenUrlFunction = std::function<bool(const QUrl&)>;
+OpenUrlFunction setOpenUrlFunction(OpenUrlFunction function);
+bool openUrl(const QUrl& url);
+
+// A label that reports clicks, and Space or Enter while it has the focus.
+class ClickableLabel : public QLabel
+{
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+
+Q_SIGNALS:
+    void clicked();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    bool pressed_ = false;
+};
+
+} // namespace halvenna
+
+// The About box: the program's picture, name, version and maker, with a link to the maker's page.
+class TAboutBoxForm : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit TAboutBoxForm(QWidget* parent = nullptr);
+    ~TAboutBoxForm() override;
+
+    QFrame* Panel1 = nullptr;
+    QLabel* ProgramIcon = nullptr;
+    QLabel* ProductName = nullptr;
+    QLabel* Version = nullptr;
+    QLabel* MakerText1 = nullptr;
+    QLabel* MakerText2 = nullptr;
+    QPushButton* OKButton = nullptr;
+    halvenna::ClickableLabel* Label1 = nullptr;
+
+    void Label1Click(QObject* sender);
+
+protected:
+    // Each opening starts on OK.
+    void showEvent(QShowEvent* event) override;
+    // There is no cancel button: Esc leaves the box open.
+    void keyPressEvent(QKeyEvent* event) override;
+};
+
+extern TAboutBoxForm* AboutBoxForm;

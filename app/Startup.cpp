@@ -1,0 +1,182 @@
+#include "app/Startup.h"
+
+#include "app/AboutBox.h"
+#include "app/ErrorReporter.h"
+#include "app/MessageBox.h"
+#include "app/Sender.h"
+#include "app/SenderSettings.h"
+#include "app/Top.h"
+#include "data/DataModule.h"
+#include "printing/Invoice.h"
+#include "roster/MemberMaster.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QLibraryInfo>
+#include <QTranslator>
+
+#include <vector>
+
+namespace halvenna {
+
+namespace {
+
+// The objects the application owns, in the order of their creation; destroyed last-created first.
+class OwnedObjects
+{
+public:
+    OwnedObjects() = default;
+    OwnedObjects(const OwnedObjects&) = delete;
+    OwnedObjects& operator=(const OwnedObjects&) = delete;
+    ~OwnedObjects() { destroyAll(); }
+
+    void add(std::function<void()> destroy) { destroyers_.push_back(std::move(destroy)); }
+    void destroyAll()
+    {
+        while (!destroyers_.empty()) {
+            auto destroy = std::move(destroyers_.back());
+            destroyers_.pop_back();
+            destroy();
+        }
+    }
+
+private:
+    std::vector<std::function<void()>> destroyers_;
+};
+
+void clearReferences()
+{
+    TopForm = nullptr;
+    DataModule1 = nullptr;
+    MemberMasterForm = nullptr;
+    InvoiceForm = nullptr;
+    SenderForm = nullptr;
+    AboutBoxForm = nullptr;
+}
+
+void createObjects(const StartupFactories& make, OwnedObjects& owned)
+{
+    TopForm = make.topForm();
+    owned.add([] {
+        delete TopForm;
+        TopForm = nullptr;
+    });
+
+    DataModule1 = make.dataModule(AppDir + QStringLiteral("Dostrel"));
+    owned.add([] {
+        guarded([] { DataModule1->DataModuleDestroy(); });
+        delete DataModule1;
+        DataModule1 = nullptr;
+    });
+    DataModule1->reportError = [](const std::exception& e) { reportError(e); };
+    guarded([] { DataModule1->DataModuleCreate(); });
+
+    MemberMasterForm = make.memberMasterForm();
+    owned.add([] {
+        // Rows still pending at exit are posted after the roster window is gone: the data module
+        // then runs the member rule itself.
+        if (DataModule1)
+            DataModule1->splitZipAndTel = nullptr;
+        delete MemberMasterForm;
+        MemberMasterForm = nullptr;
+    });
+    DataModule1->splitZipAndTel = [] { MemberMasterForm->SplitZipAndTel(); };
+
+    InvoiceForm = make.invoiceForm();
+    owned.add([] {
+        delete InvoiceForm;
+        InvoiceForm = nullptr;
+    });
+
+    SenderForm = make.senderForm();
+    owned.add([] {
+        delete SenderForm;
+        SenderForm = nullptr;
+    });
+
+    AboutBoxForm = make.aboutBoxForm();
+    owned.add([] {
+        delete AboutBoxForm;
+        AboutBoxForm = nullptr;
+    });
+}
+
+} // namespace
+
+StartupFactories defaultFactories()
+{
+    StartupFactories make;
+    make.topForm = [] { return new TTopForm; };
+    make.dataModule = [](const QString& databaseDir) { return new TDataModule1(databaseDir); };
+    make.memberMasterForm = [] { return new TMemberMasterForm; };
+    make.invoiceForm = [] { return new TInvoiceForm; };
+    make.senderForm = [] { return new TSenderForm; };
+    make.aboutBoxForm = [] { return new TAboutBoxForm; };
+    return make;
+}
+
+void installJapaneseFont()
+{
+    QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
+}
+
+bool installQtTranslations(QApplication& app)
+{
+    auto* translator = new QTranslator(&app);
+    const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (!translator->load(QStringLiteral("qtbase_ja"), dir)) {
+        qWarning("qtbase_ja.qm not found in %s: Qt's own dialogs stay in English", qUtf8Printable(dir));
+        delete translator;
+        return false;
+    }
+    app.installTranslator(translator);
+    return true;
+}
+
+void setUpApplication(QApplication& app)
+{
+    // The application name (not the display name, which Qt would append to every caption) makes
+    // the task-bar entry read "Halvenna".
+    QApplication::setApplicationName(applicationTitle());
+    QApplication::setApplicationVersion(QStringLiteral(HALVENNA_VERSION));
+    QApplication::setWindowIcon(programIcon());
+    installJapaneseFont();
+    QFont font(QStringLiteral("ＭＳ Ｐゴシック"));
+    font.setPixelSize(12);
+    QApplication::setFont(font);
+    installQtTranslations(app);
+}
+
+int runApplication(QApplication& app, const StartupFactories& factories)
+{
+    QApplication::setQuitOnLastWindowClosed(false);
+    OwnedObjects owned;
+    QString failure;
+    try {
+        createObjects(factories, owned);
+    } catch (const std::exception& e) {
+        failure = applicationErrorText(e);
+    } catch (...) {
+        failure = unknownApplicationErrorText();
+    }
+    if (!failure.isNull()) {
+        MessageBox::showApplicationError(failure);
+        owned.destroyAll();
+        clearReferences();
+        return 1;
+    }
+
+    TopForm->show();
+    app.exec();
+    owned.destroyAll();
+    return 0;
+}
+
+int runKelvaro(int& argc, char** argv)
+{
+    QApplication app(argc, argv);
+    setUpApplication(app);
+    return runApplication(app);
+}
+
+} // namespace halvenna

@@ -1,0 +1,216 @@
+#include "app/AboutBox.h"
+#include "app/Startup.h"
+
+#include <QFrame>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+class TestAboutBox : public QObject
+{
+    Q_OBJECT
+
+private:
+    QList<QUrl> opened_;
+    halvenna::OpenUrlFunction previous_;
+
+    // Shows the box modally, runs `during` once it is up, and returns the modal result.
+    int execWith(const std::function<void()>& during)
+    {
+        bool ran = false;
+        QTimer::singleShot(0, this, [&] {
+            ran = QTest::qWaitForWindowActive(AboutBoxForm) && QApplication::activeModalWidget() == AboutBoxForm;
+            if (!ran) {
+                AboutBoxForm->done(QDialog::Rejected);
+                return;
+            }
+            during();
+        });
+        const int result = AboutBoxForm->exec();
+        if (!ran)
+            return -1;
+        return result;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        halvenna::installJapaneseFont();
+        previous_ = halvenna::setOpenUrlFunction([this](const QUrl& url) {
+            opened_.append(url);
+            return false;
+        });
+        new TAboutBoxForm;
+        QVERIFY(!AboutBoxForm->isVisible());
+    }
+
+    void cleanupTestCase()
+    {
+        delete AboutBoxForm;
+        QVERIFY(!AboutBoxForm);
+        halvenna::setOpenUrlFunction(previous_);
+    }
+
+    void init() { opened_.clear(); }
+
+    void window()
+    {
+        QCOMPARE(AboutBoxForm->windowTitle(), QStringLiteral("バージョン情報"));
+        QCOMPARE(AboutBoxForm->size(), QSize(273, 195));
+        QCOMPARE(AboutBoxForm->minimumSize(), QSize(273, 195));
+        QCOMPARE(AboutBoxForm->maximumSize(), QSize(273, 195));
+        const Qt::WindowFlags flags = AboutBoxForm->windowFlags();
+        QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
+        QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
+        QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
+        QVERIFY(!flags.testFlag(Qt::WindowContextHelpButtonHint));
+        QCOMPARE(QFontInfo(AboutBoxForm->font()).family(), QStringLiteral("IPAPGothic"));
+        QCOMPARE(QFontInfo(AboutBoxForm->font()).pixelSize(), 12);
+
+        auto* panel = AboutBoxForm->findChild<QFrame*>(QStringLiteral("Panel1"));
+        QVERIFY(panel);
+        QCOMPARE(panel->geometry(), QRect(7, 7, 258, 148));
+        QCOMPARE(panel->frameShape(), QFrame::Box);
+        QCOMPARE(panel->frameShadow(), QFrame::Sunken);
+
+        auto* icon = AboutBoxForm->findChild<QLabel*>(QStringLiteral("ProgramIcon"));
+        QVERIFY(icon);
+        QCOMPARE(icon->parentWidget(), panel);
+        QCOMPARE(icon->geometry(), QRect(7, 7, 58, 58));
+        QVERIFY(icon->hasScaledContents());
+        QCOMPARE(icon->pixmap().size(), QSize(99, 100));
+    }
+
+    void labels_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QPoint>("topLeft");
+        QTest::newRow("ProductName") << "ProductName"
+                                     << "製品名\u3000Halvenna" << QPoint(81, 15);
+        QTest::newRow("Version") << "Version"
+                                 << "バージョン\u30001.1.0.0" << QPoint(81, 37);
+        QTest::newRow("MakerText1") << "MakerText1"
+                                    << "Halvenna プロジェクト" << QPoint(7, 73);
+        QTest::newRow("MakerText2") << "MakerText2"
+                                    << "有志一同" << QPoint(7, 95);
+        QTest::newRow("Label1") << "Label1"
+                                << "https://halvenna.example.org/" << QPoint(8, 112);
+    }
+
+    void labels()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, text);
+        QFETCH(QPoint, topLeft);
+        auto* label = AboutBoxForm->findChild<QLabel*>(name);
+        QVERIFY(label);
+        QCOMPARE(label->parentWidget()->objectName(), QStringLiteral("Panel1"));
+        QCOMPARE(label->text(), text);
+        QCOMPARE(label->pos(), topLeft);
+        // Each shows its whole text.
+        QVERIFY(label->width() >= label->fontMetrics().horizontalAdvance(text));
+        QVERIFY(label->height() >= label->fontMetrics().height());
+        QVERIFY(label->height() < 2 * label->fontMetrics().lineSpacing());
+    }
+
+    void link()
+    {
+        QLabel* link = AboutBoxForm->Label1;
+        QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
+        const QFontInfo info(link->font());
+        QCOMPARE(info.family(), QStringLiteral("IPAPGothic"));
+        QCOMPARE(info.pixelSize(), 12);
+        QVERIFY(link->font().underline());
+        QCOMPARE(link->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    }
+
+    void clicksOpenTheAddress_data()
+    {
+        QTest::addColumn<int>("clicks");
+        QTest::newRow("once") << 1;
+        QTest::newRow("three times") << 3;
+    }
+
+    // Each click hands the address to the desktop; the box stays open.
+    void clicksOpenTheAddress()
+    {
+        QFETCH(int, clicks);
+        bool stayedOpen = false;
+        const int result = execWith([&] {
+            for (int i = 0; i < clicks; ++i)
+                QTest::mouseClick(AboutBoxForm->Label1, Qt::LeftButton);
+            stayedOpen = AboutBoxForm->isVisible();
+            QTest::mouseClick(AboutBoxForm->OKButton, Qt::LeftButton);
+        });
+        QCOMPARE(result, int(QDialog::Accepted));
+        QVERIFY(stayedOpen);
+        QCOMPARE(opened_, QList<QUrl>(clicks, QUrl(QStringLiteral("https://halvenna.example.org/"))));
+    }
+
+    // A press that ends outside the label is no click.
+    void dragOffIsNoClick()
+    {
+        QLabel* link = AboutBoxForm->Label1;
+        QTest::mousePress(link, Qt::LeftButton, {}, QPoint(2, 2));
+        QTest::mouseRelease(link, Qt::LeftButton, {}, QPoint(link->width() + 20, 2));
+        QVERIFY(opened_.isEmpty());
+    }
+
+    void keys_data()
+    {
+        QTest::addColumn<QList<int>>("keys");
+        QTest::addColumn<bool>("closes");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<int>("urlsOpened");
+        QTest::newRow("Enter") << QList<int>{Qt::Key_Return} << true << int(QDialog::Accepted) << 0;
+        QTest::newRow("keypad Enter") << QList<int>{Qt::Key_Enter} << true << int(QDialog::Accepted) << 0;
+        QTest::newRow("Esc") << QList<int>{Qt::Key_Escape} << false << 0 << 0;
+        QTest::newRow("Esc twice, then Enter")
+            << QList<int>{Qt::Key_Escape, Qt::Key_Escape, Qt::Key_Return} << true << int(QDialog::Accepted) << 0;
+        QTest::newRow("Tab to the link, Space") << QList<int>{Qt::Key_Tab, Qt::Key_Space} << false << 0 << 1;
+    }
+
+    // Enter presses OK; Esc does nothing; the link can be reached and opened from the keyboard.
+    void keys()
+    {
+        QFETCH(QList<int>, keys);
+        QFETCH(bool, closes);
+        QFETCH(int, result);
+        QFETCH(int, urlsOpened);
+        bool openAfterKeys = false;
+        const int got = execWith([&] {
+            for (int key : keys) {
+                QWidget* target = QApplication::focusWidget();
+                if (!target)
+                    break;
+                QTest::keyClick(target, Qt::Key(key));
+            }
+            openAfterKeys = AboutBoxForm->isVisible();
+            if (openAfterKeys)
+                AboutBoxForm->close(); // the close box
+        });
+        QCOMPARE(openAfterKeys, !closes);
+        QCOMPARE(got, closes ? result : int(QDialog::Rejected));
+        QCOMPARE(opened_.size(), urlsOpened);
+    }
+
+    void okButton()
+    {
+        QPushButton* ok = AboutBoxForm->OKButton;
+        QCOMPARE(ok->text(), QStringLiteral("OK"));
+        QCOMPARE(ok->geometry(), QRect(102, 165, 69, 23));
+        QVERIFY(ok->isDefault());
+        QVERIFY(ok->icon().isNull());
+        // The first to get the focus, at every opening.
+        AboutBoxForm->Label1->setFocus();
+        const int result = execWith([] {
+            QCOMPARE(QApplication::focusWidget(), AboutBoxForm->OKButton);
+            QTest::keyClick(AboutBoxForm->OKButton, Qt::Key_Space);
+        });
+        QCOMPARE(result, int(QDialog::Accepted));
+    }
+};
+
+QTEST_MAIN(TestAboutBox)
+#include "tst_aboutbox.moc"

@@ -1,0 +1,133 @@
+#include "app/Sender.h"
+#include "app/Startup.h"
+#include "data/DataModule.h"
+#include "data/RecordRules.h"
+#include "data/Schema.h"
+#include "printing/Invoice.h"
+#include "roster/MemberMaster.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+Q_DECLARE_METATYPE(FixedDatesData)
+
+class TestShellWindows : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { halvenna::installJapaneseFont(); }
+
+    void windows_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QSize>("clientSize");
+        QTest::addColumn<bool>("resizable");
+        QTest::newRow("MemberMasterForm") << "MemberMasterForm"
+                                          << "名簿登録一覧" << QSize(797, 511) << true;
+        QTest::newRow("InvoiceForm") << "InvoiceForm"
+                                     << "Halvenna" << QSize(674, 573) << true;
+        QTest::newRow("SenderForm") << "SenderForm"
+                                    << "差出人データ" << QSize(368, 304) << false;
+    }
+
+    // Created hidden, with caption, size, border and font; the reference points at the window.
+    void windows()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, caption);
+        QFETCH(QSize, clientSize);
+        QFETCH(bool, resizable);
+        std::unique_ptr<QDialog> w;
+        QDialog* reference = nullptr;
+        if (name == u"MemberMasterForm") {
+            w.reset(new TMemberMasterForm);
+            reference = MemberMasterForm;
+        } else if (name == u"InvoiceForm") {
+            w.reset(new TInvoiceForm);
+            reference = InvoiceForm;
+        } else {
+            w.reset(new TSenderForm);
+            reference = SenderForm;
+        }
+        QCOMPARE(reference, w.get());
+        QCOMPARE(w->objectName(), name);
+        QVERIFY(!w->isVisible());
+        QCOMPARE(w->windowTitle(), caption);
+        QCOMPARE(w->size(), clientSize);
+        QCOMPARE(w->minimumSize() != w->maximumSize(), resizable);
+        const Qt::WindowFlags flags = w->windowFlags();
+        QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
+        QCOMPARE(flags.testFlag(Qt::WindowMaximizeButtonHint), resizable);
+        QCOMPARE(flags.testFlag(Qt::WindowMinimizeButtonHint), resizable);
+        QCOMPARE(QFontInfo(w->font()).family(), QStringLiteral("IPAPGothic"));
+        QCOMPARE(QFontInfo(w->font()).pixelSize(), 12);
+        w.reset();
+        QVERIFY(!MemberMasterForm && !InvoiceForm && !SenderForm);
+    }
+
+    void initialFixedDates_data()
+    {
+        QTest::addColumn<QDate>("today");
+        QTest::addColumn<FixedDatesData>("dates");
+        QTest::newRow("plain day") << QDate(2024, 7, 5) << FixedDatesData{"2024", "7", "5", "2024", "7", "6"};
+        QTest::newRow("month end") << QDate(2024, 4, 30) << FixedDatesData{"2024", "4", "30", "2024", "5", "1"};
+        QTest::newRow("leap day") << QDate(2024, 2, 28) << FixedDatesData{"2024", "2", "28", "2024", "2", "29"};
+        QTest::newRow("no leap day") << QDate(2023, 2, 28) << FixedDatesData{"2023", "2", "28", "2023", "3", "1"};
+        QTest::newRow("year end") << QDate(2024, 12, 31) << FixedDatesData{"2024", "12", "31", "2025", "1", "1"};
+    }
+
+    // Today and tomorrow in decimal without leading zeros.
+    void initialFixedDates()
+    {
+        QFETCH(QDate, today);
+        QFETCH(FixedDatesData, dates);
+        QCOMPARE(::initialFixedDates(today), dates);
+    }
+
+    // Creating the print window sets the remembered fixed dates to today and tomorrow.
+    void printWindowCreationSetsDates()
+    {
+        FixedDates = {"x", "x", "x", "x", "x", "x"};
+        const QDate before = QDate::currentDate();
+        TInvoiceForm w;
+        const QDate after = QDate::currentDate();
+        QVERIFY(FixedDates == ::initialFixedDates(before) || FixedDates == ::initialFixedDates(after));
+    }
+
+    // The roster window's rule writes the print fields of the member being posted.
+    void splitZipAndTel()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        halvenna::schema::createMissingTables(dir.path());
+        TDataModule1 dm(dir.path());
+        dm.DataModuleCreate();
+        TMemberMasterForm roster;
+        int calls = 0;
+        dm.splitZipAndTel = [&] {
+            ++calls;
+            roster.SplitZipAndTel();
+        };
+        halvenna::Table& members = dm.tbMemberMaster;
+        members.append();
+        members.setFieldValue(QStringLiteral("id_no"), halvenna::FieldValue::integer(1));
+        members.setFieldValue(QStringLiteral("zip"), halvenna::FieldValue::text("060-0001"));
+        members.setFieldValue(QStringLiteral("tel"), halvenna::FieldValue::text("011-222-3333"));
+        members.post();
+        QCOMPARE(calls, 1);
+        const auto expected = halvenna::rules::splitZipAndTel(halvenna::FieldValue::text("060-0001"),
+                                                              halvenna::FieldValue::text("011-222-3333"));
+        QCOMPARE(members.fieldValue(QStringLiteral("zip_f")).asText(), expected.zipF);
+        QCOMPARE(members.fieldValue(QStringLiteral("zip_r")).asText(), expected.zipR);
+        QCOMPARE(members.fieldValue(QStringLiteral("tel_f")).asText(), expected.telF);
+        QCOMPARE(members.fieldValue(QStringLiteral("tel_m")).asText(), expected.telM);
+        QCOMPARE(members.fieldValue(QStringLiteral("tel_r")).asText(), expected.telR);
+        QVERIFY(!expected.zipF.isEmpty());
+        dm.DataModuleDestroy();
+    }
+};
+
+QTEST_MAIN(TestShellWindows)
+#include "tst_shellwindows.moc"

@@ -1,0 +1,15 @@
+# Installs the build into an empty prefix: cmake -DBUILD_DIR=... -DPREFIX=... -P InstallFresh.cmake
+if(NOT BUILD_DIR OR NOT PREFIX)
+    message(FATAL_ERROR "BUILD_DIR and PREFIX are required")
+endif()
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}" RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "cmake --install failed (${rc})")
+endif()
+foreach(f Kelvaro Invoice.Rav Account.Rav Dostrel/MemberMaster.db Dostrel/Contents.db Dostrel/Account.db
+          Dostrel/PrintMember.db)
+    if(NOT EXISTS "${PREFIX}/${f}")
+        message(FATAL_ERROR "${PREFIX}/${f} was not installed")
+    endif()
+endforeach()
