@@ -1,0 +1,242 @@
+// The sender dialog: filled from the settings on every opening, OK copies and saves at once,
+// Cancel / Esc / the close box copy nothing, and a failed save still closes it.
+#include "app/MessageBox.h"
+#include "app/Sender.h"
+#include "app/SenderSettings.h"
+#include "app/Startup.h"
+#include "app/Top.h"
+#include "common/Typing.h"
+#include "data/SjisText.h"
+#include "data/controls/DbControls.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using halvenna::FieldLineEdit;
+using halvenna::MessageBox;
+
+namespace {
+
+QByteArray sj(const QString& s)
+{
+    return halvenna::sjis::fromUnicode(s);
+}
+
+FieldLineEdit* box(const char* name)
+{
+    return SenderForm->findChild<FieldLineEdit*>(QLatin1String(name));
+}
+
+// The box of a settings key: "ed" + the key.
+FieldLineEdit* boxOf(const char* key)
+{
+    return SenderForm->findChild<FieldLineEdit*>(QStringLiteral("ed") + QLatin1String(key));
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+class TestSender : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir_;
+    QString ini() const { return dir_.filePath(QStringLiteral("Kelvaro.ini")); }
+
+    void open()
+    {
+        SenderForm->show();
+        QVERIFY(QTest::qWaitForWindowExposed(SenderForm));
+        SenderForm->activateWindow();
+    }
+
+    void setAll(const QString& prefix)
+    {
+        int i = 0;
+        for (const auto& f : halvenna::senderSettingsFields)
+            SenderSettings.*f.member = sj(prefix + QString::number(i++));
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        halvenna::installJapaneseFont();
+        new TTopForm;
+        new TSenderForm;
+        AppDir = dir_.path() + u'/';
+    }
+
+    void cleanupTestCase()
+    {
+        delete SenderForm;
+        delete TopForm;
+    }
+
+    void init()
+    {
+        MessageBox::clearRequests();
+        QFile::remove(ini());
+        SenderSettings = {};
+    }
+
+    void cleanup()
+    {
+        SenderForm->hide();
+        QCOMPARE(MessageBox::pendingAnswers(), 0);
+    }
+
+    void layoutAndKeyboard()
+    {
+        QCOMPARE(SenderForm->windowTitle(), QStringLiteral("差出人データ"));
+        QCOMPARE(SenderForm->size(), QSize(368, 304));
+        QCOMPARE(box("edSenderName")->geometry(), QRect(88, 24, 121, 20));
+        QCOMPARE(box("edAccountNo2")->geometry(), QRect(176, 216, 25, 20));
+        auto* ok = SenderForm->findChild<QPushButton*>(QStringLiteral("btnOk"));
+        auto* cancel = SenderForm->findChild<QPushButton*>(QStringLiteral("btnCancel"));
+        QCOMPARE(ok->geometry(), QRect(216, 264, 91, 25));
+        QCOMPARE(cancel->text(), QStringLiteral("キャンセル"));
+        QVERIFY(ok->isDefault());
+        QVERIFY(!ok->icon().isNull() && !cancel->icon().isNull());
+        QCOMPARE(SenderForm->findChild<QLabel*>(QStringLiteral("Label10"))->text(), QStringLiteral("○○○－△△△△"));
+        QCOMPARE(SenderForm->findChild<QLabel*>(QStringLiteral("Label1"))->buddy(), box("edSenderName"));
+        QCOMPARE(SenderForm->findChild<QWidget*>(QStringLiteral("Shape1"))->geometry(), QRect(152, 168, 25, 2));
+
+        // Tab walks the eleven boxes in their order, then OK and Cancel.
+        open();
+        QTRY_COMPARE(QApplication::focusWidget(), box("edSenderName"));
+        QStringList visited;
+        for (int i = 0; i < 13; ++i) {
+            visited << QApplication::focusWidget()->objectName();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        QStringList expected;
+        for (const auto& f : halvenna::senderSettingsFields)
+            expected << QStringLiteral("ed") + QLatin1String(f.key);
+        expected << QStringLiteral("btnOk") << QStringLiteral("btnCancel");
+        QCOMPARE(visited, expected);
+    }
+
+    void opensWithTheCurrentSettings()
+    {
+        setAll(QStringLiteral("山田"));
+        box("edSenderZip")->setText(QStringLiteral("left over"));
+        open();
+        int i = 0;
+        for (const auto& f : halvenna::senderSettingsFields)
+            QCOMPARE(boxOf(f.key)->text(), QStringLiteral("山田%1").arg(i++));
+    }
+
+    // OK by click, by Enter in a box, or by Space on the button: copied and saved at once.
+    void okCopiesAndSaves_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("click") << "click";
+        QTest::newRow("enter in a box") << "enter";
+        QTest::newRow("space on the button") << "space";
+    }
+    void okCopiesAndSaves()
+    {
+        QFETCH(QString, how);
+        open();
+        typeText(box("edSenderName"), QStringLiteral("佐藤商店"));
+        typeText(box("edSenderTel"), QStringLiteral("03-1234-5678"));
+        auto* ok = SenderForm->findChild<QPushButton*>(QStringLiteral("btnOk"));
+        if (how == u"click") {
+            QTest::mouseClick(ok, Qt::LeftButton);
+        } else if (how == u"enter") {
+            QTest::keyClick(box("edSenderTel"), Qt::Key_Return);
+        } else {
+            ok->setFocus();
+            QTest::keyClick(ok, Qt::Key_Space);
+        }
+        QTRY_VERIFY(!SenderForm->isVisible());
+        QCOMPARE(SenderForm->result(), int(QDialog::Accepted));
+        QCOMPARE(SenderSettings.SenderName, sj(QStringLiteral("佐藤商店")));
+        QCOMPARE(SenderSettings.SenderTel, QByteArray("03-1234-5678"));
+        const QByteArray written = fileBytes(ini());
+        QVERIFY(written.contains("SenderName=" + sj(QStringLiteral("佐藤商店"))));
+        QVERIFY(written.contains("SenderTel=03-1234-5678"));
+        QVERIFY(MessageBox::requests().isEmpty());
+    }
+
+    void okWithNothingChangedStillWrites()
+    {
+        open();
+        QTest::mouseClick(SenderForm->findChild<QPushButton*>(QStringLiteral("btnOk")), Qt::LeftButton);
+        QTRY_VERIFY(!SenderForm->isVisible());
+        QVERIFY(QFile::exists(ini()));
+    }
+
+    // Cancel, Esc and the close box copy nothing and save nothing; the next opening shows the old values.
+    void cancelCopiesNothing_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("button") << "button";
+        QTest::newRow("esc") << "esc";
+        QTest::newRow("close box") << "close";
+    }
+    void cancelCopiesNothing()
+    {
+        QFETCH(QString, how);
+        setAll(QStringLiteral("old"));
+        const auto before = SenderSettings;
+        open();
+        typeText(box("edSenderName"), QStringLiteral("new"));
+        if (how == u"button")
+            QTest::mouseClick(SenderForm->findChild<QPushButton*>(QStringLiteral("btnCancel")), Qt::LeftButton);
+        else if (how == u"esc")
+            QTest::keyClick(box("edSenderName"), Qt::Key_Escape);
+        else
+            SenderForm->close();
+        QTRY_VERIFY(!SenderForm->isVisible());
+        QCOMPARE(SenderForm->result(), int(QDialog::Rejected));
+        QVERIFY(SenderSettings == before);
+        QVERIFY(!QFile::exists(ini()));
+        open();
+        QCOMPARE(box("edSenderName")->text(), QStringLiteral("old0"));
+    }
+
+    void textCodePage932CannotHoldIsRefusedWhereTyped()
+    {
+        open();
+        typeText(box("edSenderName"), QStringLiteral("山田"));
+        typeText(box("edSenderName"), QStringLiteral("😀"));
+        QCOMPARE(box("edSenderName")->text(), QStringLiteral("山田"));
+    }
+
+    // A save that fails shows its box while the dialog is still open; it then closes all the same and
+    // the new values stay in memory.
+    void aFailedSaveIsShownAndTheDialogClosesAllTheSame()
+    {
+        QVERIFY(QDir().mkpath(ini())); // a folder where the file should be: it cannot be replaced
+        open();
+        typeText(box("edSenderName"), QStringLiteral("新しい名前"));
+        bool visibleDuringBox = false;
+        MessageBox::setNextAnswer([&](const MessageBox::Request&) {
+            visibleDuringBox = SenderForm->isVisible();
+            return QMessageBox::Ok;
+        });
+        QTest::keyClick(box("edSenderName"), Qt::Key_Return);
+        QTRY_VERIFY(!SenderForm->isVisible());
+        QVERIFY(visibleDuringBox);
+        const auto requests = MessageBox::requests();
+        QCOMPARE(requests.size(), 1);
+        QCOMPARE(requests.first().caption, QStringLiteral("Halvenna"));
+        QCOMPARE(requests.first().text, ini() + QStringLiteral(" に書き込めません."));
+        QCOMPARE(SenderSettings.SenderName, sj(QStringLiteral("新しい名前")));
+        QDir().rmdir(ini());
+    }
+};
+
+QTEST_MAIN(TestSender)
+#include "tst_sender.moc"
