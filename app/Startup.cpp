@@ -1,5 +1,7 @@
 #include "app/Startup.h"
 
+#include "data/controls/DbControls.h"
+
 #include "app/AboutBox.h"
 #include "app/ErrorReporter.h"
 #include "app/MessageBox.h"
@@ -145,6 +147,8 @@ void setUpApplication(QApplication& app)
     font.setPixelSize(12);
     QApplication::setFont(font);
     installQtTranslations(app);
+    // Errors the data-aware controls meet go to the same error box as every other error.
+    DbControlHooks::error = [](const std::exception& e) { reportError(e); };
 }
 
 int runApplication(QApplication& app, const StartupFactories& factories)
