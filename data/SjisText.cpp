@@ -11,18 +11,27 @@ namespace {
 
 constexpr const char* kCodePage = "windows-31j";
 
-// Converters are created per call: they are cheap next to the conversion and keep this thread-safe.
-QStringEncoder makeEncoder()
+// One converter per thread: opening the converter costs more than converting a short value.
+QStringEncoder& makeEncoder()
 {
-    QStringEncoder encoder(kCodePage, QStringConverter::Flag::Stateless);
+    thread_local QStringEncoder encoder(kCodePage, QStringConverter::Flag::Stateless);
+    // After a character it could not map, the converter is not trusted again: make a new one.
+    if (encoder.hasError())
+        encoder = QStringEncoder(kCodePage, QStringConverter::Flag::Stateless);
+    else
+        encoder.resetState();
     if (!encoder.isValid())
         throw Error(QStringLiteral("文字コード %1 を扱えません (Qt が ICU なしで作られています)").arg(kCodePage));
     return encoder;
 }
 
-QStringDecoder makeDecoder()
+QStringDecoder& makeDecoder()
 {
-    QStringDecoder decoder(kCodePage, QStringConverter::Flag::Stateless);
+    thread_local QStringDecoder decoder(kCodePage, QStringConverter::Flag::Stateless);
+    if (decoder.hasError())
+        decoder = QStringDecoder(kCodePage, QStringConverter::Flag::Stateless);
+    else
+        decoder.resetState();
     if (!decoder.isValid())
         throw Error(QStringLiteral("文字コード %1 を扱えません (Qt が ICU なしで作られています)").arg(kCodePage));
     return decoder;
@@ -40,11 +49,11 @@ bool isAscii(const QString& text)
 // characters it cannot map, so the round trip is the test.
 bool encodeExactly(const QString& text, QByteArray& bytes)
 {
-    QStringEncoder encoder = makeEncoder();
+    QStringEncoder& encoder = makeEncoder();
     bytes = encoder.encode(text);
     if (encoder.hasError())
         return false;
-    QStringDecoder decoder = makeDecoder();
+    QStringDecoder& decoder = makeDecoder();
     const QString back = decoder.decode(bytes);
     return !decoder.hasError() && back == text;
 }
@@ -95,7 +104,7 @@ QString toUnicode(const char* bytes, qsizetype size)
         }
     if (ascii)
         return QString::fromLatin1(bytes, size);
-    QStringDecoder decoder = makeDecoder();
+    QStringDecoder& decoder = makeDecoder();
     return decoder.decode(QByteArrayView(bytes, size));
 }
 

@@ -310,14 +310,13 @@ void Table::open()
         QStringList columns;
         for (const FieldDef& f : std::as_const(fields_))
             columns << quoted(f.name);
-        QStringList marks, sets;
-        for (const FieldDef& f : std::as_const(fields_)) {
+        if (fields_.size() > 64)
+            throw DatabaseError(QStringLiteral("%1: テーブル %2 の項目が多すぎます").arg(name_, path));
+        QStringList marks;
+        for (qsizetype i = 0; i < fields_.size(); ++i)
             marks << QStringLiteral("?");
-            sets << quoted(f.name) + QStringLiteral(" = ?");
-        }
         insertSql_ = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                          .arg(quoted(tableName_), columns.join(u", "), marks.join(u','));
-        updateSql_ = QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?").arg(quoted(tableName_), sets.join(u", "));
         columns << QStringLiteral("rowid");
         columnList_ = columns.join(u", ");
     } catch (...) {
@@ -353,7 +352,8 @@ void Table::close()
     cursor_ = nullptr;
     cursorOnCurrent_ = false;
     insertStmt_ = nullptr;
-    updateStmt_ = nullptr;
+    updateStatements_.clear();
+    locateSql_.clear();
     statements_->clear();
     cursorStatements_->clear();
     sqlite3_close(db_);
@@ -896,19 +896,27 @@ bool Table::locate(const QString& field, const FieldValue& value, LocateOptions 
             throw ConversionError(QStringLiteral("項目 '%1' の値として不正です").arg(def.name));
         key = FieldValue::integer(v);
     }
-    QString condition;
-    const QString f = quoted(def.name);
-    if (key.isNull())
-        condition = QStringLiteral("%1 IS NULL").arg(f);
-    else if (def.kind == FieldKind::Text && options.partialKey)
-        condition = options.caseInsensitive ? QStringLiteral("substr(%1, 1, length(?)) = ? COLLATE NOCASE").arg(f)
-                                            : QStringLiteral("substr(%1, 1, length(?)) = ?").arg(f);
-    else if (def.kind == FieldKind::Text && options.caseInsensitive)
-        condition = QStringLiteral("%1 = ? COLLATE NOCASE").arg(f);
-    else
-        condition = QStringLiteral("%1 = ?").arg(f);
-    sqlite3_stmt* st = prepare(QStringLiteral("SELECT %1 FROM %2%3 AND %4%5 LIMIT 1")
-                                   .arg(columnList_, quoted(tableName_), rangeWhere(), condition, orderBy(false)));
+    // The query depends on the field, the options, the range and whether the key is null: build it once.
+    const quint32 shape = quint32(index) << 5 | (options.partialKey ? 1 : 0) | (options.caseInsensitive ? 2 : 0) |
+                          (key.isNull() ? 4 : 0) | (rangeRestricted_ ? 8 : 0) |
+                          (rangeRestricted_ && rangeValue_.isNull() ? 16 : 0);
+    QString& sql = locateSql_[shape];
+    if (sql.isEmpty()) {
+        const QString f = quoted(def.name);
+        QString condition;
+        if (key.isNull())
+            condition = QStringLiteral("%1 IS NULL").arg(f);
+        else if (def.kind == FieldKind::Text && options.partialKey)
+            condition = options.caseInsensitive ? QStringLiteral("substr(%1, 1, length(?)) = ? COLLATE NOCASE").arg(f)
+                                                : QStringLiteral("substr(%1, 1, length(?)) = ?").arg(f);
+        else if (def.kind == FieldKind::Text && options.caseInsensitive)
+            condition = QStringLiteral("%1 = ? COLLATE NOCASE").arg(f);
+        else
+            condition = QStringLiteral("%1 = ?").arg(f);
+        sql = QStringLiteral("SELECT %1 FROM %2%3 AND %4%5 LIMIT 1")
+                  .arg(columnList_, quoted(tableName_), rangeWhere(), condition, orderBy(false));
+    }
+    sqlite3_stmt* st = prepare(sql);
     int bindIndex = 1;
     bindRange(st, bindIndex);
     if (!key.isNull()) {
@@ -964,6 +972,7 @@ void Table::startNewRow(bool atEnd)
     rowid_ = 0;
     state_ = TableState::Insert;
     modified_ = false;
+    dirty_ = 0;
 
     inNewRecordEvent_ = true;
     try {
@@ -1018,6 +1027,7 @@ void Table::edit()
     savedRecNo_ = recNo_;
     state_ = TableState::Edit;
     modified_ = false;
+    dirty_ = 0;
     notify(evEditing);
 }
 
@@ -1057,6 +1067,17 @@ void Table::storeRow()
             sqlite3_bind_text(st, index, c.bytes.constData(), int(c.bytes.size()), SQLITE_TRANSIENT);
             break;
         case Cell::Sjis: {
+            // ASCII is the same bytes in both encodings: most postal codes and numbers skip the conversion.
+            bool ascii = true;
+            for (char ch : c.bytes)
+                if (static_cast<unsigned char>(ch) >= 0x80) {
+                    ascii = false;
+                    break;
+                }
+            if (ascii) {
+                sqlite3_bind_text(st, index, c.bytes.constData(), int(c.bytes.size()), SQLITE_TRANSIENT);
+                break;
+            }
             const QByteArray utf8 = sjis::toUnicode(c.bytes).toUtf8();
             sqlite3_bind_text(st, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
             break;
@@ -1087,12 +1108,26 @@ void Table::storeRow()
         return;
     }
 
-    if (!updateStmt_)
-        updateStmt_ = prepare(updateSql_);
-    sqlite3_stmt* st = updateStmt_;
+    // Only the fields written since editing began are stored. The row's identity written with its own
+    // value is no change: leaving it out spares the engine moving the row and its index entries.
+    if (rowidAlias_ >= 0 && (dirty_ & (quint64(1) << rowidAlias_)) && cells_[rowidAlias_].kind == Cell::Int &&
+        cells_[rowidAlias_].i == rowid_)
+        dirty_ &= ~(quint64(1) << rowidAlias_);
+    if (dirty_ == 0)
+        return;
+    sqlite3_stmt*& st = updateStatements_[dirty_];
+    if (!st) {
+        QStringList sets;
+        for (int i = 0; i < n; ++i)
+            if (dirty_ & (quint64(1) << i))
+                sets << quoted(fields_.at(i).name) + QStringLiteral(" = ?");
+        st = prepare(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?").arg(quoted(tableName_), sets.join(u", ")));
+    }
+    int bindIndex = 1;
     for (int i = 0; i < n; ++i)
-        bindCell(st, i + 1, cells_[i]);
-    sqlite3_bind_int64(st, n + 1, rowid_);
+        if (dirty_ & (quint64(1) << i))
+            bindCell(st, bindIndex++, cells_[i]);
+    sqlite3_bind_int64(st, bindIndex, rowid_);
     const int rc = sqlite3_step(st);
     sqlite3_reset(st);
     if (rc != SQLITE_DONE)
@@ -1289,6 +1324,7 @@ void Table::setFieldValue(const QString& name, const FieldValue& value)
     if (cells_.empty())
         cells_.assign(fields_.size(), Cell{});
     cells_[index] = std::move(cell);
+    dirty_ |= quint64(1) << index;
     if (!inNewRecordEvent_)
         modified_ = true;
     notify(evRecord, def.name);

@@ -212,11 +212,12 @@ private:
     QHash<QString, int> fieldsByName_;
     QString columnList_;
     QString insertSql_;
-    QString updateSql_;
-    sqlite3_stmt* insertStmt_ = nullptr; // reset after each use, so always ready
-    sqlite3_stmt* updateStmt_ = nullptr;
-    int rowidAlias_ = -1; // field that is the row's identity (INTEGER PRIMARY KEY), or -1
-    int orderField_ = -1; // field the rows are ordered by, or -1 for order of appending
+    sqlite3_stmt* insertStmt_ = nullptr;             // reset after each use, so always ready
+    QHash<quint64, sqlite3_stmt*> updateStatements_; // by the set of fields they store
+    QHash<quint32, QString> locateSql_;              // by field, options and key shape
+    quint64 dirty_ = 0;                              // fields written since editing began
+    int rowidAlias_ = -1;                            // field that is the row's identity (INTEGER PRIMARY KEY), or -1
+    int orderField_ = -1;                            // field the rows are ordered by, or -1 for order of appending
 
     std::unique_ptr<StatementCache> statements_;
     std::unique_ptr<StatementCache> cursorStatements_; // kept apart: a live cursor must not be reset by a query

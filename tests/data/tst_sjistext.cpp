@@ -51,6 +51,8 @@ private Q_SLOTS:
             } catch (const ConversionError& e) {
                 QVERIFY(e.message().contains(QStringLiteral("Shift-JIS")));
             }
+            // A refusal leaves the converter fit for the next text.
+            QCOMPARE(sjis::fromUnicode(QStringLiteral("新しい")).toHex(), QByteArray("905682b582a2"));
         }
     }
 
