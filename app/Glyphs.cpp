@@ -154,6 +154,26 @@ QIcon printer(int size, const QColor& accent)
     });
 }
 
+QIcon printMany(int size, const QColor& accent)
+{
+    return make(size, [accent](QPainter& p) {
+        p.setPen(pen(QColor(60, 60, 60), 0.8));
+        p.setBrush(Qt::white);
+        for (qreal dx : {2.0, 0.0}) // sheets stacked behind the one going in
+            p.drawRect(QRectF(3 + dx, 0.5 + 2 - dx, 8, 6));
+        p.setBrush(QColor(190, 190, 190));
+        p.drawRect(QRectF(1, 6, 14, 6.5));
+        p.setBrush(Qt::white);
+        p.drawRect(QRectF(4, 10, 8, 5.5));
+        p.setPen(pen(accent, 1.2));
+        p.drawLine(QPointF(5.5, 12.3), QPointF(10.5, 12.3));
+        p.drawLine(QPointF(5.5, 14), QPointF(9, 14));
+        p.setPen(Qt::NoPen);
+        p.setBrush(accent);
+        p.drawEllipse(QPointF(13, 7.8), 1, 1);
+    });
+}
+
 QIcon checkAll(int size)
 {
     return make(size, [](QPainter& p) {

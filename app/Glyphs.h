@@ -13,7 +13,8 @@ QIcon importCsv(int size = 16);                                // a document wit
 QIcon deleteRow(int size = 16);                                // a blue arrow pointing left beside a red bar
 QIcon newRow(int size = 16);                                   // a red arrow pointing right into a document
 QIcon printer(int size = 16, const QColor& accent = Qt::blue); // a printer with a sheet
-QIcon checkAll(int size = 16);                                 // ticked boxes
-QIcon clearAll(int size = 16);                                 // empty boxes
+QIcon printMany(int size = 16, const QColor& accent = Qt::blue); // a printer with a stack of sheets
+QIcon checkAll(int size = 16);                                   // ticked boxes
+QIcon clearAll(int size = 16);                                   // empty boxes
 
 } // namespace halvenna::glyphs

@@ -29,14 +29,15 @@ public:
 // member written.
 //
 // Underneath, the stores are grouped into transactions of chunkLines() lines, so that a large file
-// is not one commit per line; a crash or a full disk loses at most the chunk being written.
+// is not one commit per line; a crash or a full disk loses at most the chunk being written. Each
+// commit waits for the disk, so chunks are large: a merge can simply be run again.
 class MemberImport
 {
 public:
     // bytesRead: the file's bytes taken by the lines merged so far; fileSize: -1 when unknown.
     using Progress = std::function<void(qint64 bytesRead, qint64 fileSize)>;
 
-    static constexpr int kDefaultChunkLines = 8192;
+    static constexpr int kDefaultChunkLines = 65536;
     static constexpr qint64 kDefaultProgressStep = 64 * 1024;
 
     explicit MemberImport(Table& members);
