@@ -9,6 +9,9 @@
 #include "data/Table.h"
 #include "data/controls/DbControls.h"
 #include "data/controls/DbGrid.h"
+#include "printing/PrintJobs.h"
+#include "report/ReportProject.h"
+#include "report/StandardReportOutput.h"
 
 #include <QAction>
 #include <QApplication>
@@ -285,6 +288,13 @@ TInvoiceForm::TInvoiceForm(QWidget* parent) : QDialog(parent)
 
     ClientArea->installEventFilter(this);
     resize(clientWidth, clientHeight + MainMenu1->sizeHint().height());
+
+    reportOutput = std::make_unique<halvenna::StandardReportOutput>();
+    rvpjInvoice = std::make_unique<halvenna::ReportProject>(reportOutput.get());
+    rvtbPrintMaster = std::make_unique<halvenna::ReportConnection>(QStringLiteral("rvtbPrintMaster"));
+    rvtbAccount = std::make_unique<halvenna::ReportConnection>(QStringLiteral("rvtbAccount"));
+    rvpjInvoice->addConnection(*rvtbPrintMaster);
+    rvpjInvoice->addConnection(*rvtbAccount);
 
     halvenna::guarded([this] { FormCreate(); });
 }
@@ -658,17 +668,55 @@ void TInvoiceForm::SetAllPrintFlags(bool Value)
     members.first();
 }
 
-void TInvoiceForm::btnPrnCurrentClick() {}
+halvenna::PanelDates TInvoiceForm::panelDates() const
+{
+    const FixedDatesData texts = panelTexts();
+    return {constDate(),        texts.ReceiptYear,   texts.ReceiptMonth, texts.ReceiptDay,
+            texts.DeliveryYear, texts.DeliveryMonth, texts.DeliveryDay};
+}
 
-void TInvoiceForm::btnAccountPrnClick() {}
+void TInvoiceForm::printJob(const std::function<void()>& stage, void (TInvoiceForm::*prepare)())
+{
+    stage();
+    rvtbPrintMaster->setTable(&DataModule1->tbPrintMember);
+    rvtbAccount->setTable(&DataModule1->tbAccount);
+    (this->*prepare)();
+    halvenna::runPreparedReport(*rvpjInvoice);
+}
 
-void TInvoiceForm::btnInvoiceAllPrnClick() {}
+void TInvoiceForm::btnPrnCurrentClick()
+{
+    halvenna::PrintJobs jobs(*DataModule1);
+    printJob([&] { jobs.stageOneWaybill(panelDates()); }, &TInvoiceForm::PrepareInvoiceReport);
+}
 
-void TInvoiceForm::btnAccountAllPrnClick() {}
+void TInvoiceForm::btnAccountPrnClick()
+{
+    halvenna::PrintJobs jobs(*DataModule1);
+    printJob([&] { jobs.stageOnePaymentSlip(); }, &TInvoiceForm::PrepareAccountReport);
+}
 
-void TInvoiceForm::PrepareInvoiceReport() {}
+void TInvoiceForm::btnInvoiceAllPrnClick()
+{
+    halvenna::PrintJobs jobs(*DataModule1);
+    printJob([&] { jobs.stageBulkWaybills(panelDates()); }, &TInvoiceForm::PrepareInvoiceReport);
+}
 
-void TInvoiceForm::PrepareAccountReport() {}
+void TInvoiceForm::btnAccountAllPrnClick()
+{
+    halvenna::PrintJobs jobs(*DataModule1);
+    printJob([&] { jobs.stageBulkPaymentSlips(); }, &TInvoiceForm::PrepareAccountReport);
+}
+
+void TInvoiceForm::PrepareInvoiceReport()
+{
+    halvenna::prepareInvoiceReport(*rvpjInvoice, SenderSettings, AppDir);
+}
+
+void TInvoiceForm::PrepareAccountReport()
+{
+    halvenna::prepareAccountReport(*rvpjInvoice, SenderSettings, AppDir);
+}
 
 void TInvoiceForm::N2Click()
 {

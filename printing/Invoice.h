@@ -19,6 +19,10 @@ class QPushButton;
 
 namespace halvenna {
 class DbCheckBox;
+class ReportConnection;
+class ReportProject;
+class StandardReportOutput;
+struct PanelDates;
 class DbComboBox;
 class DbEdit;
 class DbGrid;
@@ -151,8 +155,15 @@ public:
     // Sets the print mark of every member to value, each member posted by the member record rule;
     // ends on the first member. A failed post stops it there: what was stored before stays stored.
     void SetAllPrintFlags(bool Value);
+    // The report run: the template and its parameters from the sender settings.
     void PrepareInvoiceReport();
     void PrepareAccountReport();
+
+    // The report engine's project and the two data connections its templates read.
+    std::unique_ptr<halvenna::StandardReportOutput> reportOutput;
+    std::unique_ptr<halvenna::ReportProject> rvpjInvoice;
+    std::unique_ptr<halvenna::ReportConnection> rvtbPrintMaster;
+    std::unique_ptr<halvenna::ReportConnection> rvtbAccount;
 
     // What the print jobs read of the fixed-date panel: whether its dates replace the members' own,
     // and its six texts as code page 932 bytes (receipt year, month, day, delivery year, month, day).
@@ -176,6 +187,9 @@ private:
     void setTabOrders();
     void connectHandlers();
     void followClientSize();
+    halvenna::PanelDates panelDates() const;
+    // Stages with the job, then runs the prepared template.
+    void printJob(const std::function<void()>& stage, void (TInvoiceForm::*prepare)());
 
     bool shownOnce_ = false;
     std::unique_ptr<QPrinter> printer_;
