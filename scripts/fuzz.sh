@@ -30,7 +30,11 @@ for target in "${targets[@]}"; do
     mkdir -p "$corpus"
     starts=()
     [ -d "fuzz/corpus/$name" ] && starts=("fuzz/corpus/$name")
+    # The form templates shipped with the program are starting inputs of the template reader too.
+    [ "$name" = fuzz_template ] && starts+=("report/templates")
+    dict=()
+    [ -f "fuzz/$name.dict" ] && dict=(-dict="fuzz/$name.dict")
     echo "== $name: ${seconds}s"
-    "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+    "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 "${dict[@]}" \
         -artifact_prefix="$build/" -print_final_stats=1 "$corpus" "${starts[@]}"
 done

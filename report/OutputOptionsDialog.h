@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include <functional>
+
+class QCheckBox;
+class QDialogButtonBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QSpinBox;
+
+namespace halvenna {
+
+// What the user chose in "Output Options".
+struct OutputChoice
+{
+    enum class Destination { Printer, Preview, File };
+    Destination destination = Destination::Preview;
+    int copies = 1;   // printer only
+    QString fileName; // file only: the PDF to write
+
+    bool operator==(const OutputChoice&) const = default;
+};
+
+// "Output Options": where a report goes (printer, preview or a PDF file), how many copies, the
+// printer's setup. Enter accepts, Esc cancels; every choice has a mnemonic.
+class OutputOptionsDialog : public QDialog
+{
+    Q_OBJECT
+public:
+    OutputOptionsDialog(const OutputChoice& offered, const QString& reportName, int pageCount,
+                        QWidget* parent = nullptr);
+
+    OutputChoice choice() const;
+
+    // The printer's setup (the print dialog) and choosing the file (the save dialog); the caller
+    // provides both, so that they go through its seams.
+    std::function<void(QWidget* parent)> printerSetup;
+    std::function<QString(QWidget* parent, const QString& current)> chooseFile;
+
+private:
+    void updateEnabled();
+    void browse();
+
+    QRadioButton* rbPrinter;
+    QRadioButton* rbPreview;
+    QRadioButton* rbFile;
+    QSpinBox* edCopies;
+    QPushButton* btnSetup;
+    QLineEdit* edFileName;
+    QPushButton* btnBrowse;
+    QDialogButtonBox* buttons;
+};
+
+} // namespace halvenna

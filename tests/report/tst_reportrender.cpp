@@ -1,0 +1,317 @@
+// Drawing sheets: where texts land (digit-box pitch, alignment), which values they show, that the
+// outline is for the preview only, and that a PDF is the template's own size, millimetre for millimetre.
+#include "PaintRecorder.h"
+#include "ReportTestSupport.h"
+#include "data/Error.h"
+#include "report/ReportDocument.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QRegularExpression>
+#include <QTest>
+
+using namespace halvenna;
+using reporttest::sj;
+
+namespace {
+
+constexpr double kPxPerMm = 10; // RecordingDevice at 254 dpi
+
+ReportDocument document(const QByteArray& body, const QStringList& fields, const QList<QList<QByteArray>>& rows,
+                        const ReportParams& params = {}, const QByteArray& page = "page width=108 height=178\n")
+{
+    auto t = std::make_shared<const ReportTemplate>(
+        ReportTemplate::parse(page + "report name=R connection=rvtbPrintMaster\n" + body, QStringLiteral("T.Rav")));
+    ReportRows r(fields);
+    for (const QList<QByteArray>& row : rows)
+        r.appendRow(row);
+    return ReportDocument(t, t->defaultReport(), params, std::move(r));
+}
+
+Recording record(const ReportDocument& doc, int page, bool outline)
+{
+    RecordingDevice device;
+    QPainter p(&device);
+    doc.drawPage(p, page, outline);
+    p.end();
+    return device.recording();
+}
+
+QList<RecordedText> draw(const ReportDocument& doc, int page)
+{
+    return record(doc, page, false).texts;
+}
+
+qreal advance(const RecordedText& t)
+{
+    RecordingDevice device;
+    return QFontMetricsF(t.font, &device).horizontalAdvance(t.text);
+}
+
+qreal ascent(const RecordedText& t)
+{
+    RecordingDevice device;
+    return QFontMetricsF(t.font, &device).ascent();
+}
+
+} // namespace
+
+class TestReportRender : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { reporttest::useFormFont(); }
+
+    // Each byte takes one pitch step; a character is centred on its steps (a double-byte one on two).
+    void pitchPutsEveryByteInItsCell_data()
+    {
+        QTest::addColumn<QByteArray>("item");
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<QList<double>>("centresMm");
+
+        const QByteArray left = "text field=f x=10 y=5 pitch=2";
+        QTest::newRow("postal code front, 3 bytes per box")
+            << left << QByteArray("1  2  3") << QStringList{"1", "2", "3"} << QList<double>{11, 17, 23};
+        QTest::newRow("postal code rear")
+            << left << QByteArray("4  5  6  7") << QStringList{"4", "5", "6", "7"} << QList<double>{11, 17, 23, 29};
+        QTest::newRow("right-aligned amount ends in the last cell")
+            << QByteArray("text field=f x=10 y=5 width=12 pitch=2 align=right") << QByteArray("1 2 3")
+            << QStringList{"1", "2", "3"} << QList<double>{13, 17, 21};
+        QTest::newRow("right-aligned, as many bytes as cells")
+            << QByteArray("text field=f x=10 y=5 width=6 pitch=2 align=right") << QByteArray("987")
+            << QStringList{"9", "8", "7"} << QList<double>{11, 13, 15};
+        QTest::newRow("centred") << QByteArray("text field=f x=10 y=5 width=10 pitch=2 align=center")
+                                 << QByteArray("12") << QStringList{"1", "2"} << QList<double>{13, 15};
+        QTest::newRow("double-byte character spans two steps")
+            << left << sj(QStringLiteral("山1")) << QStringList{"山", "1"} << QList<double>{12, 15};
+        QTest::newRow("half-width katakana is one step")
+            << left << sj(QStringLiteral("ｱ1")) << QStringList{"ｱ", "1"} << QList<double>{11, 13};
+        QTest::newRow("account part with the last two digits together")
+            << QByteArray("text field=f x=10 y=5 pitch=2.5") << QByteArray("1 2 3 4 56")
+            << QStringList{"1", "2", "3", "4", "5", "6"} << QList<double>{11.25, 16.25, 21.25, 26.25, 31.25, 33.75};
+        QTest::newRow("blanks only draw nothing") << left << QByteArray("      ") << QStringList{} << QList<double>{};
+    }
+    void pitchPutsEveryByteInItsCell()
+    {
+        QFETCH(QByteArray, item);
+        QFETCH(QByteArray, value);
+        QFETCH(QStringList, texts);
+        QFETCH(QList<double>, centresMm);
+        const ReportDocument doc = document(item + " size=10\n", {"f"}, {{value}});
+        const QList<RecordedText> drawn = draw(doc, 0);
+        QStringList got;
+        for (const RecordedText& t : drawn)
+            got << t.text;
+        QCOMPARE(got, texts);
+        for (int i = 0; i < drawn.size(); ++i) {
+            const RecordedText& t = drawn.at(i);
+            QVERIFY2(qAbs(t.at.x() + advance(t) / 2 - centresMm.at(i) * kPxPerMm) < 0.01,
+                     qPrintable(QStringLiteral("%1 centred at %2 px, not %3 mm")
+                                    .arg(t.text)
+                                    .arg(t.at.x() + advance(t) / 2)
+                                    .arg(centresMm.at(i))));
+            // The box's top is y: the baseline sits one ascent below it.
+            QVERIFY(qAbs(t.at.y() - (5 * kPxPerMm + ascent(t))) < 0.01);
+        }
+    }
+
+    void plainTextIsAlignedInItsBox_data()
+    {
+        QTest::addColumn<QByteArray>("align");
+        QTest::addColumn<double>("anchorMm"); // where the left end, centre or right end falls
+        QTest::addColumn<double>("part");     // 0 left end, 0.5 centre, 1 right end
+        QTest::newRow("left") << QByteArray("left") << 10.0 << 0.0;
+        QTest::newRow("centre") << QByteArray("center") << 25.0 << 0.5;
+        QTest::newRow("right") << QByteArray("right") << 40.0 << 1.0;
+    }
+    void plainTextIsAlignedInItsBox()
+    {
+        QFETCH(QByteArray, align);
+        QFETCH(double, anchorMm);
+        QFETCH(double, part);
+        const ReportDocument doc = document("text field=name x=10 y=20 width=30 size=12 align=" + align + "\n",
+                                            {"name"}, {{sj(QStringLiteral("山田太郎"))}});
+        const QList<RecordedText> drawn = draw(doc, 0);
+        QCOMPARE(drawn.size(), 1);
+        QCOMPARE(drawn.at(0).text, QStringLiteral("山田太郎"));
+        QVERIFY(qAbs(drawn.at(0).at.x() + part * advance(drawn.at(0)) - anchorMm * kPxPerMm) < 0.01);
+        QCOMPARE(drawn.at(0).font.family(), QStringLiteral("ＭＳ Ｐゴシック"));
+        QCOMPARE(drawn.at(0).font.pointSizeF(), 12.0);
+    }
+
+    // Each sheet shows its own row; parameters and fixed texts are the same on all; a value
+    // never set or null prints nothing.
+    void valuesComeFromRowsParametersAndTheTemplate()
+    {
+        const ReportDocument doc =
+            document("text field=name x=0 y=0\n"
+                     "text param=sendername x=0 y=10\n"
+                     "text param=NeverSet x=0 y=20\n"
+                     "text fixed=\"様\" x=50 y=0 bold=yes\n",
+                     {"name"}, {{sj(QStringLiteral("山田"))}, {QByteArray()}, {"Sato"}},
+                     {{QStringLiteral("SenderName"), sj(QStringLiteral("差出人"))}, {QStringLiteral("Other"), "x"}});
+        QCOMPARE(doc.pageCount(), 3);
+        const auto texts = [&](int page) {
+            QStringList out;
+            for (const RecordedText& t : draw(doc, page))
+                out << t.text;
+            return out;
+        };
+        QCOMPARE(texts(0), (QStringList{"山田", "差出人", "様"}));
+        QCOMPARE(texts(1), (QStringList{"差出人", "様"}));
+        QCOMPARE(texts(2), (QStringList{"Sato", "差出人", "様"}));
+        QVERIFY(draw(doc, 0).at(2).font.bold());
+        QVERIFY(draw(doc, 3).isEmpty()); // past the last sheet
+    }
+
+    void outlineIsDrawnOnlyWhenAsked()
+    {
+        const ReportDocument doc = document("box x=1 y=1 width=10 height=5\nline x1=0 y1=0 x2=10 y2=0\n"
+                                            "label text=\"お届け先\" x=1 y=1\ntext field=name x=2 y=2\n",
+                                            {"name"}, {{"A"}});
+        const Recording plain = record(doc, 0, false);
+        QCOMPARE(plain.texts.size(), 1);
+        QCOMPARE(plain.rects + plain.lines + plain.paths, 0);
+        const Recording withOutline = record(doc, 0, true);
+        QString texts;
+        for (const RecordedText& t : withOutline.texts)
+            texts += t.text;
+        QCOMPARE(texts, QStringLiteral("お届け先A")); // the form first, the data over it
+        QCOMPARE(withOutline.rects, 1);
+        QCOMPARE(withOutline.lines, 1);
+    }
+
+    // The PDF's sheet is the template's size; a text placed at x mm lands x mm from the left.
+    void pdfIsTheTemplatesSheetMillimetreForMillimetre_data()
+    {
+        QTest::addColumn<QByteArray>("page");
+        QTest::addColumn<QSizeF>("sizeMm");
+        QTest::newRow("waybill, portrait") << QByteArray("page width=108 height=178\n") << QSizeF(108, 178);
+        QTest::newRow("payment slip, landscape")
+            << QByteArray("page width=219 height=95 orientation=landscape\n") << QSizeF(219, 95);
+        QTest::newRow("wide sheet fed portrait") << QByteArray("page width=219 height=95\n") << QSizeF(219, 95);
+    }
+    void pdfIsTheTemplatesSheetMillimetreForMillimetre()
+    {
+        QFETCH(QByteArray, page);
+        QFETCH(QSizeF, sizeMm);
+        const ReportDocument doc = document("text field=code x=20 y=30 size=10\n", {"code"}, {{"XQZ"}}, {}, page);
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath(QStringLiteral("out.pdf"));
+        QVERIFY(doc.writePdf(pdf));
+        const QSizeF pt = reporttest::pdfPageSizePt(pdf);
+        QVERIFY2(qAbs(pt.width() - sizeMm.width() / 25.4 * 72) < 0.5 &&
+                     qAbs(pt.height() - sizeMm.height() / 25.4 * 72) < 0.5,
+                 qPrintable(QStringLiteral("%1 x %2 pt").arg(pt.width()).arg(pt.height())));
+        const QString boxes = QString::fromUtf8(
+            reporttest::poppler(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdf, QStringLiteral("-")}));
+        const QRegularExpressionMatch m =
+            QRegularExpression(QStringLiteral("<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\"[^>]*>XQZ</word>"))
+                .match(boxes);
+        QVERIFY2(m.hasMatch(), qPrintable(boxes));
+        QVERIFY2(qAbs(m.captured(1).toDouble() - 20 / 25.4 * 72) < 1, qPrintable(m.captured(1)));
+        QVERIFY2(qAbs(m.captured(2).toDouble() - 30 / 25.4 * 72) < 2, qPrintable(m.captured(2)));
+    }
+
+    void pdfCarriesJapaneseInAnEmbeddedFont()
+    {
+        const ReportDocument doc = document("text field=name x=10 y=10 size=14\ntext fixed=\"様\" x=80 y=10 size=14\n",
+                                            {"name"}, {{sj(QStringLiteral("山田太郎"))}});
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath(QStringLiteral("jp.pdf"));
+        QVERIFY(doc.writePdf(pdf));
+        const QString text = reporttest::pdfText(pdf, 1);
+        QVERIFY2(text.contains(QRegularExpression(QStringLiteral("山田太郎\\s+様"))), qPrintable(text));
+        const QString fonts = QString::fromUtf8(reporttest::poppler(QStringLiteral("pdffonts"), {pdf}));
+        QVERIFY2(fonts.contains(QRegularExpression(QStringLiteral("IPAPGothic\\s.*\\syes\\s"))), qPrintable(fonts));
+    }
+
+    // What the preview shows of the form is never in a file: no ink of the outline's colour on
+    // the PDF's sheet, though the same sheet drawn for the preview has it.
+    void outlineNeverReachesThePdf()
+    {
+        const ReportDocument doc = document(
+            "box x=5 y=5 width=90 height=60\nline x1=5 y1=30 x2=95 y2=30\nlabel text=\"お届け先\" x=6 y=6 size=12\n"
+            "text field=name x=10 y=10 size=14\n",
+            {"name"}, {{sj(QStringLiteral("山田太郎"))}});
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath(QStringLiteral("o.pdf"));
+        QVERIFY(doc.writePdf(pdf));
+        const QImage printed = reporttest::pdfImage(pdf, 1, 100);
+        QVERIFY(!printed.isNull());
+        QCOMPARE(reporttest::inkPixels(printed), 0);
+        QVERIFY(reporttest::darkPixels(printed) > 50);
+        QVERIFY(!reporttest::pdfText(pdf, 1).contains(QStringLiteral("お届け先")));
+
+        QImage preview(425, 701, QImage::Format_RGB32);
+        preview.setDotsPerMeterX(3937);
+        preview.setDotsPerMeterY(3937);
+        preview.fill(Qt::white);
+        QPainter p(&preview);
+        doc.drawPage(p, 0, true);
+        p.end();
+        QVERIFY(reporttest::inkPixels(preview) > 100);
+    }
+
+    void reportWithoutRowsWritesOneBlankSheet()
+    {
+        const ReportDocument doc = document("text field=name x=10 y=10\ntext fixed=\"様\" x=80 y=10\n", {"name"}, {});
+        QCOMPARE(doc.pageCount(), 0);
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath(QStringLiteral("empty.pdf"));
+        QVERIFY(doc.writePdf(pdf));
+        QCOMPARE(reporttest::pdfPages(pdf), 1);
+        QCOMPARE(reporttest::pdfText(pdf, 1).trimmed(), QString());
+    }
+
+    // A stopped output leaves no file, and a file that was there before stays as it was.
+    void stoppedPdfLeavesNoFile_data()
+    {
+        QTest::addColumn<bool>("existed");
+        QTest::newRow("new file") << false;
+        QTest::newRow("file there before") << true;
+    }
+    void stoppedPdfLeavesNoFile()
+    {
+        QFETCH(bool, existed);
+        const ReportDocument doc = document("text field=name x=10 y=10\n", {"name"}, {{"a"}, {"b"}, {"c"}});
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath(QStringLiteral("stop.pdf"));
+        if (existed) {
+            QFile f(pdf);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("old");
+        }
+        QList<int> seen;
+        QVERIFY(!doc.writePdf(pdf, [&](int done, int total) {
+            seen << done << total;
+            return done < 2;
+        }));
+        QCOMPARE(seen, (QList<int>{1, 3, 2, 3}));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), existed ? QStringList{"stop.pdf"} : QStringList{});
+        if (existed) {
+            QFile f(pdf);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), QByteArray("old"));
+        }
+    }
+
+    void unwritablePdfIsAnError()
+    {
+        const ReportDocument doc = document("text field=name x=10 y=10\n", {"name"}, {{"a"}});
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath(QStringLiteral("no/such/folder/x.pdf"));
+        try {
+            doc.writePdf(pdf);
+            QFAIL("no error for a file that cannot be written");
+        } catch (const Error& e) {
+            QVERIFY2(e.message().startsWith(pdf + QStringLiteral(" に書き込めません")), qPrintable(e.message()));
+        }
+    }
+};
+
+QTEST_MAIN(TestReportRender)
+#include "tst_reportrender.moc"
