@@ -492,10 +492,9 @@ void Table::readCurrentFrom(sqlite3_stmt* st)
     hasRow_ = true;
 }
 
+// Lets go of the cursor. A caller that keeps the current row materializes it first; most replace it.
 void Table::resetCursor()
 {
-    if (cursorOnCurrent_)
-        materialize();
     if (cursor_)
         sqlite3_reset(cursor_);
     cursor_ = nullptr;
@@ -889,6 +888,17 @@ bool Table::locate(const QString& field, const FieldValue& value, LocateOptions 
     beforeMove();
     const int index = requireField(field);
     const FieldDef& def = fields_.at(index);
+    // Looking for the master's own key in a detail's range is asking for the range's first row.
+    if (rangeRestricted_ && value.isInteger() && !rangeValue_.isNull() && rangeValue_.isInteger() &&
+        value.asInteger() == rangeValue_.asInteger() && field.compare(detailField_, Qt::CaseInsensitive) == 0) {
+        if (!hasRow_)
+            return false;
+        if (recNo_ != 0)
+            seekFirst();
+        bof_ = eof_ = false;
+        afterMove();
+        return true;
+    }
     FieldValue key = value;
     if (def.kind == FieldKind::Integer && !value.isNull() && !value.isInteger()) {
         qint32 v = 0;
@@ -961,7 +971,6 @@ void Table::startNewRow(bool atEnd)
     ensureRange();
     checkBrowseMode();
     finishDetailsBeforeChange();
-    materialize();
     savedHasRow_ = hasRow_;
     savedRowid_ = rowid_;
     savedRecNo_ = recNo_;
@@ -1055,6 +1064,7 @@ void Table::post()
 void Table::storeRow()
 {
     const int n = int(fields_.size());
+    // The cells outlive the statement's step (it is reset right after), so their bytes are bound in place.
     auto bindCell = [](sqlite3_stmt* st, int index, const Cell& c) {
         switch (c.kind) {
         case Cell::Null:
@@ -1064,7 +1074,7 @@ void Table::storeRow()
             sqlite3_bind_int64(st, index, c.i);
             break;
         case Cell::Utf8:
-            sqlite3_bind_text(st, index, c.bytes.constData(), int(c.bytes.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_text(st, index, c.bytes.constData(), int(c.bytes.size()), SQLITE_STATIC);
             break;
         case Cell::Sjis: {
             // ASCII is the same bytes in both encodings: most postal codes and numbers skip the conversion.
@@ -1075,7 +1085,7 @@ void Table::storeRow()
                     break;
                 }
             if (ascii) {
-                sqlite3_bind_text(st, index, c.bytes.constData(), int(c.bytes.size()), SQLITE_TRANSIENT);
+                sqlite3_bind_text(st, index, c.bytes.constData(), int(c.bytes.size()), SQLITE_STATIC);
                 break;
             }
             const QByteArray utf8 = sjis::toUnicode(c.bytes).toUtf8();
@@ -1330,6 +1340,50 @@ void Table::setFieldValue(const QString& name, const FieldValue& value)
     notify(evRecord, def.name);
 }
 
+void Table::copyField(Table& source, const QString& name)
+{
+    copyField(source, source.requireField(name), requireField(name));
+}
+
+void Table::copyField(Table& source, int from, int to)
+{
+    if (!editing())
+        throw DatabaseError(QStringLiteral("%1: データセットが編集モードでも挿入モードでもありません").arg(name_));
+    source.ensureRange();
+    const FieldDef& def = fields_.at(to);
+    // Text as stored is handed over as it is when it surely fits: code page 932 never takes more
+    // bytes than UTF-8 for the same text. Anything else goes through the usual conversion.
+    if (def.kind == FieldKind::Text && source.fields_.at(from).kind == FieldKind::Text && source.hasRow_) {
+        const char* text = nullptr;
+        int size = 0;
+        if (!source.cells_.empty()) {
+            const Cell& c = source.cells_[from];
+            if (c.kind == Cell::Utf8) {
+                text = c.bytes.constData();
+                size = int(c.bytes.size());
+            }
+        } else if (source.cursorOnCurrent_ && sqlite3_column_type(source.cursor_, from) == SQLITE_TEXT) {
+            text = reinterpret_cast<const char*>(sqlite3_column_text(source.cursor_, from));
+            size = sqlite3_column_bytes(source.cursor_, from);
+        }
+        if (text && (def.width == 0 || size <= def.width)) {
+            Cell cell;
+            cell.kind = Cell::Utf8;
+            cell.bytes = QByteArray(text, size);
+            materialize();
+            if (cells_.empty())
+                cells_.assign(fields_.size(), Cell{});
+            cells_[to] = std::move(cell);
+            dirty_ |= quint64(1) << to;
+            if (!inNewRecordEvent_)
+                modified_ = true;
+            notify(evRecord, def.name);
+            return;
+        }
+    }
+    setFieldValue(def.name, source.hasRow_ ? source.cellValue(from) : FieldValue());
+}
+
 void Table::setFieldText(const QString& name, const QByteArray& sjisText)
 {
     setFieldValue(name, FieldValue::text(sjisText));
@@ -1415,6 +1469,7 @@ void Table::endBatch()
             try {
                 throwEngine(QStringLiteral("変更を保存できません"));
             } catch (...) {
+                materialize();
                 sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
                 resetCursor();
                 throw;

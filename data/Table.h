@@ -125,6 +125,11 @@ public:
     // Writes text as a user or a file gives it: converted to the field's kind
     // ("項目 '%s' の値として不正です" when it is no whole number for an integer field).
     void setFieldText(const QString& name, const QByteArray& sjisText);
+    // Writes the current value of source's field of the same name into this row's field: what a
+    // print job does to stage a row. Stored text that surely fits is handed over unconverted.
+    void copyField(Table& source, const QString& name);
+    // The same by field positions (from fieldIndex), for jobs that copy many rows.
+    void copyField(Table& source, int from, int to);
 
     // --- bound controls
     void disableControls();

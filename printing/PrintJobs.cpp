@@ -176,19 +176,27 @@ void PrintJobs::copyMemberFields()
 {
     Table& m = dm_.tbMemberMaster;
     Table& p = dm_.tbPrintMember;
-    for (const char* f : kMemberFields)
-        p.setFieldValue(name(f), m.fieldValue(name(f)));
+    // The fields' positions are looked up once per job, not once per row.
+    if (memberPlan_.empty())
+        for (const char* f : kMemberFields)
+            memberPlan_.push_back({m.fieldIndex(name(f)), p.fieldIndex(name(f)), f});
+    for (const auto& [from, to, f] : memberPlan_) {
+        if (from < 0 || to < 0)
+            p.copyField(m, name(f)); // reports the missing field by name
+        else
+            p.copyField(m, from, to);
+    }
 }
 
 void PrintJobs::copyContents(bool withDates)
 {
     Table& c = dm_.tbContents;
     Table& p = dm_.tbPrintMember;
-    p.setFieldValue(QStringLiteral("item"), c.fieldValue(QStringLiteral("item")));
-    p.setFieldValue(QStringLiteral("value"), c.fieldValue(QStringLiteral("value")));
+    p.copyField(c, QStringLiteral("item"));
+    p.copyField(c, QStringLiteral("value"));
     if (withDates)
         for (const char* f : kDateFields)
-            p.setFieldValue(name(f), c.fieldValue(name(f)));
+            p.copyField(c, name(f));
 }
 
 void PrintJobs::writeDates(const PanelDates& panel)
@@ -196,7 +204,7 @@ void PrintJobs::writeDates(const PanelDates& panel)
     Table& p = dm_.tbPrintMember;
     if (!panel.constDate) {
         for (const char* f : kDateFields)
-            p.setFieldValue(name(f), dm_.tbContents.fieldValue(name(f)));
+            p.copyField(dm_.tbContents, name(f));
         return;
     }
     const QByteArray* texts[] = {&panel.receiptYear,  &panel.receiptMonth,  &panel.receiptDay,
@@ -209,8 +217,8 @@ void PrintJobs::copyAccount()
 {
     Table& a = dm_.tbAccount;
     Table& p = dm_.tbPrintMember;
-    p.setFieldValue(QStringLiteral("amount"), a.fieldValue(QStringLiteral("amount")));
-    p.setFieldValue(QStringLiteral("amount_prn"), a.fieldValue(QStringLiteral("amount_prn")));
+    p.copyField(a, QStringLiteral("amount"));
+    p.copyField(a, QStringLiteral("amount_prn"));
 }
 
 void PrintJobs::stageOneWaybill(const PanelDates& panel)
@@ -222,8 +230,8 @@ void PrintJobs::stageOneWaybill(const PanelDates& panel)
     copyMemberFields();
     copyContents(false);
     writeDates(panel);
-    p.setFieldValue(QStringLiteral("item_kind1"), c.fieldValue(QStringLiteral("item_kind1")));
-    p.setFieldValue(QStringLiteral("item_kind2"), c.fieldValue(QStringLiteral("item_kind2")));
+    p.copyField(c, QStringLiteral("item_kind1"));
+    p.copyField(c, QStringLiteral("item_kind2"));
     p.post();
 }
 
@@ -235,8 +243,8 @@ void PrintJobs::stageOnePaymentSlip()
     p.append();
     copyMemberFields();
     copyContents(true);
-    p.setFieldValue(QStringLiteral("item_kind1"), c.fieldValue(QStringLiteral("item_kind1")));
-    p.setFieldValue(QStringLiteral("item_kind2"), c.fieldValue(QStringLiteral("item_kind2")));
+    p.copyField(c, QStringLiteral("item_kind1"));
+    p.copyField(c, QStringLiteral("item_kind2"));
     copyAccount();
     p.post();
 }
@@ -261,8 +269,8 @@ void PrintJobs::stageBulkWaybills(const PanelDates& panel)
                     copyMemberFields();
                     copyContents(false);
                     writeDates(panel);
-                    p.setFieldValue(QStringLiteral("item_kind1"), c.fieldValue(QStringLiteral("item_kind1")));
-                    p.setFieldValue(QStringLiteral("item_kind2"), c.fieldValue(QStringLiteral("item_kind2")));
+                    p.copyField(c, QStringLiteral("item_kind1"));
+                    p.copyField(c, QStringLiteral("item_kind2"));
                     p.post();
                 }
             } else {
@@ -291,8 +299,8 @@ void PrintJobs::stageBulkPaymentSlips()
             p.append();
             copyMemberFields();
             copyContents(true);
-            p.setFieldValue(QStringLiteral("item_kind1"), c.fieldValue(QStringLiteral("item_kind1")));
-            p.setFieldValue(QStringLiteral("item_kind2"), c.fieldValue(QStringLiteral("item_kind2")));
+            p.copyField(c, QStringLiteral("item_kind1"));
+            p.copyField(c, QStringLiteral("item_kind2"));
             copyAccount();
             p.post();
         }

@@ -9,6 +9,7 @@
 #include <array>
 #include <optional>
 #include <utility>
+#include <vector>
 
 class TDataModule1;
 
@@ -76,6 +77,13 @@ private:
     bool memberMarked();
 
     TDataModule1& dm_;
+    struct FieldCopy
+    {
+        int from;
+        int to;
+        const char* name;
+    };
+    std::vector<FieldCopy> memberPlan_;
 };
 
 } // namespace halvenna
