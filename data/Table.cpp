@@ -1524,44 +1524,38 @@ RowSnapshot Table::snapshotFrom(sqlite3_stmt* st)
     return row;
 }
 
-QList<RowSnapshot> Table::readRows(int from, int count)
+QList<RowSnapshot> Table::readRowsOrdered(int offset, int count, bool fromEnd)
 {
     checkActive();
     ensureRange();
     QList<RowSnapshot> rows;
     sqlite3_stmt* st = prepare(QStringLiteral("SELECT %1 FROM %2%3%4 LIMIT ? OFFSET ?")
-                                   .arg(columnList_, quoted(tableName_), rangeWhere(), orderBy(false)));
+                                   .arg(columnList_, quoted(tableName_), rangeWhere(), orderBy(fromEnd)));
     int index = 1;
     bindRange(st, index);
     sqlite3_bind_int(st, index++, count);
-    sqlite3_bind_int(st, index, from);
+    sqlite3_bind_int(st, index, offset);
     int rc;
-    while ((rc = sqlite3_step(st)) == SQLITE_ROW)
-        rows.append(snapshotFrom(st));
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        if (fromEnd)
+            rows.prepend(snapshotFrom(st));
+        else
+            rows.append(snapshotFrom(st));
+    }
     sqlite3_reset(st);
     if (rc != SQLITE_DONE)
         throwEngine(QStringLiteral("テーブルを読めません"));
     return rows;
 }
 
+QList<RowSnapshot> Table::readRows(int from, int count)
+{
+    return readRowsOrdered(from, count, false);
+}
+
 QList<RowSnapshot> Table::readRowsFromEnd(int fromEnd, int count)
 {
-    checkActive();
-    ensureRange();
-    QList<RowSnapshot> rows;
-    sqlite3_stmt* st = prepare(QStringLiteral("SELECT %1 FROM %2%3%4 LIMIT ? OFFSET ?")
-                                   .arg(columnList_, quoted(tableName_), rangeWhere(), orderBy(true)));
-    int index = 1;
-    bindRange(st, index);
-    sqlite3_bind_int(st, index++, count);
-    sqlite3_bind_int(st, index, fromEnd);
-    int rc;
-    while ((rc = sqlite3_step(st)) == SQLITE_ROW)
-        rows.prepend(snapshotFrom(st));
-    sqlite3_reset(st);
-    if (rc != SQLITE_DONE)
-        throwEngine(QStringLiteral("テーブルを読めません"));
-    return rows;
+    return readRowsOrdered(fromEnd, count, true);
 }
 
 RowSnapshot Table::currentSnapshot()

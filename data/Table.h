@@ -195,6 +195,7 @@ private:
     void loadRowById(qint64 rowid);
     FieldValue cellValue(int index);
     RowSnapshot snapshotFrom(sqlite3_stmt* st);
+    QList<RowSnapshot> readRowsOrdered(int offset, int count, bool fromEnd);
 
     void startNewRow(bool atEnd);
     void storeRow();
