@@ -1,10 +1,99 @@
 #include "roster/MemberMaster.h"
 
 #include "app/AboutBox.h"
+#include "app/ErrorReporter.h"
+#include "app/FileDialog.h"
+#include "app/Glyphs.h"
+#include "app/MessageBox.h"
 #include "data/DataModule.h"
+#include "data/FieldValue.h"
 #include "data/RecordRules.h"
+#include "data/Table.h"
+#include "data/controls/DbGrid.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
+#include <QEvent>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+#include <climits>
+#include <iterator>
 
 TMemberMasterForm* MemberMasterForm = nullptr;
+
+using halvenna::FieldValue;
+using halvenna::Table;
+
+namespace {
+
+const QString kCsvFilter = QStringLiteral("CVS ファイル (*.csv)");
+
+// The grid's margins to the client area's edges: it follows the window on every side.
+constexpr int kGridLeft = 8;
+constexpr int kGridTop = 48;
+constexpr int kGridRightMargin = 12;
+constexpr int kGridBottomMargin = 14;
+
+struct Column
+{
+    const char* field;
+    const char16_t* title;
+    int width; // 0: as wide as the field's display width asks
+};
+
+const Column kColumns[] = {
+    {"id_no", u"ID番号", 39}, {"name", u"氏名", 89},        {"name_kana", u"カタカナ", 81},
+    {"zip", u"〒", 63},       {"address1", u"住所１", 203}, {"address2", u"住所２", 175},
+    {"tel", u"TEL", 0},       {"fax", u"FAX", 0},           {"notes", u"備考", 0},
+};
+
+// A field's display width in characters times the width of a digit, and room for its title.
+int defaultColumnWidth(const QFontMetrics& metrics, int displayWidth, const QString& title)
+{
+    return qMax(displayWidth * metrics.horizontalAdvance(u'0') + 4, metrics.horizontalAdvance(title) + 4);
+}
+
+QPushButton* button(QWidget* parent, const char* name, const QString& caption, const QRect& geometry,
+                    const QIcon& glyph, int glyphSize)
+{
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(QLatin1String(name));
+    b->setGeometry(geometry);
+    b->setIcon(glyph);
+    b->setIconSize(QSize(glyphSize, glyphSize));
+    return b;
+}
+
+Table& members()
+{
+    return DataModule1->tbMemberMaster;
+}
+
+// A file's size in steps a progress bar can count: bytes, or larger units for files beyond 2 GiB.
+int progressUnits(qint64 bytes, int shift)
+{
+    return int(bytes >> shift);
+}
+
+int progressShift(qint64 fileSize)
+{
+    int shift = 0;
+    while ((fileSize >> shift) > INT_MAX)
+        ++shift;
+    return shift;
+}
+
+} // namespace
 
 TMemberMasterForm::TMemberMasterForm(QWidget* parent) : QDialog(parent)
 {
@@ -17,14 +106,288 @@ TMemberMasterForm::TMemberMasterForm(QWidget* parent) : QDialog(parent)
     QFont font(QStringLiteral("ＭＳ Ｐゴシック"));
     font.setPixelSize(12);
     setFont(font);
-    setSizeGripEnabled(true);
-    resize(797, 511);
+    QPalette background = palette();
+    background.setColor(QPalette::Window, QApplication::palette().color(QPalette::Button));
+    setPalette(background);
+    setAutoFillBackground(true);
+
+    buildMenu();
+    ClientArea = new QWidget(this);
+    ClientArea->setObjectName(QStringLiteral("ClientArea"));
+    ClientArea->resize(clientWidth, clientHeight);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->setMenuBar(MainMenu1);
+    layout->addWidget(ClientArea);
+    buildControls();
+    setColumns();
+    if (DataModule1)
+        DBGrid1->setDataSource(&DataModule1->tbMemberMasterDataSource);
+    setTabOrders();
+    connectHandlers();
+    ClientArea->installEventFilter(this);
+    resize(clientWidth, clientHeight + MainMenu1->sizeHint().height());
 }
 
 TMemberMasterForm::~TMemberMasterForm()
 {
     if (MemberMasterForm == this)
         MemberMasterForm = nullptr;
+}
+
+void TMemberMasterForm::buildMenu()
+{
+    MainMenu1 = new QMenuBar(this);
+    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+    QMenu* fileMenu = MainMenu1->addMenu(QStringLiteral("ファイル"));
+    N1 = fileMenu->menuAction();
+    N2 = fileMenu->addAction(QStringLiteral("終了"));
+    QMenu* dataMenu = MainMenu1->addMenu(QStringLiteral("データ管理"));
+    N3 = dataMenu->menuAction();
+    N4 = dataMenu->addAction(QStringLiteral("全名簿データ消去"));
+    N1->setObjectName(QStringLiteral("N1"));
+    N2->setObjectName(QStringLiteral("N2"));
+    N3->setObjectName(QStringLiteral("N3"));
+    N4->setObjectName(QStringLiteral("N4"));
+    // The menu titles carry no mnemonics; F10 opens the menu bar from the keyboard.
+    auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(menuKey, &QShortcut::activated, MainMenu1, [this] { MainMenu1->setActiveAction(N1); });
+}
+
+void TMemberMasterForm::buildControls()
+{
+    QWidget* c = ClientArea;
+    DBGrid1 = new halvenna::DbGrid(c);
+    DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
+    DBGrid1->setGeometry(kGridLeft, kGridTop, clientWidth - kGridLeft - kGridRightMargin,
+                         clientHeight - kGridTop - kGridBottomMargin);
+    DBGrid1->setAccessibleName(QStringLiteral("名簿"));
+
+    namespace glyphs = halvenna::glyphs;
+    btnMarge =
+        button(c, "btnMarge", QStringLiteral("データ読込（ＣＳＶ）"), {64, 16, 137, 25}, glyphs::importCsv(16), 16);
+    btnNewRead =
+        button(c, "btnNewRead", QStringLiteral("選択データ削除"), {224, 16, 147, 25}, glyphs::deleteRow(16), 16);
+    btnAppend = button(c, "btnAppend", QStringLiteral("新規追加"), {392, 16, 81, 25}, glyphs::newRow(16), 16);
+    btnMemberReg = button(c, "btnMemberReg", QStringLiteral("登録"), {496, 16, 75, 25}, glyphs::checkMark(18), 18);
+    btnCancel = button(c, "btnCancel", QStringLiteral("キャンセル"), {592, 16, 89, 25}, glyphs::cross(18, true), 18);
+    BitBtn1 = button(c, "BitBtn1", QStringLiteral("閉じる"), {704, 16, 75, 25}, glyphs::close(16), 16);
+    // Enter anywhere but on another button registers; Esc is routed to Cancel in keyPressEvent.
+    btnMemberReg->setDefault(true);
+
+    // Tab moves from cell to cell inside the grid: Ctrl+Tab and Ctrl+Shift+Tab lead out of it.
+    auto* leaveForward = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), this);
+    connect(leaveForward, &QShortcut::activated, this, [this] { moveFocusOn(true); });
+    auto* leaveBackward = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), this);
+    connect(leaveBackward, &QShortcut::activated, this, [this] { moveFocusOn(false); });
+}
+
+void TMemberMasterForm::moveFocusOn(bool forward)
+{
+    const QWidget* focus = QApplication::focusWidget();
+    if (focus && (focus == DBGrid1 || DBGrid1->isAncestorOf(focus)))
+        (forward ? btnNewRead : btnCancel)->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    else
+        focusNextPrevChild(forward);
+}
+
+void TMemberMasterForm::setColumns()
+{
+    QList<halvenna::DbGridColumn> columns;
+    for (const Column& c : kColumns)
+        columns.append({QLatin1String(c.field), QString::fromUtf16(c.title), c.width});
+    DBGrid1->setColumns(columns);
+    // Until the table is open the fields' widths are unknown: the titles are shown whole meanwhile.
+    if (!applyDefaultWidths()) {
+        const QFontMetrics metrics(DBGrid1->font());
+        for (int i = 0; i < columns.size(); ++i)
+            if (columns.at(i).width <= 0)
+                DBGrid1->setColumnWidth(i, defaultColumnWidth(metrics, 0, columns.at(i).title));
+    }
+}
+
+// Sets the columns without a width of their own from their fields; false while the table is closed.
+bool TMemberMasterForm::applyDefaultWidths()
+{
+    if (defaultWidthsApplied_)
+        return true;
+    if (!DataModule1 || !members().active())
+        return false;
+    const QFontMetrics metrics(DBGrid1->font());
+    for (int i = 0; i < int(std::size(kColumns)); ++i) {
+        const Column& c = kColumns[i];
+        if (c.width > 0)
+            continue;
+        const halvenna::FieldDef& def = members().fieldDef(QLatin1String(c.field));
+        DBGrid1->setColumnWidth(i, defaultColumnWidth(metrics, def.width, QString::fromUtf16(c.title)));
+    }
+    defaultWidthsApplied_ = true;
+    return true;
+}
+
+void TMemberMasterForm::setTabOrders()
+{
+    const QList<QWidget*> order{DBGrid1, btnNewRead, btnMarge, btnMemberReg, BitBtn1, btnAppend, btnCancel};
+    for (int i = 0; i + 1 < order.size(); ++i)
+        setTabOrder(order.at(i), order.at(i + 1));
+}
+
+void TMemberMasterForm::connectHandlers()
+{
+    using halvenna::connectGuarded;
+    connectGuarded(btnMarge, &QPushButton::clicked, this, &TMemberMasterForm::btnMargeClick);
+    connectGuarded(btnNewRead, &QPushButton::clicked, this, &TMemberMasterForm::btnNewReadClick);
+    connectGuarded(btnAppend, &QPushButton::clicked, this, &TMemberMasterForm::btnAppendClick);
+    connectGuarded(btnMemberReg, &QPushButton::clicked, this, &TMemberMasterForm::btnMemberRegClick);
+    connectGuarded(btnCancel, &QPushButton::clicked, this, &TMemberMasterForm::btnCancelClick);
+    connectGuarded(BitBtn1, &QPushButton::clicked, this, [this] { close(); });
+    connectGuarded(N2, &QAction::triggered, this, &TMemberMasterForm::N2Click);
+    connectGuarded(N4, &QAction::triggered, this, &TMemberMasterForm::N4Click);
+}
+
+// ---------------------------------------------------------------- showing, keys, resizing
+
+void TMemberMasterForm::showEvent(QShowEvent* event)
+{
+    // Centred the first time; afterwards where the user last left it.
+    if (!shownOnce_ && !event->spontaneous()) {
+        shownOnce_ = true;
+        if (QScreen* screen = this->screen()) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
+        }
+        DBGrid1->setFocus();
+    }
+    halvenna::guarded([this] { applyDefaultWidths(); });
+    QDialog::showEvent(event);
+}
+
+void TMemberMasterForm::keyPressEvent(QKeyEvent* event)
+{
+    // Esc is the cancel button's key, wherever it is pressed; it never closes the window.
+    if (event->key() == Qt::Key_Escape && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        event->accept();
+        btnCancel->click();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+bool TMemberMasterForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ClientArea && event->type() == QEvent::Resize)
+        followClientSize();
+    return QDialog::eventFilter(watched, event);
+}
+
+void TMemberMasterForm::followClientSize()
+{
+    // The buttons stay where they are; the grid keeps its margins to all four edges.
+    DBGrid1->setGeometry(kGridLeft, kGridTop, qMax(0, ClientArea->width() - kGridLeft - kGridRightMargin),
+                         qMax(0, ClientArea->height() - kGridTop - kGridBottomMargin));
+}
+
+// ---------------------------------------------------------------- handlers
+
+void TMemberMasterForm::btnMargeClick()
+{
+    // The dialog takes a typed name as it is; a file that is not there is reported by the import.
+    const QString fileName = halvenna::FileDialog::getOpenFileName(this, QStringLiteral("OpenDialog1"), QString(),
+                                                                   lastImportFile_, kCsvFilter, false);
+    if (fileName.isEmpty())
+        return;
+    lastImportFile_ = fileName;
+
+    halvenna::MemberImport import(members());
+    // Shown only when the import runs long; modal, so that nothing else touches the table meanwhile.
+    QProgressDialog progress(this);
+    progress.setObjectName(QStringLiteral("ImportProgress"));
+    progress.setWindowTitle(btnMarge->text());
+    progress.setLabelText(QDir::toNativeSeparators(fileName));
+    progress.setCancelButtonText(QStringLiteral("キャンセル"));
+    progress.setWindowModality(Qt::ApplicationModal);
+    progress.setAutoClose(true);
+    progress.setMinimumDuration(importProgressDelay);
+    progress.setValue(0);
+    // Its button, its close box and Esc all stop the import.
+    connect(&progress, &QProgressDialog::canceled, this, [&import] { import.requestCancel(); });
+    connect(&progress, &QDialog::rejected, this, [&import] { import.requestCancel(); });
+    int shift = -1;
+    import.setProgress(
+        [&](qint64 bytesRead, qint64 fileSize) {
+            if (shift < 0) {
+                shift = fileSize > 0 ? progressShift(fileSize) : 0;
+    // A size that is not known shows as a busy bar.
+    progress.setRange(0, fileSize > 0 ? progressUnits(fileSize, shift) : 0);
+}
+if (progress.maximum() > 0)
+    progress.setValue(qMin(progressUnits(bytesRead, shift), progress.maximum()));
+// Until the progress shows, the user's input waits for the end of the import.
+QCoreApplication::processEvents(progress.isVisible() ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+},
+        importProgressStep);
+import.run(fileName);
+}
+
+void TMemberMasterForm::btnNewReadClick()
+{
+    Table& t = members();
+    const QString name = t.fieldValue(QStringLiteral("name")).asString();
+    if (!halvenna::MessageBox::confirm(name + QStringLiteral(" を削除します.よろしいですか?"), this))
+        return;
+    // A new row that was never stored is dropped: nothing stored goes with it.
+    t.deleteRecord();
+}
+
+void TMemberMasterForm::btnAppendClick()
+{
+    Table& t = members();
+    qint32 n = -1;
+    if (t.recordCount() >= 1) {
+        t.last();
+        n = t.fieldValue(QStringLiteral("id_no")).asInteger();
+    }
+    t.append();
+    // 32-bit arithmetic: the number after the largest one wraps round, as the field's kind does.
+    t.setFieldValue(QStringLiteral("id_no"), FieldValue::integer(qint32(quint32(n) + 1u)));
+}
+
+void TMemberMasterForm::btnMemberRegClick()
+{
+    Table& t = members();
+    if (t.editing())
+        t.post();
+}
+
+void TMemberMasterForm::btnCancelClick()
+{
+    Table& t = members();
+    if (t.editing())
+        t.cancel();
+}
+
+void TMemberMasterForm::N2Click()
+{
+    close();
+}
+
+void TMemberMasterForm::N4Click()
+{
+    if (!halvenna::MessageBox::confirm(QStringLiteral("名簿データをすべて消去します.よいですか?"), this))
+        return;
+    Table& t = members();
+    t.close();
+    try {
+        t.emptyTable();
+    } catch (const std::exception& e) {
+        // The window is not left on a closed table: the roster is shown again as it still is.
+        halvenna::reportError(e);
+        t.open();
+        return;
+    }
+    t.open();
 }
 
 void TMemberMasterForm::SplitZipAndTel()

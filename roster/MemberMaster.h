@@ -1,8 +1,21 @@
 #pragma once
 
-#include <QDialog>
+#include "roster/MemberImport.h"
 
-// The roster window: browses, edits, numbers, deletes, clears and imports the members.
+#include <QDialog>
+#include <QString>
+
+class QAction;
+class QMenuBar;
+class QPushButton;
+
+namespace halvenna {
+class DbGrid;
+class Table;
+} // namespace halvenna
+
+// The roster window: browses, edits, numbers, deletes, clears and imports the members. It keeps
+// nothing of its own: the grid and every action work on the data module's member table.
 class TMemberMasterForm : public QDialog
 {
     Q_OBJECT
@@ -10,8 +23,59 @@ public:
     explicit TMemberMasterForm(QWidget* parent = nullptr);
     ~TMemberMasterForm() override;
 
+    // The size the controls are placed for; the menu bar comes on top of it.
+    static constexpr int clientWidth = 797;
+    static constexpr int clientHeight = 511;
+
+    QMenuBar* MainMenu1;
+    QAction* N1;
+    QAction* N2;
+    QAction* N3;
+    QAction* N4;
+    // Everything below the menu bar.
+    QWidget* ClientArea;
+    halvenna::DbGrid* DBGrid1;
+    QPushButton* btnMarge;
+    QPushButton* btnNewRead;
+    QPushButton* btnAppend;
+    QPushButton* btnMemberReg;
+    QPushButton* btnCancel;
+    QPushButton* BitBtn1;
+
+    // How long an import runs before its progress shows, and how many bytes it reads between two
+    // looks at the progress dialog (which also keep the window painted).
+    int importProgressDelay = 1000;
+    qint64 importProgressStep = halvenna::MemberImport::kDefaultProgressStep;
+
+    void btnMargeClick();
+    void btnNewReadClick();
+    void btnAppendClick();
+    void btnMemberRegClick();
+    void btnCancelClick();
+    void N2Click();
+    void N4Click();
+
     // The member print-field rule, run on every post of a member row.
     void SplitZipAndTel();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildMenu();
+    void buildControls();
+    void setColumns();
+    bool applyDefaultWidths();
+    void setTabOrders();
+    void moveFocusOn(bool forward);
+    void connectHandlers();
+    void followClientSize();
+
+    bool shownOnce_ = false;
+    bool defaultWidthsApplied_ = false;
+    QString lastImportFile_;
 };
 
 extern TMemberMasterForm* MemberMasterForm;

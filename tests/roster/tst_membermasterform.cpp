@@ -1,0 +1,1222 @@
+// The roster window on a data module of its own: its layout, numbering, deleting, registering,
+// cancelling, clearing, the grid's keys through the window, and the CSV import with its file
+// dialog and progress.
+#include "app/ErrorReporter.h"
+#include "app/FileDialog.h"
+#include "app/MessageBox.h"
+#include "app/Startup.h"
+#include "common/DataFixture.h"
+#include "common/Typing.h"
+#include "data/RecordRules.h"
+#include "data/controls/DbControls.h"
+#include "data/controls/DbGrid.h"
+#include "roster/MemberMaster.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QtTest>
+
+#include <sqlite3.h>
+
+#include <memory>
+
+using halvenna::DbGrid;
+using halvenna::FieldValue;
+using halvenna::FileDialog;
+using halvenna::MessageBox;
+using halvenna::Table;
+using halvenna::TableState;
+
+Q_DECLARE_METATYPE(halvenna::TableState)
+
+namespace {
+
+QPushButton* button(const char* name)
+{
+    return MemberMasterForm->findChild<QPushButton*>(QLatin1String(name));
+}
+
+DbGrid* grid()
+{
+    return MemberMasterForm->findChild<DbGrid*>(QStringLiteral("DBGrid1"));
+}
+
+QAction* action(const char* name)
+{
+    return MemberMasterForm->findChild<QAction*>(QLatin1String(name));
+}
+
+int columnOf(const QString& field)
+{
+    const auto& columns = grid()->gridModel()->columns();
+    for (int i = 0; i < columns.size(); ++i)
+        if (columns.at(i).field == field)
+            return i;
+    return -1;
+}
+
+QString shown(int row, const QString& field)
+{
+    return grid()->gridModel()->index(row, columnOf(field)).data().toString();
+}
+
+void clickCell(int row, const QString& field)
+{
+    DbGrid* g = grid();
+    const QModelIndex index = g->gridModel()->index(row, columnOf(field));
+    g->scrollTo(index);
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, g->visualRect(index).center());
+}
+
+// Typed key by key into whatever has the focus, as the user types (the first key opens a cell).
+void typeIntoFocus(const QString& text)
+{
+    for (const QChar ch : text)
+        typeText(QApplication::focusWidget(), QString(ch));
+}
+
+void pressKey(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier)
+{
+    QTest::keyClick(QApplication::focusWidget(), key, mods);
+}
+
+// One number read straight from a table file, past the table layer (what another program sees).
+qint64 scalar(const QString& dbFile, const QString& sql)
+{
+    sqlite3* db = nullptr;
+    qint64 value = -1;
+    if (sqlite3_open_v2(QFile::encodeName(dbFile).constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &st, nullptr) == SQLITE_OK &&
+            sqlite3_step(st) == SQLITE_ROW)
+            value = sqlite3_column_int64(st, 0);
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
+    return value;
+}
+
+bool execSql(const QString& dbFile, const QString& sql)
+{
+    sqlite3* db = nullptr;
+    bool ok = sqlite3_open_v2(QFile::encodeName(dbFile).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK;
+    ok = ok && sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    return ok;
+}
+
+QByteArray cp932(const QString& text)
+{
+    return halvenna::sjis::fromUnicode(text);
+}
+
+QStringList boxTexts()
+{
+    QStringList texts;
+    for (const MessageBox::Request& r : MessageBox::requests())
+        texts << r.text;
+    return texts;
+}
+
+// The answer Esc gives: the box's escape button.
+MessageBox::Button escape(const MessageBox::Request& r)
+{
+    return r.escapeButton;
+}
+
+} // namespace
+
+class TestMemberMasterForm : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<DataFixture> f_;
+    // A box no answer was queued for would wait for a user: it is closed and the test fails.
+    QTimer unansweredBoxes_;
+    QStringList unanswered_;
+
+    Table& members() { return f_->dm->tbMemberMaster; }
+    QString file(const char* name) const { return QDir(f_->dir.path()).filePath(QLatin1String(name)); }
+    qint64 storedMembers()
+    {
+        return scalar(file("MemberMaster.db"), QStringLiteral("SELECT COUNT(*) FROM MemberMaster"));
+    }
+    QString storedText(int id, const char* field)
+    {
+        sqlite3* db = nullptr;
+        QString value = QStringLiteral("<none>");
+        sqlite3_open_v2(QFile::encodeName(file("MemberMaster.db")).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_stmt* st = nullptr;
+        const QByteArray sql = "SELECT " + QByteArray(field) + " FROM MemberMaster WHERE id_no = ?";
+        if (sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr) == SQLITE_OK) {
+            sqlite3_bind_int(st, 1, id);
+            if (sqlite3_step(st) == SQLITE_ROW)
+                value = sqlite3_column_type(st, 0) == SQLITE_NULL
+                            ? QStringLiteral("<null>")
+                            : QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+        }
+        sqlite3_finalize(st);
+        sqlite3_close(db);
+        return value;
+    }
+
+    void addMembers(const QList<int>& ids)
+    {
+        for (int id : ids)
+            f_->addMember(id, QStringLiteral("会員%1").arg(id));
+    }
+
+    // Waybill contents and an amount for a member, entered as the print window does.
+    void addDetails(int id)
+    {
+        QVERIFY(members().locate(QStringLiteral("id_no"), FieldValue::integer(id)));
+        Table& contents = f_->dm->tbContents;
+        contents.append();
+        contents.setFieldValue(QStringLiteral("item"), DataFixture::text(QStringLiteral("りんご")));
+        contents.post();
+        Table& account = f_->dm->tbAccount;
+        account.append();
+        account.setFieldValue(QStringLiteral("amount"), FieldValue::integer(3000));
+        account.post();
+    }
+    qint64 details(const char* table, int id)
+    {
+        return scalar(file(table) + QStringLiteral(".db"),
+                      QStringLiteral("SELECT COUNT(*) FROM %1 WHERE id_no = %2").arg(QLatin1String(table)).arg(id));
+    }
+
+    void open()
+    {
+        MemberMasterForm->show();
+        QVERIFY(QTest::qWaitForWindowActive(MemberMasterForm));
+    }
+
+    QString writeCsv(const QByteArray& bytes)
+    {
+        const QString path = file("members.csv");
+        QFile out(path);
+        if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
+            return QString();
+        return path;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        halvenna::installJapaneseFont();
+        // Errors the grid meets go to the standard error box, as in the program.
+        halvenna::DbControlHooks::error = [](const std::exception& e) { halvenna::reportError(e); };
+        halvenna::DbControlHooks::beep = [] {};
+        unansweredBoxes_.setInterval(200);
+        connect(&unansweredBoxes_, &QTimer::timeout, this, [this] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                    unanswered_ << box->text();
+                    box->done(QMessageBox::Cancel);
+                }
+            }
+        });
+        unansweredBoxes_.start();
+    }
+
+    void init()
+    {
+        f_ = std::make_unique<DataFixture>();
+        QVERIFY(f_->dir.isValid());
+        new TMemberMasterForm;
+        MessageBox::clearRequests();
+        FileDialog::clearRequests();
+        unanswered_.clear();
+    }
+
+    void cleanup()
+    {
+        delete MemberMasterForm;
+        f_.reset();
+        QCOMPARE(MessageBox::pendingAnswers(), 0);
+        QCOMPARE(FileDialog::pendingAnswers(), 0);
+        QCOMPARE(unanswered_, QStringList());
+    }
+
+    // ---------------------------------------------------------------- layout
+
+    void window()
+    {
+        TMemberMasterForm* w = MemberMasterForm;
+        QCOMPARE(w->windowTitle(), QStringLiteral("名簿登録一覧"));
+        QCOMPARE(w->findChild<QWidget*>(QStringLiteral("ClientArea"))->size(), QSize(797, 511));
+        auto* menu = w->findChild<QMenuBar*>(QStringLiteral("MainMenu1"));
+        QCOMPARE(w->size(), QSize(797, 511 + menu->sizeHint().height()));
+        QVERIFY(w->minimumSize() != w->maximumSize());
+        QVERIFY(w->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+        QVERIFY(w->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+        QVERIFY(w->windowFlags().testFlag(Qt::WindowCloseButtonHint));
+        QCOMPARE(QFontInfo(w->font()).family(), QStringLiteral("IPAPGothic"));
+        QCOMPARE(QFontInfo(w->font()).pixelSize(), 12);
+        QCOMPARE(w->palette().color(QPalette::Window), QApplication::palette().color(QPalette::Button));
+        QCOMPARE(grid()->geometry(), QRect(8, 48, 777, 449));
+        QCOMPARE(grid()->dataSource(), &f_->dm->tbMemberMasterDataSource);
+        QVERIFY(!grid()->isReadOnly());
+        QVERIFY(button("btnMemberReg")->isDefault());
+
+        open();
+        const QPoint screenCentre = w->screen()->availableGeometry().center();
+        QVERIFY((w->frameGeometry().center() - screenCentre).manhattanLength() <= 2);
+        QCOMPARE(QApplication::focusWidget(), grid());
+
+        // The grid follows every edge; the buttons stay.
+        w->resize(w->width() + 100, w->height() + 50);
+        QTRY_COMPARE(grid()->geometry(), QRect(8, 48, 877, 499));
+        QCOMPARE(button("btnCancel")->geometry(), QRect(592, 16, 89, 25));
+        w->resize(w->width() - 200, w->height() - 100);
+        QTRY_COMPARE(grid()->geometry(), QRect(8, 48, 677, 399));
+    }
+
+    void buttons_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QRect>("geometry");
+        QTest::addColumn<int>("glyph");
+        QTest::newRow("btnMarge") << "btnMarge"
+                                  << "データ読込（ＣＳＶ）" << QRect(64, 16, 137, 25) << 16;
+        QTest::newRow("btnNewRead") << "btnNewRead"
+                                    << "選択データ削除" << QRect(224, 16, 147, 25) << 16;
+        QTest::newRow("btnAppend") << "btnAppend"
+                                   << "新規追加" << QRect(392, 16, 81, 25) << 16;
+        QTest::newRow("btnMemberReg") << "btnMemberReg"
+                                      << "登録" << QRect(496, 16, 75, 25) << 18;
+        QTest::newRow("btnCancel") << "btnCancel"
+                                   << "キャンセル" << QRect(592, 16, 89, 25) << 18;
+        QTest::newRow("BitBtn1") << "BitBtn1"
+                                 << "閉じる" << QRect(704, 16, 75, 25) << 16;
+    }
+
+    // Caption, place and glyph with its greyed image for the disabled button.
+    void buttons()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, caption);
+        QFETCH(QRect, geometry);
+        QFETCH(int, glyph);
+        auto* b = MemberMasterForm->findChild<QPushButton*>(name);
+        QVERIFY(b);
+        QCOMPARE(b->text(), caption);
+        QCOMPARE(b->geometry(), geometry);
+        QCOMPARE(b->iconSize(), QSize(glyph, glyph));
+        const QIcon icon = b->icon();
+        QVERIFY(icon.availableSizes(QIcon::Normal).contains(QSize(glyph, glyph)));
+        QVERIFY(icon.availableSizes(QIcon::Disabled).contains(QSize(glyph, glyph)));
+        const QImage normal = icon.pixmap(glyph, QIcon::Normal).toImage();
+        const QImage greyed = icon.pixmap(glyph, QIcon::Disabled).toImage();
+        QCOMPARE(normal.size(), QSize(glyph, glyph));
+        QVERIFY(normal != greyed);
+        QCOMPARE(b->isDefault(), name == u"btnMemberReg");
+    }
+
+    void columns_data()
+    {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<int>("width"); // 0: the field's display width
+        QTest::newRow("id_no") << 0 << "id_no"
+                               << "ID番号" << 39;
+        QTest::newRow("name") << 1 << "name"
+                              << "氏名" << 89;
+        QTest::newRow("name_kana") << 2 << "name_kana"
+                                   << "カタカナ" << 81;
+        QTest::newRow("zip") << 3 << "zip"
+                             << "〒" << 63;
+        QTest::newRow("address1") << 4 << "address1"
+                                  << "住所１" << 203;
+        QTest::newRow("address2") << 5 << "address2"
+                                  << "住所２" << 175;
+        QTest::newRow("tel") << 6 << "tel"
+                             << "TEL" << 0;
+        QTest::newRow("fax") << 7 << "fax"
+                             << "FAX" << 0;
+        QTest::newRow("notes") << 8 << "notes"
+                               << "備考" << 0;
+    }
+
+    void columns()
+    {
+        QFETCH(int, column);
+        QFETCH(QString, field);
+        QFETCH(QString, title);
+        QFETCH(int, width);
+        DbGrid* g = grid();
+        QCOMPARE(g->gridModel()->columnCount(), 9);
+        QCOMPARE(g->gridModel()->columns().at(column).field, field);
+        QCOMPARE(g->gridModel()->headerData(column, Qt::Horizontal).toString(), title);
+        if (width == 0) {
+            // Twenty characters of tel and fax, eighty of notes, each a digit wide, and 4 pixels.
+            const int characters = members().fieldDef(field).width;
+            QCOMPARE(characters, field == u"notes" ? 80 : 20);
+            width = characters * QFontMetrics(g->font()).horizontalAdvance(u'0') + 4;
+            QVERIFY(width > QFontMetrics(g->font()).horizontalAdvance(title) + 4);
+        }
+        QCOMPARE(g->columnWidth(column), width);
+        QVERIFY(!g->verticalHeader()->isHidden());
+    }
+
+    // A window made while the member table is closed shows the titles whole, and takes the fields'
+    // widths once the table is open when it is shown.
+    void defaultWidthsWaitForTheOpenTable()
+    {
+        delete MemberMasterForm;
+        members().close();
+        new TMemberMasterForm;
+        const QFontMetrics metrics(grid()->font());
+        const int tel = columnOf(QStringLiteral("tel"));
+        const int notes = columnOf(QStringLiteral("notes"));
+        QCOMPARE(grid()->columnWidth(tel), metrics.horizontalAdvance(QStringLiteral("TEL")) + 4);
+        QCOMPARE(grid()->columnWidth(notes), metrics.horizontalAdvance(QStringLiteral("備考")) + 4);
+        QCOMPARE(grid()->columnWidth(columnOf(QStringLiteral("name"))), 89);
+
+        members().open();
+        open();
+
+        QCOMPARE(grid()->columnWidth(tel), 20 * metrics.horizontalAdvance(u'0') + 4);
+        QCOMPARE(grid()->columnWidth(notes), 80 * metrics.horizontalAdvance(u'0') + 4);
+        // Widths the user set afterwards are kept between showings.
+        grid()->setColumnWidth(tel, 50);
+        MemberMasterForm->hide();
+        open();
+        QCOMPARE(grid()->columnWidth(tel), 50);
+    }
+
+    // The focus chain: the grid first, then the buttons in their tab order, and back to the grid.
+    void tabOrder()
+    {
+        open();
+        QStringList visited;
+        QWidget* w = grid();
+        for (int i = 0; i < 7; ++i) {
+            visited << w->objectName();
+            w = w->nextInFocusChain();
+            while (!(w->focusPolicy() & Qt::TabFocus) || w->objectName().isEmpty())
+                w = w->nextInFocusChain();
+        }
+        QCOMPARE(visited, (QStringList{"DBGrid1", "btnNewRead", "btnMarge", "btnMemberReg", "BitBtn1", "btnAppend",
+                                       "btnCancel"}));
+        QCOMPARE(w, grid());
+        // From a button the keys follow the same chain.
+        button("btnNewRead")->setFocus();
+        visited.clear();
+        for (int i = 0; i < 6; ++i) {
+            visited << QApplication::focusWidget()->objectName();
+            pressKey(Qt::Key_Tab);
+        }
+        QCOMPARE(visited, (QStringList{"btnNewRead", "btnMarge", "btnMemberReg", "BitBtn1", "btnAppend", "btnCancel"}));
+        QCOMPARE(QApplication::focusWidget(), grid());
+    }
+
+    void ctrlTabLeavesTheGrid_data()
+    {
+        QTest::addColumn<bool>("typing");
+        QTest::addColumn<bool>("forward");
+        QTest::addColumn<QString>("focus");
+        QTest::newRow("Ctrl+Tab") << false << true << "btnNewRead";
+        QTest::newRow("Ctrl+Shift+Tab") << false << false << "btnCancel";
+        QTest::newRow("Ctrl+Tab while typing") << true << true << "btnNewRead";
+        QTest::newRow("Ctrl+Shift+Tab while typing") << true << false << "btnCancel";
+    }
+
+    // Tab moves from cell to cell inside the grid; Ctrl+Tab and Ctrl+Shift+Tab lead out to the
+    // buttons, writing what was typed into the cell.
+    void ctrlTabLeavesTheGrid()
+    {
+        QFETCH(bool, typing);
+        QFETCH(bool, forward);
+        QFETCH(QString, focus);
+        addMembers({1, 2});
+        open();
+        clickCell(0, QStringLiteral("name"));
+        pressKey(Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), grid());
+        QCOMPARE(grid()->currentIndex().column(), columnOf(QStringLiteral("name_kana")));
+        if (typing)
+            typeIntoFocus(QStringLiteral("ヤマダ"));
+
+        if (forward)
+            pressKey(Qt::Key_Tab, Qt::ControlModifier);
+        else
+            pressKey(Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+
+        QCOMPARE(QApplication::focusWidget()->objectName(), focus);
+        QCOMPARE(members().state(), typing ? TableState::Edit : TableState::Browse);
+        QCOMPARE(members().fieldValue(QStringLiteral("name_kana")).displayText(),
+                 typing ? QStringLiteral("ヤマダ") : QString());
+        QVERIFY(!grid()->cellEditor());
+        // From a button Ctrl+Tab goes on like Tab.
+        pressKey(Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(QApplication::focusWidget()->objectName(),
+                 forward ? QStringLiteral("btnMarge") : QStringLiteral("DBGrid1"));
+        QCOMPARE(boxTexts(), QStringList());
+    }
+
+    void menus()
+    {
+        QAction* n1 = action("N1");
+        QAction* n3 = action("N3");
+        QCOMPARE(n1->text(), QStringLiteral("ファイル"));
+        QCOMPARE(n3->text(), QStringLiteral("データ管理"));
+        QCOMPARE(n1->menu()->actions(), QList<QAction*>{action("N2")});
+        QCOMPARE(n3->menu()->actions(), QList<QAction*>{action("N4")});
+        QCOMPARE(action("N2")->text(), QStringLiteral("終了"));
+        QCOMPARE(action("N4")->text(), QStringLiteral("全名簿データ消去"));
+        auto* bar = MemberMasterForm->findChild<QMenuBar*>(QStringLiteral("MainMenu1"));
+        QCOMPARE(bar->actions(), (QList<QAction*>{n1, n3}));
+        // The keyboard reaches the menu bar with F10.
+        open();
+        pressKey(Qt::Key_F10);
+        QCOMPARE(bar->activeAction(), n1);
+    }
+
+    // ---------------------------------------------------------------- new member
+
+    void newMemberNumber_data()
+    {
+        QTest::addColumn<QList<int>>("ids");
+        QTest::addColumn<int>("deleted"); // -1: none
+        QTest::addColumn<int>("number");
+        QTest::newRow("empty roster") << QList<int>{} << -1 << 0;
+        QTest::newRow("0, 1 and 5") << QList<int>{0, 1, 5} << -1 << 6;
+        QTest::newRow("5 deleted: follows the last") << QList<int>{0, 1, 5} << 5 << 2;
+        QTest::newRow("1 deleted: the gap stays") << QList<int>{0, 1, 5} << 1 << 6;
+        QTest::newRow("negative numbers") << QList<int>{-7, -3} << -1 << -2;
+    }
+
+    void newMemberNumber()
+    {
+        QFETCH(QList<int>, ids);
+        QFETCH(int, deleted);
+        QFETCH(int, number);
+        addMembers(ids);
+        if (deleted >= 0) {
+            QVERIFY(members().locate(QStringLiteral("id_no"), FieldValue::integer(deleted)));
+            members().deleteRecord();
+        }
+        members().first();
+        const qint64 stored = storedMembers();
+        open();
+
+        QTest::mouseClick(button("btnAppend"), Qt::LeftButton);
+
+        QCOMPARE(boxTexts(), QStringList());
+        QCOMPARE(members().state(), TableState::Insert);
+        QCOMPARE(members().fieldValue(QStringLiteral("id_no")), FieldValue::integer(number));
+        QVERIFY(members().fieldValue(QStringLiteral("name")).isNull());
+        // Not posted: the grid shows the new row last, with its number, marked as inserted.
+        QCOMPARE(storedMembers(), stored);
+        const int row = grid()->gridModel()->rowCount() - 1;
+        QCOMPARE(grid()->currentIndex().row(), row);
+        QCOMPARE(shown(row, QStringLiteral("id_no")), QString::number(number));
+        QCOMPARE(grid()->gridModel()->headerData(row, Qt::Vertical).toString(), QStringLiteral("*"));
+    }
+
+    // A new row dropped with Cancel (button or Esc) leaves the number to the next one.
+    void cancelledNewRowGivesTheSameNumberAgain_data()
+    {
+        QTest::addColumn<bool>("byKey");
+        QTest::newRow("キャンセル") << false;
+        QTest::newRow("Esc") << true;
+    }
+
+    void cancelledNewRowGivesTheSameNumberAgain()
+    {
+        QFETCH(bool, byKey);
+        addMembers({3, 4});
+        open();
+        QTest::mouseClick(button("btnAppend"), Qt::LeftButton);
+        QCOMPARE(members().fieldValue(QStringLiteral("id_no")), FieldValue::integer(5));
+        if (byKey)
+            pressKey(Qt::Key_Escape);
+        else
+            QTest::mouseClick(button("btnCancel"), Qt::LeftButton);
+        QCOMPARE(members().state(), TableState::Browse);
+        QCOMPARE(grid()->gridModel()->rowCount(), 2);
+        QVERIFY(MemberMasterForm->isVisible());
+
+        QTest::mouseClick(button("btnAppend"), Qt::LeftButton);
+        QCOMPARE(members().fieldValue(QStringLiteral("id_no")), FieldValue::integer(5));
+        QCOMPARE(storedMembers(), 2);
+        QCOMPARE(boxTexts(), QStringList());
+    }
+
+    // A member file whose last row has no number (a table made elsewhere, where id_no is no key):
+    // the conversion error, nothing appended, the cursor on the last row.
+    void lastNumberNullIsTheConversionError()
+    {
+        members().close();
+        const QString db = file("MemberMaster.db");
+        QVERIFY(execSql(db, QStringLiteral("DROP TABLE MemberMaster;"
+                                           "CREATE TABLE MemberMaster (id_no INTEGER, name VARCHAR(40), "
+                                           "name_kana VARCHAR(40), zip VARCHAR(10), address1 VARCHAR(80), "
+                                           "address2 VARCHAR(80), tel VARCHAR(20), fax VARCHAR(20), "
+                                           "notes VARCHAR(80), zip_f VARCHAR(16), zip_r VARCHAR(10), "
+                                           "tel_f VARCHAR(20), tel_m VARCHAR(20), tel_r VARCHAR(4), print BOOLEAN);"
+                                           "INSERT INTO MemberMaster (id_no, name) VALUES (4, '一');"
+                                           "INSERT INTO MemberMaster (id_no, name) VALUES (NULL, '二');")));
+        members().open();
+        QCOMPARE(members().fieldValue(QStringLiteral("id_no")), FieldValue::integer(4));
+        open();
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+
+        QTest::mouseClick(button("btnAppend"), Qt::LeftButton);
+
+        QCOMPARE(boxTexts(), QStringList{QStringLiteral("Null型から Integer 型へのバリアント型変換はできません.")});
+        QCOMPARE(MessageBox::requests().first().caption, QStringLiteral("Halvenna"));
+        QCOMPARE(MessageBox::requests().first().icon, QMessageBox::Critical);
+        QCOMPARE(members().state(), TableState::Browse);
+        QCOMPARE(members().recNo(), 1);
+        QCOMPARE(members().fieldValue(QStringLiteral("name")).asString(), QStringLiteral("二"));
+        QCOMPARE(grid()->gridModel()->rowCount(), 2);
+        QCOMPARE(grid()->currentIndex().row(), 1);
+        QCOMPARE(scalar(db, QStringLiteral("SELECT COUNT(*) FROM MemberMaster")), 2);
+    }
+
+    // ---------------------------------------------------------------- delete
+
+    void deleteMember_data()
+    {
+        QTest::addColumn<int>("answer"); // Yes, No, or 0 for Esc
+        QTest::addColumn<bool>("deleted");
+        QTest::newRow("はい deletes") << int(QMessageBox::Yes) << true;
+        QTest::newRow("いいえ keeps") << int(QMessageBox::No) << false;
+        QTest::newRow("Esc keeps") << 0 << false;
+    }
+
+    void deleteMember()
+    {
+        QFETCH(int, answer);
+        QFETCH(bool, deleted);
+        f_->addMember(1, QStringLiteral("佐藤花子"));
+        f_->addMember(2, QStringLiteral("山田太郎"));
+        f_->addMember(3, QStringLiteral("鈴木一郎"));
+        addDetails(2);
+        members().first();
+        open();
+        clickCell(1, QStringLiteral("name"));
+        QCOMPARE(members().fieldValue(QStringLiteral("id_no")), FieldValue::integer(2));
+        if (answer)
+            MessageBox::setNextAnswer(MessageBox::Button(answer));
+        else
+            MessageBox::setNextAnswer(escape);
+
+        QTest::mouseClick(button("btnNewRead"), Qt::LeftButton);
+
+        const auto asked = MessageBox::requests();
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked.first().text, QStringLiteral("山田太郎 を削除します.よろしいですか?"));
+        QCOMPARE(asked.first().caption, QStringLiteral("警告"));
+        QCOMPARE(asked.first().icon, QMessageBox::Warning);
+        QCOMPARE(asked.first().buttons, (QStringList{"はい(&Y)", "いいえ(&N)"}));
+        QCOMPARE(asked.first().defaultButton, QMessageBox::Yes);
+        QCOMPARE(storedMembers(), deleted ? 2 : 3);
+        QCOMPARE(storedText(2, "name"), deleted ? QStringLiteral("<none>") : QStringLiteral("山田太郎"));
+        QCOMPARE(grid()->gridModel()->rowCount(), deleted ? 2 : 3);
+        // The next member takes the place of the deleted one.
+        QCOMPARE(members().fieldValue(QStringLiteral("id_no")), FieldValue::integer(deleted ? 3 : 2));
+        QCOMPARE(grid()->currentIndex().row(), 1);
+        // The member's waybill contents and amount stay in their tables.
+        QCOMPARE(details("Contents", 2), 1);
+        QCOMPARE(details("Account", 2), 1);
+    }
+
+    // A new row typed in but never stored is dropped: nothing stored is deleted.
+    void deleteNewRowDropsIt()
+    {
+        addMembers({1, 2});
+        open();
+        QTest::mouseClick(button("btnAppend"), Qt::LeftButton);
+        clickCell(2, QStringLiteral("name"));
+        typeIntoFocus(QStringLiteral("新人"));
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+
+        QTest::mouseClick(button("btnNewRead"), Qt::LeftButton);
+
+        QCOMPARE(boxTexts(), QStringList{QStringLiteral("新人 を削除します.よろしいですか?")});
+        QCOMPARE(members().state(), TableState::Browse);
+        QCOMPARE(storedMembers(), 2);
+        QCOMPARE(grid()->gridModel()->rowCount(), 2);
+    }
+
+    void deleteWithoutNameIsTheConversionError_data()
+    {
+        QTest::addColumn<QString>("situation");
+        QTest::newRow("empty roster") << "empty";
+        QTest::newRow("new row whose name was never typed") << "new";
+        QTest::newRow("member stored without a name") << "stored";
+    }
+
+    void deleteWithoutNameIsTheConversionError()
+    {
+        QFETCH(QString, situation);
+        if (situation == u"stored") {
+            members().append();
+            members().setFieldValue(QStringLiteral("id_no"), FieldValue::integer(8));
+            members().post();
+        }
+        const qint64 stored = storedMembers();
+        open();
+        if (situation == u"new")
+            QTest::mouseClick(button("btnAppend"), Qt::LeftButton);
+        const TableState state = members().state();
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+
+        QTest::mouseClick(button("btnNewRead"), Qt::LeftButton);
+
+        // No question: only the error box.
+        QCOMPARE(boxTexts(), QStringList{QStringLiteral("Null型から String 型へのバリアント型変換はできません.")});
+        QCOMPARE(MessageBox::requests().first().caption, QStringLiteral("Halvenna"));
+        QCOMPARE(storedMembers(), stored);
+        QCOMPARE(members().state(), state);
+    }
+
+    // ---------------------------------------------------------------- register and cancel
+
+    void registerPosts_data()
+    {
+        QTest::addColumn<QString>("pending");
+        QTest::addColumn<bool>("posted");
+        QTest::newRow("browsing: nothing") << "browse" << false;
+        QTest::newRow("edit") << "edit" << true;
+        QTest::newRow("new member") << "insert" << true;
+    }
+
+    // 登録 posts a pending member with the print-field rule, and does nothing (and tells nothing)
+    // while browsing.
+    void registerPosts()
+    {
+        QFETCH(QString, pending);
+        QFETCH(bool, posted);
+        f_->addMember(1, QStringLiteral("一"), QStringLiteral("060-0001"), QStringLiteral("011-222-3333"));
+        open();
+        if (pending == u"insert")
+            QTest::mouseClick(button("btnAppend"), Qt::LeftButton);
+        const int id = pending == u"insert" ? 2 : 1;
+        if (pending != u"browse") {
+            clickCell(grid()->currentIndex().row(), QStringLiteral("zip"));
+            typeIntoFocus(QStringLiteral("150-0001"));
+        }
+        const QString zipF = storedText(id, "zip_f");
+
+        QTest::mouseClick(button("btnMemberReg"), Qt::LeftButton);
+
+        QCOMPARE(boxTexts(), QStringList());
+        QCOMPARE(members().state(), TableState::Browse);
+        QCOMPARE(storedMembers(), pending == u"insert" ? 2 : 1);
+        QCOMPARE(storedText(id, "zip"), posted ? QStringLiteral("150-0001") : QStringLiteral("060-0001"));
+        if (posted) {
+            // The print fields were derived on the post.
+            const FieldValue tel = id == 1 ? FieldValue::text("011-222-3333") : FieldValue();
+            const QByteArray expected = halvenna::rules::splitZipAndTel(FieldValue::text("150-0001"), tel).zipF;
+            QVERIFY(!expected.isEmpty() && QString::fromLatin1(expected) != zipF);
+            QCOMPARE(storedText(id, "zip_f"), QString::fromLatin1(expected));
+        } else {
+            QCOMPARE(storedText(id, "zip_f"), zipF);
+        }
+    }
+
+    // A post the table refuses is reported; the row stays pending for the user to correct.
+    void refusedPostIsReportedAndTheRowStays()
+    {
+        addMembers({1});
+        open();
+        QTest::mouseClick(button("btnAppend"), Qt::LeftButton);
+        clickCell(1, QStringLiteral("id_no"));
+        typeIntoFocus(QStringLiteral("1"));
+        pressKey(Qt::Key_Tab);
+        typeIntoFocus(QStringLiteral("重複"));
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+
+        QTest::mouseClick(button("btnMemberReg"), Qt::LeftButton);
+
+        QCOMPARE(MessageBox::requests().size(), 1);
+        QVERIFY2(MessageBox::requests().first().text.startsWith(QStringLiteral("tbMemberMaster: キーが重複しています")),
+                 qPrintable(MessageBox::requests().first().text));
+        QCOMPARE(MessageBox::requests().first().icon, QMessageBox::Critical);
+        QCOMPARE(members().state(), TableState::Insert);
+        QCOMPARE(members().fieldValue(QStringLiteral("name")).asString(), QStringLiteral("重複"));
+        QCOMPARE(storedMembers(), 1);
+        QCOMPARE(storedText(1, "name"), QStringLiteral("会員1"));
+
+        // Corrected, it goes in.
+        MessageBox::clearRequests();
+        clickCell(1, QStringLiteral("id_no"));
+        typeIntoFocus(QStringLiteral("9"));
+        QTest::mouseClick(button("btnMemberReg"), Qt::LeftButton);
+        QCOMPARE(boxTexts(), QStringList());
+        QCOMPARE(storedText(9, "name"), QStringLiteral("重複"));
+    }
+
+    void cancel_data()
+    {
+        QTest::addColumn<QString>("pending");
+        QTest::addColumn<QString>("how");
+        for (const char* how : {"button", "Esc in the cell", "Esc on a button"}) {
+            QTest::addRow("edit, %s", how) << "edit" << how;
+            QTest::addRow("new member, %s", how) << "insert" << how;
+            QTest::addRow("browsing, %s", how) << "browse" << how;
+        }
+    }
+
+    // キャンセル, or Esc wherever it is pressed, drops what is pending; the window stays open.
+    void cancel()
+    {
+        QFETCH(QString, pending);
+        QFETCH(QString, how);
+        f_->addMember(1, QStringLiteral("一"));
+        f_->addMember(2, QStringLiteral("二"));
+        open();
+        QSignalSpy clicked(button("btnCancel"), &QPushButton::clicked);
+        if (pending == u"insert")
+            QTest::mouseClick(button("btnAppend"), Qt::LeftButton);
+        clickCell(pending == u"insert" ? 2 : 0, QStringLiteral("name"));
+        if (pending != u"browse") {
+            typeIntoFocus(QStringLiteral("変更"));
+            QCOMPARE(members().state(), pending == u"insert" ? TableState::Insert : TableState::Edit);
+        }
+
+        if (how == u"button") {
+            QTest::mouseClick(button("btnCancel"), Qt::LeftButton);
+        } else {
+            if (how == u"Esc on a button")
+                button("btnAppend")->setFocus();
+            pressKey(Qt::Key_Escape);
+        }
+
+        QCOMPARE(clicked.size(), 1);
+        QCOMPARE(boxTexts(), QStringList());
+        QVERIFY(MemberMasterForm->isVisible());
+        QCOMPARE(members().state(), TableState::Browse);
+        QCOMPARE(grid()->gridModel()->rowCount(), 2);
+        QCOMPARE(storedMembers(), 2);
+        QCOMPARE(storedText(1, "name"), QStringLiteral("一"));
+        QCOMPARE(shown(0, QStringLiteral("name")), QStringLiteral("一"));
+    }
+
+    // ---------------------------------------------------------------- the grid's keys in the window
+
+    // Enter in a cell writes it and presses 登録 (the record rule runs); Esc presses キャンセル.
+    void gridKeys_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<TableState>("state");
+        QTest::newRow("Enter registers") << int(Qt::Key_Return) << "150-0001" << TableState::Browse;
+        QTest::newRow("keypad Enter registers") << int(Qt::Key_Enter) << "150-0001" << TableState::Browse;
+        QTest::newRow("Esc cancels") << int(Qt::Key_Escape) << "060-0001" << TableState::Browse;
+    }
+
+    void gridKeys()
+    {
+        QFETCH(int, key);
+        QFETCH(QString, stored);
+        QFETCH(TableState, state);
+        f_->addMember(1, QStringLiteral("一"), QStringLiteral("060-0001"));
+        f_->addMember(2, QStringLiteral("二"));
+        open();
+        QSignalSpy registered(button("btnMemberReg"), &QPushButton::clicked);
+        QSignalSpy cancelled(button("btnCancel"), &QPushButton::clicked);
+        clickCell(0, QStringLiteral("zip"));
+        typeIntoFocus(QStringLiteral("150-0001"));
+        QVERIFY(grid()->cellEditor());
+        QCOMPARE(members().state(), TableState::Edit);
+
+        pressKey(Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+
+        QCOMPARE(boxTexts(), QStringList());
+        QCOMPARE(registered.size(), key == Qt::Key_Escape ? 0 : 1);
+        QCOMPARE(cancelled.size(), key == Qt::Key_Escape ? 1 : 0);
+        QVERIFY(!grid()->cellEditor());
+        QCOMPARE(members().state(), state);
+        QCOMPARE(storedText(1, "zip"), stored);
+        const QByteArray zipF = halvenna::rules::splitZipAndTel(FieldValue::text(stored.toLatin1()), FieldValue()).zipF;
+        QVERIFY(!zipF.isEmpty());
+        QCOMPARE(storedText(1, "zip_f"), QString::fromLatin1(zipF));
+        QCOMPARE(shown(0, QStringLiteral("zip")), stored);
+        QVERIFY(MemberMasterForm->isVisible());
+        QCOMPARE(QApplication::focusWidget(), grid());
+    }
+
+    // ---------------------------------------------------------------- clear
+
+    void clearRoster_data()
+    {
+        QTest::addColumn<int>("answer"); // Yes, No, or 0 for Esc
+        QTest::addColumn<bool>("cleared");
+        QTest::newRow("はい empties") << int(QMessageBox::Yes) << true;
+        QTest::newRow("いいえ keeps") << int(QMessageBox::No) << false;
+        QTest::newRow("Esc keeps") << 0 << false;
+    }
+
+    void clearRoster()
+    {
+        QFETCH(int, answer);
+        QFETCH(bool, cleared);
+        addMembers({3, 5, 9});
+        addDetails(5);
+        members().first();
+        open();
+        // A pending edit goes unposted with the roster.
+        clickCell(1, QStringLiteral("name"));
+        typeIntoFocus(QStringLiteral("変更"));
+        if (answer)
+            MessageBox::setNextAnswer(MessageBox::Button(answer));
+        else
+            MessageBox::setNextAnswer(escape);
+
+        action("N4")->trigger();
+
+        const auto asked = MessageBox::requests();
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked.first().text, QStringLiteral("名簿データをすべて消去します.よいですか?"));
+        QCOMPARE(asked.first().caption, QStringLiteral("警告"));
+        QCOMPARE(asked.first().defaultButton, QMessageBox::Yes);
+        QCOMPARE(asked.first().escapeButton, QMessageBox::No);
+        QCOMPARE(details("Contents", 5), 1);
+        QCOMPARE(details("Account", 5), 1);
+        if (!cleared) {
+            QCOMPARE(members().state(), TableState::Edit);
+            QCOMPARE(storedMembers(), 3);
+            return;
+        }
+        QVERIFY(members().active());
+        QCOMPARE(members().state(), TableState::Browse);
+        QCOMPARE(storedMembers(), 0);
+        QCOMPARE(grid()->gridModel()->rowCount(), 0);
+
+        // Numbering starts again at 0, and the import fills the empty roster at once.
+        QTest::mouseClick(button("btnAppend"), Qt::LeftButton);
+        QCOMPARE(members().fieldValue(QStringLiteral("id_no")), FieldValue::integer(0));
+        QTest::mouseClick(button("btnCancel"), Qt::LeftButton);
+        FileDialog::setNextFileName(writeCsv(cp932(QStringLiteral("5,五,,,,,,\r\n"))));
+        QTest::mouseClick(button("btnMarge"), Qt::LeftButton);
+        QCOMPARE(boxTexts().size(), 1);
+        QCOMPARE(storedText(5, "name"), QStringLiteral("五"));
+        QCOMPARE(grid()->gridModel()->rowCount(), 1);
+    }
+
+    // Emptying that fails is reported, and the roster is shown again as it still is.
+    void clearThatFailsReopensTheTable()
+    {
+        addMembers({1, 2});
+        QVERIFY(execSql(file("MemberMaster.db"), QStringLiteral("CREATE TRIGGER keep BEFORE DELETE ON MemberMaster "
+                                                                "BEGIN SELECT RAISE(ABORT, 'kept'); END;")));
+        open();
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+
+        action("N4")->trigger();
+
+        QCOMPARE(boxTexts(), (QStringList{QStringLiteral("名簿データをすべて消去します.よいですか?"),
+                                          QStringLiteral("tbMemberMaster: テーブルを空にできません (kept)")}));
+        QCOMPARE(MessageBox::requests().last().caption, QStringLiteral("Halvenna"));
+        QVERIFY(members().active());
+        QCOMPARE(members().state(), TableState::Browse);
+        QCOMPARE(storedMembers(), 2);
+        QCOMPARE(grid()->gridModel()->rowCount(), 2);
+        QCOMPARE(shown(1, QStringLiteral("id_no")), QStringLiteral("2"));
+    }
+
+    // ---------------------------------------------------------------- closing
+
+    void closing_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("閉じる") << "BitBtn1";
+        QTest::newRow("menu 終了") << "N2";
+        QTest::newRow("close box") << "close";
+    }
+
+    // Every way closes the window and leaves a pending edit as it is.
+    void closing()
+    {
+        QFETCH(QString, how);
+        addMembers({1});
+        open();
+        clickCell(0, QStringLiteral("name"));
+        typeIntoFocus(QStringLiteral("変更"));
+        pressKey(Qt::Key_Tab); // the cell is written, the row still in edit state
+        QCOMPARE(members().state(), TableState::Edit);
+
+        if (how == u"BitBtn1")
+            QTest::mouseClick(button("BitBtn1"), Qt::LeftButton);
+        else if (how == u"N2")
+            action("N2")->trigger();
+        else
+            MemberMasterForm->close();
+
+        QTRY_VERIFY(!MemberMasterForm->isVisible());
+        QCOMPARE(boxTexts(), QStringList());
+        QCOMPARE(members().state(), TableState::Edit);
+        QCOMPARE(members().fieldValue(QStringLiteral("name")).asString(), QStringLiteral("変更"));
+        QCOMPARE(storedText(1, "name"), QStringLiteral("会員1"));
+    }
+
+    // ---------------------------------------------------------------- import
+
+    void importMerges()
+    {
+        f_->addMember(1, QStringLiteral("旧名"));
+        QVERIFY(members().locate(QStringLiteral("id_no"), FieldValue::integer(1)));
+        members().edit();
+        members().setFieldValue(QStringLiteral("notes"), DataFixture::text(QStringLiteral("残る")));
+        members().post();
+        f_->addMember(30, QStringLiteral("三十"));
+        members().first();
+        open();
+        const QString path = writeCsv(
+            cp932(QStringLiteral("12,山田花子,ヤマダハナコ,150-0001,東京都渋谷区神宮前1-2-3,ハイツ201,03-1234-5678,"
+                                 "03-1234-5679\r\n1,新名,シンメイ,060-0001,札幌市,,011-222-3333,\r\n")));
+        FileDialog::setNextFileName(path);
+
+        QTest::mouseClick(button("btnMarge"), Qt::LeftButton);
+
+        const auto dialogs = FileDialog::requests();
+        QCOMPARE(dialogs.size(), 1);
+        QCOMPARE(dialogs.first().objectName, QStringLiteral("OpenDialog1"));
+        QCOMPARE(dialogs.first().filter, QStringLiteral("CVS ファイル (*.csv)"));
+        QVERIFY(!dialogs.first().mustExist);
+        // No message at the end.
+        QCOMPARE(boxTexts(), QStringList());
+        QCOMPARE(storedMembers(), 3);
+        QCOMPARE(storedText(12, "name"), QStringLiteral("山田花子"));
+        QCOMPARE(storedText(12, "tel_r"), QStringLiteral("5678"));
+        QCOMPARE(storedText(1, "name"), QStringLiteral("新名"));
+        QCOMPARE(storedText(1, "notes"), QStringLiteral("残る"));
+        // Browse state on the last member written, and the grid shows it.
+        QCOMPARE(members().state(), TableState::Browse);
+        QCOMPARE(members().fieldValue(QStringLiteral("id_no")), FieldValue::integer(1));
+        QCOMPARE(grid()->gridModel()->rowCount(), 3);
+        QCOMPARE(grid()->currentIndex().row(), 0);
+        QCOMPARE(shown(1, QStringLiteral("name")), QStringLiteral("山田花子"));
+
+        // The dialog opens next time where the last file was.
+        FileDialog::setNextFileName(QString());
+        QTest::mouseClick(button("btnMarge"), Qt::LeftButton);
+        QCOMPARE(FileDialog::requests().last().directory, path);
+    }
+
+    // A cell typed into in the grid is posted before the first line is merged.
+    void importSettlesPendingGridEditFirst()
+    {
+        addMembers({1, 2, 3});
+        open();
+        clickCell(2, QStringLiteral("notes"));
+        typeIntoFocus(QStringLiteral("メモ"));
+        QCOMPARE(members().state(), TableState::Edit);
+        FileDialog::setNextFileName(writeCsv(cp932(QStringLiteral("3,新しい名前,,,,,,\r\n2,二,,,,,,\r\n"))));
+
+        QTest::mouseClick(button("btnMarge"), Qt::LeftButton);
+
+        QCOMPARE(boxTexts(), QStringList());
+        QCOMPARE(storedText(3, "notes"), QStringLiteral("メモ"));
+        QCOMPARE(storedText(3, "name"), QStringLiteral("新しい名前"));
+        QCOMPARE(members().state(), TableState::Browse);
+        QCOMPARE(members().fieldValue(QStringLiteral("id_no")), FieldValue::integer(2));
+        QCOMPARE(shown(2, QStringLiteral("notes")), QStringLiteral("メモ"));
+    }
+
+    void importErrorIsShown_data()
+    {
+        QTest::addColumn<QByteArray>("bytes"); // empty: a name that does not exist
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QStringList>("imported");
+        QTest::newRow("blank line in the middle")
+            << cp932(QStringLiteral("1,一\r\n\r\n3,三\r\n")) << "項目 'id_no' の値として不正です." << QStringList{"1"};
+        QTest::newRow("header line") << cp932(QStringLiteral("番号,氏名\r\n1,一\r\n"))
+                                     << "項目 'id_no' の値として不正です." << QStringList{};
+        QTest::newRow("file that does not exist") << QByteArray() << "" << QStringList{};
+    }
+
+    void importErrorIsShown()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, message);
+        QFETCH(QStringList, imported);
+        open();
+        QString path = file("missing.csv");
+        if (!bytes.isEmpty())
+            path = writeCsv(bytes);
+        else
+            message = QStringLiteral("ファイル %1 を開けません (No such file or directory)")
+                          .arg(QDir::toNativeSeparators(path));
+        FileDialog::setNextFileName(path);
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+
+        QTest::mouseClick(button("btnMarge"), Qt::LeftButton);
+
+        QCOMPARE(boxTexts(), QStringList{message});
+        QCOMPARE(MessageBox::requests().first().caption, QStringLiteral("Halvenna"));
+        QCOMPARE(MessageBox::requests().first().icon, QMessageBox::Critical);
+        QCOMPARE(storedMembers(), imported.size());
+        for (const QString& id : imported)
+            QVERIFY(storedText(id.toInt(), "name") != u"<none>");
+        QCOMPARE(grid()->gridModel()->rowCount(), imported.size());
+        QVERIFY(!MemberMasterForm->findChild<QProgressDialog*>());
+    }
+
+    void importCancelledThroughProgress_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("キャンセル button") << "button";
+        QTest::newRow("Esc") << "esc";
+    }
+
+    // A long import shows its progress; cancelling it stops like a failure at the next line.
+    void importCancelledThroughProgress()
+    {
+        QFETCH(QString, how);
+        QByteArray bytes;
+        for (int i = 1; i <= 50; ++i)
+            bytes += QByteArray::number(i) + ",member,,,,,,\r\n";
+        const QString path = writeCsv(bytes);
+        MemberMasterForm->importProgressDelay = 0;
+        MemberMasterForm->importProgressStep = 1;
+        open();
+        FileDialog::setNextFileName(path);
+        // Watches every turn of the event loop the import gives, as the user's eye would.
+        QString label;
+        bool modal = false;
+        int maximum = 0;
+        QTimer watcher;
+        watcher.setInterval(0);
+        connect(&watcher, &QTimer::timeout, this, [&] {
+            auto* progress = MemberMasterForm->findChild<QProgressDialog*>(QStringLiteral("ImportProgress"));
+            if (!progress || !progress->isVisible() || !label.isNull())
+                return;
+            label = progress->labelText();
+            modal = progress->windowModality() == Qt::ApplicationModal;
+            maximum = progress->maximum();
+            if (how == u"button")
+                QTest::mouseClick(progress->findChild<QPushButton*>(), Qt::LeftButton);
+            else
+                QTest::keyClick(progress, Qt::Key_Escape);
+        });
+        watcher.start();
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+
+        QTest::mouseClick(button("btnMarge"), Qt::LeftButton);
+        watcher.stop();
+
+        QCOMPARE(label, QDir::toNativeSeparators(path));
+        QVERIFY(modal);
+        QCOMPARE(maximum, int(bytes.size()));
+        QCOMPARE(boxTexts(), QStringList{QStringLiteral("データの読込を中止しました.")});
+        // The lines before the one it stopped at stay imported; the rest were not read.
+        const qint64 imported = storedMembers();
+        QVERIFY2(imported >= 1 && imported < 50, qPrintable(QString::number(imported)));
+        QCOMPARE(storedText(int(imported), "name"), QStringLiteral("member"));
+        QCOMPARE(storedText(int(imported) + 1, "name"), QStringLiteral("<none>"));
+        QCOMPARE(members().state(), TableState::Browse);
+        QCOMPARE(grid()->gridModel()->rowCount(), imported);
+        QVERIFY(!MemberMasterForm->findChild<QProgressDialog*>());
+    }
+
+    // An import that does not run long shows no progress at all.
+    void shortImportShowsNoProgress()
+    {
+        open();
+        FileDialog::setNextFileName(writeCsv("1,a\r\n2,b\r\n3,c\r\n"));
+        bool seen = false;
+        QTimer watcher;
+        watcher.setInterval(0);
+        connect(&watcher, &QTimer::timeout, this, [&] {
+            auto* progress = MemberMasterForm->findChild<QProgressDialog*>();
+            seen = seen || (progress && progress->isVisible());
+        });
+        watcher.start();
+
+        QTest::mouseClick(button("btnMarge"), Qt::LeftButton);
+        watcher.stop();
+
+        QVERIFY(!seen);
+        QCOMPARE(storedMembers(), 3);
+        QCOMPARE(boxTexts(), QStringList());
+    }
+
+    // Without an answer queued the real dialog opens: Qt's own, offering "CVS ファイル", taking a
+    // typed name that does not exist (the import then reports it).
+    void openDialogTakesATypedNameThatDoesNotExist()
+    {
+        open();
+        const QString typed = file("typed.csv");
+        QFileDialog* seen = nullptr;
+        QStringList filters;
+        bool anyFile = false;
+        bool qtOwn = false;
+        bool refused = false;
+        QTimer watcher;
+        watcher.setInterval(0);
+        connect(&watcher, &QTimer::timeout, this, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog || seen)
+                return;
+            seen = dialog;
+            filters = dialog->nameFilters();
+            anyFile = dialog->fileMode() == QFileDialog::AnyFile && dialog->acceptMode() == QFileDialog::AcceptOpen;
+            qtOwn = dialog->testOption(QFileDialog::DontUseNativeDialog);
+            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            // Set rather than typed: the completer's list of the folder would take the Enter.
+            name->setText(typed);
+            QTest::keyClick(name, Qt::Key_Return);
+            // A dialog that insisted on an existing file would still be waiting.
+            refused = dialog->isVisible();
+            if (refused)
+                dialog->reject();
+        });
+        watcher.start();
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+
+        QTest::mouseClick(button("btnMarge"), Qt::LeftButton);
+        watcher.stop();
+
+        QVERIFY(seen);
+        QCOMPARE(filters, QStringList{QStringLiteral("CVS ファイル (*.csv)")});
+        QVERIFY(anyFile);
+        QVERIFY(qtOwn);
+        QVERIFY(!refused);
+        QCOMPARE(boxTexts(), QStringList{QStringLiteral("ファイル %1 を開けません (No such file or directory)")
+                                             .arg(QDir::toNativeSeparators(typed))});
+    }
+
+    // A cancelled file dialog does nothing at all, not even settle a pending edit.
+    void fileDialogCancelledDoesNothing()
+    {
+        addMembers({1});
+        open();
+        clickCell(0, QStringLiteral("name"));
+        typeIntoFocus(QStringLiteral("変更"));
+        pressKey(Qt::Key_Tab);
+        FileDialog::setNextFileName(QString());
+
+        QTest::mouseClick(button("btnMarge"), Qt::LeftButton);
+
+        QCOMPARE(FileDialog::requests().size(), 1);
+        QCOMPARE(boxTexts(), QStringList());
+        QCOMPARE(members().state(), TableState::Edit);
+        QCOMPARE(storedText(1, "name"), QStringLiteral("会員1"));
+    }
+};
+
+QTEST_MAIN(TestMemberMasterForm)
+#include "tst_membermasterform.moc"
