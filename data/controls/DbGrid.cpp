@@ -208,6 +208,9 @@ DbGrid::DbGrid(QWidget* parent) : QTableView(parent), model_(new DbGridModel(thi
 
 DbGrid::~DbGrid()
 {
+    // The base class's destructor moves the focus away, which must not reach a half-destroyed grid.
+    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance()))
+        disconnect(app, &QApplication::focusChanged, this, &DbGrid::focusMoved);
     model_->onUpdateData = nullptr;
 }
 
