@@ -1,0 +1,150 @@
+// A settings file that cannot be written, at the two moments the program writes it: when the main
+// window goes at exit, and when the sender dialog is confirmed. Each time the standard error box
+// names the file, the program goes on, and the file keeps every byte it had.
+#include "app/MessageBox.h"
+#include "app/Sender.h"
+#include "app/SenderSettings.h"
+#include "app/Startup.h"
+#include "app/Top.h"
+#include "common/FaultTools.h"
+#include "data/SjisText.h"
+#include "data/controls/DbControls.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using halvenna::MessageBox;
+
+namespace {
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// A file another program wrote: other sections, CR LF, a key spelt differently, no final line end.
+const QByteArray kBefore = "; written by hand\r\n[Other]\r\nKeep=1\r\n[main]\r\nsendername=" +
+                           halvenna::sjis::fromUnicode(QStringLiteral("旧商店")) + "\r\nSenderZip=100-0001";
+
+} // namespace
+
+class TestSettingsFaults : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString ini() const { return dir_->filePath(QStringLiteral("Kelvaro.ini")); }
+    QString folder() const { return dir_->path(); }
+    QStringList entries() const
+    {
+        return QDir(folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    }
+
+private Q_SLOTS:
+    void initTestCase() { halvenna::installJapaneseFont(); }
+
+    void init()
+    {
+        dir_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir_->isValid());
+        QFile f(ini());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QCOMPARE(f.write(kBefore), kBefore.size());
+        f.close();
+        MessageBox::clearRequests();
+    }
+
+    void cleanup()
+    {
+        delete SenderForm;
+        delete TopForm;
+        QCOMPARE(MessageBox::pendingAnswers(), 0);
+    }
+
+    void saveFails_data()
+    {
+        QTest::addColumn<bool>("folderLocked"); // else the file itself
+        QTest::addColumn<bool>("atExit");       // else at the sender dialog's OK
+        QTest::newRow("file, at exit") << false << true;
+        QTest::newRow("folder, at exit") << true << true;
+        QTest::newRow("file, sender dialog OK") << false << false;
+        QTest::newRow("folder, sender dialog OK") << true << false;
+    }
+    void saveFails()
+    {
+        QFETCH(bool, folderLocked);
+        QFETCH(bool, atExit);
+
+        new TTopForm;
+        AppDir = folder() + u'/';
+        TopForm->LoadSenderSettings();
+        QCOMPARE(SenderSettings.SenderName, halvenna::sjis::fromUnicode(QStringLiteral("旧商店")));
+        TopForm->show();
+        QVERIFY(QTest::qWaitForWindowExposed(TopForm));
+
+        const QStringList entriesBefore = entries();
+        faults::Unwritable locked(folderLocked ? folder() : ini());
+        if (!locked.isSet())
+            QSKIP(qPrintable(locked.why()));
+
+        // What the box saw of the program when it came up.
+        bool topVisibleAtBox = true;
+        bool dialogVisibleAtBox = false;
+        MessageBox::setNextAnswer([&](const MessageBox::Request&) {
+            topVisibleAtBox = TopForm && TopForm->isVisible();
+            dialogVisibleAtBox = SenderForm && SenderForm->isVisible();
+            return QMessageBox::Ok;
+        });
+
+        halvenna::SenderSettingsData expectedInMemory;
+        if (atExit) {
+            SenderSettings.SenderTel = "03-9999-0000"; // a change that cannot reach the file
+            expectedInMemory = SenderSettings;
+            delete TopForm;
+            QVERIFY(!TopForm);
+        } else {
+            new TSenderForm;
+            SenderForm->show();
+            QVERIFY(QTest::qWaitForWindowExposed(SenderForm));
+            auto* name = SenderForm->findChild<halvenna::FieldLineEdit*>(QStringLiteral("edSenderName"));
+            name->setText(QStringLiteral("新商店"));
+            QTest::mouseClick(SenderForm->findChild<QPushButton*>(QStringLiteral("btnOk")), Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(!SenderForm->isVisible(), 10000);
+            QCOMPARE(SenderForm->result(), int(QDialog::Accepted));
+            QVERIFY(dialogVisibleAtBox); // the box came while the dialog was still open
+            expectedInMemory = SenderSettings;
+            QCOMPARE(SenderSettings.SenderName, halvenna::sjis::fromUnicode(QStringLiteral("新商店")));
+        }
+
+        const auto asked = MessageBox::requests();
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked.first().caption, QStringLiteral("Halvenna"));
+        QCOMPARE(asked.first().icon, QMessageBox::Critical);
+        QCOMPARE(asked.first().buttons, QStringList{QStringLiteral("OK")});
+        QCOMPARE(asked.first().text, AppDir + QStringLiteral("Kelvaro.ini に書き込めません."));
+        if (atExit)
+            QVERIFY(!topVisibleAtBox); // the main window was hidden first
+        QVERIFY(SenderSettings == expectedInMemory);
+
+        locked.undo();
+        QCOMPARE(fileBytes(ini()), kBefore);
+        QCOMPARE(entries(), entriesBefore); // no temporary file left behind
+
+        // Writable again, the next save goes through: from the dialog at once, and at exit.
+        if (TopForm) {
+            TopForm->SaveSenderSettings();
+            halvenna::SenderSettingsData reread;
+            halvenna::loadSenderSettings(reread, ini());
+            QVERIFY(reread == SenderSettings);
+            QVERIFY(fileBytes(ini()).contains("[Other]\r\nKeep=1\r\n"));
+        }
+    }
+};
+
+QTEST_MAIN(TestSettingsFaults)
+#include "tst_settingsfaults.moc"
