@@ -4,6 +4,7 @@
 #include "data/SjisText.h"
 #include "report/ReportProject.h"
 
+#include <iterator>
 #include <limits>
 
 namespace halvenna {
@@ -14,8 +15,11 @@ const QByteArray kTwoSpaces("  ");
 
 const char* const kMemberFields[] = {"id_no", "name",  "name_kana", "zip",   "address1", "address2", "tel",
                                      "fax",   "zip_f", "zip_r",     "tel_f", "tel_m",    "tel_r",    "notes"};
+const char* const kContentsFields[] = {"item", "value"};
 const char* const kDateFields[] = {"receipt_year",  "receipt_month",  "receipt_day",
                                    "delivery_year", "delivery_month", "delivery_day"};
+const char* const kItemKindFields[] = {"item_kind1", "item_kind2"};
+const char* const kAccountFields[] = {"amount", "amount_prn"};
 
 QString name(const char* field)
 {
@@ -172,39 +176,42 @@ bool PrintJobs::memberMarked()
     return !mark.isNull() && mark.asBoolean();
 }
 
+void PrintJobs::copyFields(Table& source, CopyPlan& plan, const char* const* fields, int count)
+{
+    Table& p = dm_.tbPrintMember;
+    if (plan.empty())
+        for (int i = 0; i < count; ++i)
+            plan.push_back({source.fieldIndex(name(fields[i])), p.fieldIndex(name(fields[i])), fields[i]});
+    for (const auto& [from, to, f] : plan) {
+        if (from < 0 || to < 0)
+            p.copyField(source, name(f)); // reports the missing field by name
+        else
+            p.copyField(source, from, to);
+    }
+}
+
 void PrintJobs::copyMemberFields()
 {
-    Table& m = dm_.tbMemberMaster;
-    Table& p = dm_.tbPrintMember;
-    // The fields' positions are looked up once per job, not once per row.
-    if (memberPlan_.empty())
-        for (const char* f : kMemberFields)
-            memberPlan_.push_back({m.fieldIndex(name(f)), p.fieldIndex(name(f)), f});
-    for (const auto& [from, to, f] : memberPlan_) {
-        if (from < 0 || to < 0)
-            p.copyField(m, name(f)); // reports the missing field by name
-        else
-            p.copyField(m, from, to);
-    }
+    copyFields(dm_.tbMemberMaster, memberPlan_, kMemberFields, int(std::size(kMemberFields)));
 }
 
 void PrintJobs::copyContents(bool withDates)
 {
-    Table& c = dm_.tbContents;
-    Table& p = dm_.tbPrintMember;
-    p.copyField(c, QStringLiteral("item"));
-    p.copyField(c, QStringLiteral("value"));
+    copyFields(dm_.tbContents, contentsPlan_, kContentsFields, int(std::size(kContentsFields)));
     if (withDates)
-        for (const char* f : kDateFields)
-            p.copyField(c, name(f));
+        copyFields(dm_.tbContents, datesPlan_, kDateFields, int(std::size(kDateFields)));
+}
+
+void PrintJobs::copyItemKinds()
+{
+    copyFields(dm_.tbContents, itemKindsPlan_, kItemKindFields, int(std::size(kItemKindFields)));
 }
 
 void PrintJobs::writeDates(const PanelDates& panel)
 {
     Table& p = dm_.tbPrintMember;
     if (!panel.constDate) {
-        for (const char* f : kDateFields)
-            p.copyField(dm_.tbContents, name(f));
+        copyFields(dm_.tbContents, datesPlan_, kDateFields, int(std::size(kDateFields)));
         return;
     }
     const QByteArray* texts[] = {&panel.receiptYear,  &panel.receiptMonth,  &panel.receiptDay,
@@ -215,23 +222,18 @@ void PrintJobs::writeDates(const PanelDates& panel)
 
 void PrintJobs::copyAccount()
 {
-    Table& a = dm_.tbAccount;
-    Table& p = dm_.tbPrintMember;
-    p.copyField(a, QStringLiteral("amount"));
-    p.copyField(a, QStringLiteral("amount_prn"));
+    copyFields(dm_.tbAccount, accountPlan_, kAccountFields, int(std::size(kAccountFields)));
 }
 
 void PrintJobs::stageOneWaybill(const PanelDates& panel)
 {
     stagingPrologue();
     Table& p = dm_.tbPrintMember;
-    Table& c = dm_.tbContents;
     p.append();
     copyMemberFields();
     copyContents(false);
     writeDates(panel);
-    p.copyField(c, QStringLiteral("item_kind1"));
-    p.copyField(c, QStringLiteral("item_kind2"));
+    copyItemKinds();
     p.post();
 }
 
@@ -239,12 +241,10 @@ void PrintJobs::stageOnePaymentSlip()
 {
     stagingPrologue();
     Table& p = dm_.tbPrintMember;
-    Table& c = dm_.tbContents;
     p.append();
     copyMemberFields();
     copyContents(true);
-    p.copyField(c, QStringLiteral("item_kind1"));
-    p.copyField(c, QStringLiteral("item_kind2"));
+    copyItemKinds();
     copyAccount();
     p.post();
 }
@@ -257,6 +257,10 @@ void PrintJobs::stageBulkWaybills(const PanelDates& panel)
     Table& p = dm_.tbPrintMember;
     {
         Table::Batch batch(p); // one transaction; what was posted before an error stays
+        // One read transaction on each table read: the engine keeps its lock and page cache across
+        // the per-member lookups instead of taking and checking them again for every query.
+        Table::Batch readMembers(m);
+        Table::Batch readContents(c);
         // Every member from the first: a marked first member is printed too.
         for (m.first(); !m.eof(); m.next()) {
             const qint32 id = m.fieldValue(QStringLiteral("id_no")).asInteger();
@@ -269,8 +273,7 @@ void PrintJobs::stageBulkWaybills(const PanelDates& panel)
                     copyMemberFields();
                     copyContents(false);
                     writeDates(panel);
-                    p.copyField(c, QStringLiteral("item_kind1"));
-                    p.copyField(c, QStringLiteral("item_kind2"));
+                    copyItemKinds();
                     p.post();
                 }
             } else {
@@ -293,14 +296,16 @@ void PrintJobs::stageBulkPaymentSlips()
     Table& p = dm_.tbPrintMember;
     {
         Table::Batch batch(p);
+        Table::Batch readMembers(m);
+        Table::Batch readContents(c);
+        Table::Batch readAccounts(dm_.tbAccount);
         for (m.first(); !m.eof(); m.next()) {
             if (!memberMarked())
                 continue;
             p.append();
             copyMemberFields();
             copyContents(true);
-            p.copyField(c, QStringLiteral("item_kind1"));
-            p.copyField(c, QStringLiteral("item_kind2"));
+            copyItemKinds();
             copyAccount();
             p.post();
         }

@@ -16,6 +16,7 @@ class TDataModule1;
 namespace halvenna {
 
 class ReportProject;
+class Table;
 
 // The fixed-date panel of the print window as the print jobs read it.
 struct PanelDates
@@ -70,20 +71,25 @@ public:
     void stageBulkPaymentSlips();
 
 private:
-    void copyMemberFields();
-    void copyContents(bool withDates);
-    void writeDates(const PanelDates& panel);
-    void copyAccount();
-    bool memberMarked();
-
-    TDataModule1& dm_;
     struct FieldCopy
     {
         int from;
         int to;
         const char* name;
     };
-    std::vector<FieldCopy> memberPlan_;
+    using CopyPlan = std::vector<FieldCopy>;
+
+    void copyFields(Table& source, CopyPlan& plan, const char* const* fields, int count);
+    void copyMemberFields();
+    void copyContents(bool withDates);
+    void copyItemKinds();
+    void writeDates(const PanelDates& panel);
+    void copyAccount();
+    bool memberMarked();
+
+    TDataModule1& dm_;
+    // The fields' positions, looked up once per job object rather than once per row.
+    CopyPlan memberPlan_, contentsPlan_, datesPlan_, itemKindsPlan_, accountPlan_;
 };
 
 } // namespace halvenna
