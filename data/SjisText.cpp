@@ -5,6 +5,8 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <optional>
+
 namespace halvenna::sjis {
 
 namespace {
@@ -12,29 +14,30 @@ namespace {
 constexpr const char* kCodePage = "windows-31j";
 
 // One converter per thread: opening the converter costs more than converting a short value.
+// After a character it could not map, a converter keeps reporting the error (resetting its state
+// does not clear it): a new one is made in place. Never by assignment: the ICU converter keeps
+// counting errors into the object it was made in, so a moved one would report none of them.
+template <typename Converter> Converter& makeConverter(std::optional<Converter>& converter)
+{
+    if (!converter || converter->hasError())
+        converter.emplace(kCodePage, QStringConverter::Flag::Stateless);
+    else
+        converter->resetState();
+    if (!converter->isValid())
+        throw Error(QStringLiteral("文字コード %1 を扱えません (Qt が ICU なしで作られています)").arg(kCodePage));
+    return *converter;
+}
+
 QStringEncoder& makeEncoder()
 {
-    thread_local QStringEncoder encoder(kCodePage, QStringConverter::Flag::Stateless);
-    // After a character it could not map, the converter is not trusted again: make a new one.
-    if (encoder.hasError())
-        encoder = QStringEncoder(kCodePage, QStringConverter::Flag::Stateless);
-    else
-        encoder.resetState();
-    if (!encoder.isValid())
-        throw Error(QStringLiteral("文字コード %1 を扱えません (Qt が ICU なしで作られています)").arg(kCodePage));
-    return encoder;
+    thread_local std::optional<QStringEncoder> encoder;
+    return makeConverter(encoder);
 }
 
 QStringDecoder& makeDecoder()
 {
-    thread_local QStringDecoder decoder(kCodePage, QStringConverter::Flag::Stateless);
-    if (decoder.hasError())
-        decoder = QStringDecoder(kCodePage, QStringConverter::Flag::Stateless);
-    else
-        decoder.resetState();
-    if (!decoder.isValid())
-        throw Error(QStringLiteral("文字コード %1 を扱えません (Qt が ICU なしで作られています)").arg(kCodePage));
-    return decoder;
+    thread_local std::optional<QStringDecoder> decoder;
+    return makeConverter(decoder);
 }
 
 bool isAscii(const QString& text)
@@ -106,6 +109,21 @@ QString toUnicode(const char* bytes, qsizetype size)
         return QString::fromLatin1(bytes, size);
     QStringDecoder& decoder = makeDecoder();
     return decoder.decode(QByteArrayView(bytes, size));
+}
+
+bool isValid(const QByteArray& bytes)
+{
+    bool ascii = true;
+    for (char c : bytes)
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            ascii = false;
+            break;
+        }
+    if (ascii)
+        return true;
+    QStringDecoder& decoder = makeDecoder();
+    const QString text = decoder.decode(bytes); // converts now; hasError() tells of what went wrong
+    return !decoder.hasError();
 }
 
 QString toUnicode(const QByteArray& bytes)

@@ -12,9 +12,13 @@ namespace halvenna::sjis {
 QByteArray fromUnicode(const QString& text);
 // True when every character of text has a code page 932 form.
 bool canEncode(const QString& text);
-// Code page 932 -> Unicode. A byte that is not code page 932 becomes U+FFFD.
+// Code page 932 -> Unicode. Bytes that are no code page 932 character become U+001A or U+FFFD, or
+// are dropped (a lead byte at the end): check with isValid where that matters.
 QString toUnicode(const QByteArray& bytes);
 QString toUnicode(const char* bytes, qsizetype size);
+// True when bytes are code page 932 text throughout: no byte or pair of bytes that is no character
+// (a lone or cut lead byte, 0x80, 0xA0, 0xFD to 0xFF, an unassigned code).
+bool isValid(const QByteArray& bytes);
 
 // True for the first byte of a double-byte character.
 constexpr bool isLeadByte(unsigned char b)

@@ -1,5 +1,6 @@
 #include "roster/MemberImport.h"
 
+#include "data/SjisText.h"
 #include "data/Table.h"
 
 #include <QDir>
@@ -127,7 +128,17 @@ void MemberImport::merge(const MemberValues& values)
 {
     LocateOptions options;
     options.caseInsensitive = true;
-    if (members_.locate(fieldName(0), FieldValue::text(values[0]), options))
+    const bool found = members_.locate(fieldName(0), FieldValue::text(values[0]), options);
+    // The table keeps text as characters: bytes that are no code page 932 character would be stored
+    // as another character, or dropped. Such a line is refused before anything of it is written, so
+    // that no half of it is left pending; bytes beyond a field's width are cut away anyway.
+    for (int k = 1; k < kMemberValueCount; ++k) {
+        const FieldDef& def = members_.fieldDef(fieldName(k));
+        if (def.kind == FieldKind::Text &&
+            !sjis::isValid(def.width > 0 ? sjis::cutToWidth(values[k], def.width) : values[k]))
+            throw ConversionError(QStringLiteral("項目 '%1' の値として不正です").arg(def.name));
+    }
+    if (found)
         members_.edit();
     else
         members_.append();

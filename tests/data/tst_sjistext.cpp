@@ -56,6 +56,38 @@ private Q_SLOTS:
         }
     }
 
+    void bytesThatAreNoCharacterAreTold_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("empty") << QByteArray() << true;
+        QTest::newRow("ascii, control bytes and NUL") << QByteArray("a\0\x01\x1a\x7f", 5) << true;
+        QTest::newRow("kanji") << sj(QStringLiteral("山田")) << true;
+        QTest::newRow("half-width katakana") << QByteArray("\xa1\xb1\xdf") << true;
+        QTest::newRow("user-defined 0xF040") << QByteArray("\xf0\x40") << true;
+        QTest::newRow("lead byte at the end") << QByteArray("a\x82") << false;
+        QTest::newRow("lead byte before a blank") << QByteArray("\x82 a") << false;
+        QTest::newRow("lead byte before a control byte") << QByteArray("\x81\x1f") << false;
+        QTest::newRow("0x80") << QByteArray("a\x80z") << false;
+        QTest::newRow("0xA0") << QByteArray("a\xa0z") << false;
+        QTest::newRow("0xFD") << QByteArray("\xfd") << false;
+        QTest::newRow("0xFF") << QByteArray("\xff") << false;
+        QTest::newRow("unassigned 0x8540") << QByteArray("\x85\x40") << false;
+    }
+    // Told every time, also right after another refusal: the converter keeps telling errors.
+    void bytesThatAreNoCharacterAreTold()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, valid);
+        for (int round = 0; round < 2; ++round) {
+            QVERIFY(!sjis::isValid(QByteArray("\xff")));
+            QCOMPARE(sjis::isValid(bytes), valid);
+            QVERIFY(!sjis::canEncode(QStringLiteral("😀")));
+            QCOMPARE(sjis::isValid(bytes), valid);
+        }
+        QVERIFY(sjis::isValid(sj(QStringLiteral("新しい"))));
+    }
+
     void findNeverMatchesInsideADoubleByteCharacter_data()
     {
         QTest::addColumn<QByteArray>("s");
