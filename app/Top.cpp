@@ -2,6 +2,7 @@
 
 #include "app/AboutBox.h"
 #include "app/ErrorReporter.h"
+#include "app/FormMenu.h"
 #include "app/SenderSettings.h"
 #include "printing/Invoice.h"
 #include "roster/MemberMaster.h"
@@ -34,12 +35,6 @@ QPushButton* button(QWidget* parent, const char* name, const QString& caption, c
     return b;
 }
 
-QAction* namedAction(QAction* action, const char* name)
-{
-    action->setObjectName(QLatin1String(name));
-    return action;
-}
-
 } // namespace
 
 TTopForm::TTopForm(QWidget* parent) : QMainWindow(parent)
@@ -55,13 +50,13 @@ TTopForm::TTopForm(QWidget* parent) : QMainWindow(parent)
     setFont(font);
 
     MainMenu1 = menuBar();
-    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
-    QMenu* fileMenu = MainMenu1->addMenu(QStringLiteral("ファイル"));
-    N1 = namedAction(fileMenu->menuAction(), "N1");
-    N2 = namedAction(fileMenu->addAction(QStringLiteral("終了")), "N2");
-    QMenu* versionMenu = MainMenu1->addMenu(QStringLiteral("バージョン"));
-    N3 = namedAction(versionMenu->menuAction(), "N3");
-    N4 = namedAction(versionMenu->addAction(QStringLiteral("バージョン情報")), "N4");
+    const QList<QAction*> n =
+        halvenna::fillMainMenu(MainMenu1, {{QStringLiteral("ファイル"), {QStringLiteral("終了")}},
+                                           {QStringLiteral("バージョン"), {QStringLiteral("バージョン情報")}}});
+    N1 = n[0];
+    N2 = n[1];
+    N3 = n[2];
+    N4 = n[3];
 
     // The client area: everything below the menu bar.
     auto* client = new QWidget(this);

@@ -2,6 +2,7 @@
 
 #include "app/AboutBox.h"
 #include "app/ErrorReporter.h"
+#include "app/FormMenu.h"
 #include "app/Glyphs.h"
 #include "app/Sender.h"
 #include "data/DataModule.h"
@@ -308,22 +309,15 @@ TInvoiceForm::~TInvoiceForm()
 void TInvoiceForm::buildMenu()
 {
     MainMenu1 = new QMenuBar(this);
-    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
-    QMenu* fileMenu = MainMenu1->addMenu(QStringLiteral("ファイル"));
-    N1 = fileMenu->menuAction();
-    N2 = fileMenu->addAction(QStringLiteral("プリンタ設定"));
-    N3 = fileMenu->addAction(QStringLiteral("終了"));
-    QMenu* settingsMenu = MainMenu1->addMenu(QStringLiteral("設定"));
-    N4 = settingsMenu->menuAction();
-    N5 = settingsMenu->addAction(QStringLiteral("差出人設定"));
-    N1->setObjectName(QStringLiteral("N1"));
-    N2->setObjectName(QStringLiteral("N2"));
-    N3->setObjectName(QStringLiteral("N3"));
-    N4->setObjectName(QStringLiteral("N4"));
-    N5->setObjectName(QStringLiteral("N5"));
-    // The menu titles carry no mnemonics; F10 opens the menu bar from the keyboard.
-    auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
-    connect(menuKey, &QShortcut::activated, MainMenu1, [this] { MainMenu1->setActiveAction(N1); });
+    const QList<QAction*> n = halvenna::fillMainMenu(
+        MainMenu1, {{QStringLiteral("ファイル"), {QStringLiteral("プリンタ設定"), QStringLiteral("終了")}},
+                    {QStringLiteral("設定"), {QStringLiteral("差出人設定")}}});
+    N1 = n[0];
+    N2 = n[1];
+    N3 = n[2];
+    N4 = n[3];
+    N5 = n[4];
+    halvenna::addMenuKey(this, MainMenu1);
 }
 
 void TInvoiceForm::buildTopArea()

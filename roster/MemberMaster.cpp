@@ -3,6 +3,7 @@
 #include "app/AboutBox.h"
 #include "app/ErrorReporter.h"
 #include "app/FileDialog.h"
+#include "app/FormMenu.h"
 #include "app/Glyphs.h"
 #include "app/MessageBox.h"
 #include "data/DataModule.h"
@@ -139,20 +140,14 @@ TMemberMasterForm::~TMemberMasterForm()
 void TMemberMasterForm::buildMenu()
 {
     MainMenu1 = new QMenuBar(this);
-    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
-    QMenu* fileMenu = MainMenu1->addMenu(QStringLiteral("ファイル"));
-    N1 = fileMenu->menuAction();
-    N2 = fileMenu->addAction(QStringLiteral("終了"));
-    QMenu* dataMenu = MainMenu1->addMenu(QStringLiteral("データ管理"));
-    N3 = dataMenu->menuAction();
-    N4 = dataMenu->addAction(QStringLiteral("全名簿データ消去"));
-    N1->setObjectName(QStringLiteral("N1"));
-    N2->setObjectName(QStringLiteral("N2"));
-    N3->setObjectName(QStringLiteral("N3"));
-    N4->setObjectName(QStringLiteral("N4"));
-    // The menu titles carry no mnemonics; F10 opens the menu bar from the keyboard.
-    auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
-    connect(menuKey, &QShortcut::activated, MainMenu1, [this] { MainMenu1->setActiveAction(N1); });
+    const QList<QAction*> n =
+        halvenna::fillMainMenu(MainMenu1, {{QStringLiteral("ファイル"), {QStringLiteral("終了")}},
+                                           {QStringLiteral("データ管理"), {QStringLiteral("全名簿データ消去")}}});
+    N1 = n[0];
+    N2 = n[1];
+    N3 = n[2];
+    N4 = n[3];
+    halvenna::addMenuKey(this, MainMenu1);
 }
 
 void TMemberMasterForm::buildControls()
