@@ -1463,8 +1463,10 @@ void Table::endBatch()
     if (!db_ || batchDepth_ == 0)
         return;
     if (--batchDepth_ == 0) {
-        if (sqlite3_get_autocommit(db_))
-            return; // the engine already ended it (after an I/O error)
+        if (sqlite3_get_autocommit(db_)) {
+            forgetRolledBackRows(); // the engine already ended it (after an I/O error or a full disk)
+            return;
+        }
         if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
             try {
                 throwEngine(QStringLiteral("変更を保存できません"));
@@ -1472,9 +1474,25 @@ void Table::endBatch()
                 materialize();
                 sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
                 resetCursor();
+                forgetRolledBackRows();
                 throw;
             }
         }
+    }
+}
+
+void Table::forgetRolledBackRows()
+{
+    // The rows stored in the transaction are gone with it: the count and the current row, which
+    // may be one of them, are read again, and bound controls show the table as it is.
+    count_ = -1;
+    recNo_ = -1;
+    try {
+        if (!editing() && hasRow_)
+            loadRowById(rowid_);
+        notify(evDataSet);
+    } catch (...) {
+        // The error that ended the transaction is the one to report.
     }
 }
 

@@ -197,6 +197,7 @@ private:
     RowSnapshot snapshotFrom(sqlite3_stmt* st);
     QList<RowSnapshot> readRowsOrdered(int offset, int count, bool fromEnd);
 
+    void forgetRolledBackRows();
     void startNewRow(bool atEnd);
     void storeRow();
     void notify(int event, const QString& field = {});

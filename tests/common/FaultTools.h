@@ -162,9 +162,9 @@ inline QString integrityCheck(const QString& dbFile)
 }
 
 // A disk that fills up: a VFS put in front of the default one, which every table opened from then
-// on uses. Writes to the files whose names contain a given part (a table file and its journal)
-// fail with SQLITE_FULL once they would go past a quota of bytes; other files are written as
-// usual. One at a time; it takes itself away when it goes.
+// on uses. Writes that make the files whose names contain a given part (a table file and its
+// journal) longer fail with SQLITE_FULL once their growth would go past a quota of bytes; other
+// files are written as usual. One at a time; it takes itself away when it goes.
 class FullDisk
 {
 public:
@@ -197,12 +197,13 @@ public:
     FullDisk& operator=(const FullDisk&) = delete;
 
     bool registered() const { return registered_; }
-    // Bytes that may still be written from now on; -1: no limit.
+    // Bytes the files may still grow by from now on; -1: no limit.
     void setQuota(qint64 bytes)
     {
         state().quota = bytes;
         state().written = 0;
     }
+    // Bytes the files grew by since the quota was set.
     qint64 written() const { return state().written; }
     int refused() const { return state().refused; }
 
@@ -258,11 +259,17 @@ private:
         m.xWrite = [](sqlite3_file* f, const void* b, int n, sqlite3_int64 o) {
             State& s = state();
             if (reinterpret_cast<File*>(f)->counted) {
-                if (s.quota >= 0 && s.written + n > s.quota) {
+                // Only what makes a file longer takes space: rewriting a page in place does not,
+                // so a rollback can always put the old pages back.
+                sqlite3_int64 size = 0;
+                if (real(f)->pMethods->xFileSize(real(f), &size) != SQLITE_OK)
+                    size = 0;
+                const qint64 growth = qMax<qint64>(0, o + n - size);
+                if (growth > 0 && s.quota >= 0 && s.written + growth > s.quota) {
                     ++s.refused;
                     return SQLITE_FULL;
                 }
-                s.written += n;
+                s.written += growth;
             }
             return real(f)->pMethods->xWrite(real(f), b, n, o);
         };
