@@ -211,9 +211,37 @@ void FieldLineEdit::focusOutEvent(QFocusEvent* event)
         onFocusLost();
 }
 
+// ---------------------------------------------------------------- FieldBinding
+
+FieldBinding::FieldBinding() : link_(std::make_unique<FieldLink>()) {}
+
+FieldBinding::~FieldBinding() = default;
+
+void FieldBinding::setDataSource(DataSource* source)
+{
+    link_->setDataSource(source);
+}
+
+DataSource* FieldBinding::dataSource() const
+{
+    return link_->dataSource();
+}
+
+void FieldBinding::setDataField(const QString& field)
+{
+    link_->field = field;
+    if (link_->refresh)
+        link_->refresh();
+}
+
+QString FieldBinding::dataField() const
+{
+    return link_->field;
+}
+
 // ---------------------------------------------------------------- DbEdit
 
-DbEdit::DbEdit(QWidget* parent) : FieldLineEdit(parent), link_(std::make_unique<FieldLink>())
+DbEdit::DbEdit(QWidget* parent) : FieldLineEdit(parent)
 {
     link_->refresh = [this] { refresh(); };
     link_->writePending = [this] { updateRecord(); };
@@ -224,27 +252,6 @@ DbEdit::DbEdit(QWidget* parent) : FieldLineEdit(parent), link_(std::make_unique<
 }
 
 DbEdit::~DbEdit() = default;
-
-void DbEdit::setDataSource(DataSource* source)
-{
-    link_->setDataSource(source);
-}
-
-DataSource* DbEdit::dataSource() const
-{
-    return link_->dataSource();
-}
-
-void DbEdit::setDataField(const QString& field)
-{
-    link_->field = field;
-    refresh();
-}
-
-QString DbEdit::dataField() const
-{
-    return link_->field;
-}
 
 void DbEdit::refresh()
 {
@@ -311,8 +318,7 @@ bool DbEdit::revert()
 
 // ---------------------------------------------------------------- DbComboBox
 
-DbComboBox::DbComboBox(QWidget* parent)
-    : QComboBox(parent), edit_(new FieldLineEdit(this)), link_(std::make_unique<FieldLink>())
+DbComboBox::DbComboBox(QWidget* parent) : QComboBox(parent), edit_(new FieldLineEdit(this))
 {
     setEditable(true);
     setLineEdit(edit_);
@@ -329,27 +335,6 @@ DbComboBox::DbComboBox(QWidget* parent)
 }
 
 DbComboBox::~DbComboBox() = default;
-
-void DbComboBox::setDataSource(DataSource* source)
-{
-    link_->setDataSource(source);
-}
-
-DataSource* DbComboBox::dataSource() const
-{
-    return link_->dataSource();
-}
-
-void DbComboBox::setDataField(const QString& field)
-{
-    link_->field = field;
-    refresh();
-}
-
-QString DbComboBox::dataField() const
-{
-    return link_->field;
-}
 
 void DbComboBox::setItems(const QStringList& items)
 {
@@ -427,7 +412,7 @@ bool DbComboBox::revert()
 
 // ---------------------------------------------------------------- DbCheckBox
 
-DbCheckBox::DbCheckBox(QWidget* parent) : QCheckBox(parent), link_(std::make_unique<FieldLink>())
+DbCheckBox::DbCheckBox(QWidget* parent) : QCheckBox(parent)
 {
     // Null shows as the third state; a click only ever writes true or false.
     setTristate(true);
@@ -435,27 +420,6 @@ DbCheckBox::DbCheckBox(QWidget* parent) : QCheckBox(parent), link_(std::make_uni
 }
 
 DbCheckBox::~DbCheckBox() = default;
-
-void DbCheckBox::setDataSource(DataSource* source)
-{
-    link_->setDataSource(source);
-}
-
-DataSource* DbCheckBox::dataSource() const
-{
-    return link_->dataSource();
-}
-
-void DbCheckBox::setDataField(const QString& field)
-{
-    link_->field = field;
-    refresh();
-}
-
-QString DbCheckBox::dataField() const
-{
-    return link_->field;
-}
 
 void DbCheckBox::refresh()
 {

@@ -76,21 +76,35 @@ private:
     bool userChanged_ = false;
 };
 
+// What the single-field controls share: the data source whose current row they show and the field
+// of it. Setting the field shows its value at once.
+class FieldBinding
+{
+public:
+    void setDataSource(DataSource* source);
+    DataSource* dataSource() const;
+    void setDataField(const QString& field);
+    QString dataField() const;
+
+protected:
+    FieldBinding();
+    ~FieldBinding();
+    FieldBinding(const FieldBinding&) = delete;
+    FieldBinding& operator=(const FieldBinding&) = delete;
+
+    std::unique_ptr<FieldLink> link_;
+};
+
 // An edit bound to one field of a data source's current row. It shows the field's display text and
 // follows every change of the row; typing puts the table into edit state (on an empty table that
 // starts a new row), and the typed text is written into the field when the table asks for pending
 // input, when the focus moves to another control and on Enter.
-class DbEdit : public FieldLineEdit
+class DbEdit : public FieldLineEdit, public FieldBinding
 {
     Q_OBJECT
 public:
     explicit DbEdit(QWidget* parent = nullptr);
     ~DbEdit() override;
-
-    void setDataSource(DataSource* source);
-    DataSource* dataSource() const;
-    void setDataField(const QString& field);
-    QString dataField() const;
 
     // Writes the text the user typed, if any, into the field. Throws.
     void updateRecord();
@@ -100,23 +114,17 @@ private:
     void userStartedTyping();
     bool commit() noexcept;
     bool revert();
-
-    std::unique_ptr<FieldLink> link_;
 };
 
 // An editable combo box bound to one field: it offers the given items and accepts any other text
 // too. Picking an item counts as typing it.
-class DbComboBox : public QComboBox
+class DbComboBox : public QComboBox, public FieldBinding
 {
     Q_OBJECT
 public:
     explicit DbComboBox(QWidget* parent = nullptr);
     ~DbComboBox() override;
 
-    void setDataSource(DataSource* source);
-    DataSource* dataSource() const;
-    void setDataField(const QString& field);
-    QString dataField() const;
     void setItems(const QStringList& items);
     FieldLineEdit* fieldLineEdit() const { return edit_; }
 
@@ -130,31 +138,23 @@ private:
     bool revert();
 
     FieldLineEdit* edit_;
-    std::unique_ptr<FieldLink> link_;
     bool modified_ = false;
 };
 
 // A check box bound to a logical field: checked for true, unchecked for false, partially checked
 // (greyed) for null. A click writes true, or false when it was checked, straight into the field.
-class DbCheckBox : public QCheckBox
+class DbCheckBox : public QCheckBox, public FieldBinding
 {
     Q_OBJECT
 public:
     explicit DbCheckBox(QWidget* parent = nullptr);
     ~DbCheckBox() override;
 
-    void setDataSource(DataSource* source);
-    DataSource* dataSource() const;
-    void setDataField(const QString& field);
-    QString dataField() const;
-
 protected:
     void nextCheckState() override;
 
 private:
     void refresh();
-
-    std::unique_ptr<FieldLink> link_;
 };
 
 // Four buttons that move a data source's current row to the first, prior, next and last row; a
