@@ -163,10 +163,15 @@ void TSenderForm::FormShow()
 
 void TSenderForm::btnOkClick()
 {
-    // Every box is converted before any setting changes, so a refusal leaves the settings whole.
+    // Every box is converted before any setting changes, so a refusal leaves the settings whole. A box
+    // that still shows its setting keeps the setting's bytes: bytes of the file that are no code page
+    // 932 character are shown as some other character, which converted back would replace them.
     QList<QByteArray> values;
-    for (const halvenna::SenderSettingsField& f : halvenna::senderSettingsFields)
-        values << halvenna::sjis::fromUnicode(box(f.key)->text());
+    for (const halvenna::SenderSettingsField& f : halvenna::senderSettingsFields) {
+        const QByteArray& setting = SenderSettings.*f.member;
+        const QString text = box(f.key)->text();
+        values << (text == halvenna::sjis::toUnicode(setting) ? setting : halvenna::sjis::fromUnicode(text));
+    }
     for (qsizetype i = 0; i < values.size(); ++i)
         SenderSettings.*halvenna::senderSettingsFields[i].member = values.at(i);
     TopForm->SaveSenderSettings();
