@@ -318,6 +318,16 @@ void TestDbControls::textCodePage932CannotHoldIsRefused_data()
                                                << "①②" << true;
         QTest::addRow("%s: paste a😀", control) << control << "paste"
                                                << "a😀" << false;
+        // Hangul, a character of JIS X 0213 only, and the JIS wave dash (code page 932 has the
+        // full-width tilde in its place): none has a code page 932 form.
+        QTest::addRow("%s: key 한", control) << control << "key"
+                                             << "한" << false;
+        QTest::addRow("%s: key 𠮷", control) << control << "key"
+                                             << "𠮷" << false;
+        QTest::addRow("%s: input method 〜", control) << control << "input method"
+                                                      << "〜" << false;
+        QTest::addRow("%s: paste 山田〜", control) << control << "paste"
+                                                   << "山田〜" << false;
     }
 }
 
