@@ -8,7 +8,9 @@
 namespace halvenna::sjis {
 
 // Unicode -> code page 932. Throws ConversionError naming the first character that has no
-// code page 932 form: nothing is ever silently replaced by "?".
+// code page 932 form: nothing is ever silently replaced by "?". The JIS forms of the few characters
+// code page 932 holds under other code points (the wave dash "〜", the minus sign "−", the em dash
+// and a few more) are taken as code page 932's own ("～", "－", "―"…).
 QByteArray fromUnicode(const QString& text);
 // True when every character of text has a code page 932 form.
 bool canEncode(const QString& text);

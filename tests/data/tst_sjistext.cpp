@@ -56,6 +56,30 @@ private Q_SLOTS:
         }
     }
 
+    // Text typed here carries a few characters in their JIS forms; they are stored as the code
+    // page 932 characters Windows maps them to, and read back in those forms.
+    void jisFormsAreTakenAsCodePage932Forms_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("hex");
+        QTest::addColumn<QString>("readBack");
+        QTest::newRow("wave dash") << QStringLiteral("1〜3") << QByteArray("31816033") << QStringLiteral("1～3");
+        QTest::newRow("minus sign") << QStringLiteral("−5") << QByteArray("817c35") << QStringLiteral("－5");
+        QTest::newRow("double vertical line") << QStringLiteral("‖") << QByteArray("8161") << QStringLiteral("∥");
+        QTest::newRow("em dash") << QStringLiteral("—") << QByteArray("815c") << QStringLiteral("―");
+        QTest::newRow("cent, pound, not")
+            << QStringLiteral("¢£¬") << QByteArray("8191819281ca") << QStringLiteral("￠￡￢");
+    }
+    void jisFormsAreTakenAsCodePage932Forms()
+    {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, hex);
+        QFETCH(QString, readBack);
+        QVERIFY(sjis::canEncode(text));
+        QCOMPARE(sjis::fromUnicode(text).toHex(), hex);
+        QCOMPARE(sjis::toUnicode(QByteArray::fromHex(hex)), readBack);
+    }
+
     void bytesThatAreNoCharacterAreTold_data()
     {
         QTest::addColumn<QByteArray>("bytes");
