@@ -6,6 +6,7 @@
 #include "app/SenderSettings.h"
 #include "app/Startup.h"
 #include "common/DataFixture.h"
+#include "common/ErrorBoxes.h"
 #include "common/FaultTools.h"
 #include "printing/Invoice.h"
 #include "report/ReportProject.h"
@@ -93,13 +94,6 @@ private:
         QTest::mouseClick(button(name), Qt::LeftButton);
         return MessageBox::requests();
     }
-    void expectOneBox(const QList<MessageBox::Request>& boxes, const QString& text)
-    {
-        QCOMPARE(boxes.size(), 1);
-        QCOMPARE(boxes.first().caption, QStringLiteral("Halvenna"));
-        QCOMPARE(boxes.first().icon, QMessageBox::Critical);
-        QCOMPARE(boxes.first().text, text);
-    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -171,7 +165,8 @@ private Q_SLOTS:
         timer.start();
         const auto boxes = print("btnPrnCurrent", true);
         QVERIFY2(timer.elapsed() < kNeverHangsMs, qPrintable(QString::number(timer.elapsed())));
-        expectOneBox(boxes, QStringLiteral("tbPrintMember: テーブル %1 は他のプログラムが使用中です.").arg(staging()));
+        errorboxes::expectOne(
+            boxes, QStringLiteral("tbPrintMember: テーブル %1 は他のプログラムが使用中です.").arg(staging()));
         QCOMPARE(keep_.runs, 1); // no report run
         QVERIFY(!f_->dm->tbPrintMember.active());
         QVERIFY(!InvoiceForm->rvpjInvoice->isOpen());
@@ -209,8 +204,8 @@ private Q_SLOTS:
             QVERIFY(disk.registered());
             p.open();
             const auto boxes = print(buttonName.constData(), true);
-            expectOneBox(boxes,
-                         QStringLiteral("tbPrintMember: ディスクがいっぱいで %1 に書き込めません.").arg(staging()));
+            errorboxes::expectOne(
+                boxes, QStringLiteral("tbPrintMember: ディスクがいっぱいで %1 に書き込めません.").arg(staging()));
             QVERIFY(disk.refused() > 0);
             QCOMPARE(keep_.runs, 0);
             QVERIFY(!InvoiceForm->rvpjInvoice->isOpen());

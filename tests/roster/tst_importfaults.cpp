@@ -7,6 +7,7 @@
 #include "app/MessageBox.h"
 #include "app/Startup.h"
 #include "common/DataFixture.h"
+#include "common/ErrorBoxes.h"
 #include "common/FaultTools.h"
 #include "data/controls/DbControls.h"
 #include "roster/MemberImport.h"
@@ -85,13 +86,6 @@ private:
         QTest::mouseClick(MemberMasterForm->findChild<QPushButton*>(QStringLiteral("btnMarge")), Qt::LeftButton);
         return MessageBox::requests();
     }
-    void expectOneBox(const QList<MessageBox::Request>& boxes, const QString& text)
-    {
-        QCOMPARE(boxes.size(), 1);
-        QCOMPARE(boxes.first().caption, QStringLiteral("Halvenna"));
-        QCOMPARE(boxes.first().icon, QMessageBox::Critical);
-        QCOMPARE(boxes.first().text, text);
-    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -141,7 +135,8 @@ private Q_SLOTS:
         timer.start();
         const auto boxes = importThroughTheWindow(csv, true);
         QVERIFY2(timer.elapsed() < kNeverHangsMs, qPrintable(QString::number(timer.elapsed())));
-        expectOneBox(boxes, QStringLiteral("tbMemberMaster: テーブル %1 は他のプログラムが使用中です.").arg(dbFile()));
+        errorboxes::expectOne(
+            boxes, QStringLiteral("tbMemberMaster: テーブル %1 は他のプログラムが使用中です.").arg(dbFile()));
 
         shell.finish();
         QCOMPARE(storedMembers(dbFile()), (QMap<int, QString>{{1, QStringLiteral("before")}}));
@@ -225,8 +220,8 @@ private Q_SLOTS:
             faults::FullDisk disk("MemberMaster.db", 16 * 1024);
             members().open();
             const auto boxes = importThroughTheWindow(csv, true);
-            expectOneBox(boxes,
-                         QStringLiteral("tbMemberMaster: ディスクがいっぱいで %1 に書き込めません.").arg(dbFile()));
+            errorboxes::expectOne(
+                boxes, QStringLiteral("tbMemberMaster: ディスクがいっぱいで %1 に書き込めません.").arg(dbFile()));
             QCOMPARE(members().recordCount(), 1);
             members().close();
         }
