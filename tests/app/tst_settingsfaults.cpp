@@ -50,7 +50,10 @@ private Q_SLOTS:
 
     void init()
     {
-        dir_ = std::make_unique<QTemporaryDir>();
+        // Beside the test program rather than in /tmp: the immutable flag needs a file system that
+        // has it, which a tmpfs /tmp does not.
+        dir_ = std::make_unique<QTemporaryDir>(QCoreApplication::applicationDirPath() +
+                                               QStringLiteral("/settingsfaults-XXXXXX"));
         QVERIFY(dir_->isValid());
         QFile f(ini());
         QVERIFY(f.open(QIODevice::WriteOnly));
