@@ -79,6 +79,7 @@ int MemberImport::run(QIODevice& device, const QString& fileName)
     cancelRequested_ = false;
     linesMerged_ = 0;
     lineNumber_ = 0;
+    textWidthsKnown_ = false;
     CsvLineReader reader(device, fileName, readChunkSize_);
     const qint64 fileSize = device.isSequential() ? -1 : device.size();
     qint64 reported = 0;
@@ -132,11 +133,21 @@ void MemberImport::merge(const MemberValues& values)
     // The table keeps text as characters: bytes that are no code page 932 character would be stored
     // as another character, or dropped. Such a line is refused before anything of it is written, so
     // that no half of it is left pending; bytes beyond a field's width are cut away anyway.
+    if (!textWidthsKnown_) {
+        for (int k = 0; k < kMemberValueCount; ++k) {
+            const FieldDef& def = members_.fieldDef(fieldName(k));
+            textWidths_[k] = def.kind == FieldKind::Text ? def.width : -1;
+        }
+        textWidthsKnown_ = true;
+    }
     for (int k = 1; k < kMemberValueCount; ++k) {
-        const FieldDef& def = members_.fieldDef(fieldName(k));
-        if (def.kind == FieldKind::Text &&
-            !sjis::isValid(def.width > 0 ? sjis::cutToWidth(values[k], def.width) : values[k]))
-            throw ConversionError(QStringLiteral("項目 '%1' の値として不正です").arg(def.name));
+        const int width = textWidths_[k];
+        if (width < 0)
+            continue;
+        const QByteArray& value = values[k];
+        if (!sjis::isValid(width > 0 && value.size() > width ? sjis::cutToWidth(value, width) : value))
+            throw ConversionError(
+                QStringLiteral("項目 '%1' の値として不正です").arg(members_.fieldDef(fieldName(k)).name));
     }
     if (found)
         members_.edit();
