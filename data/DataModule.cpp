@@ -2,6 +2,7 @@
 
 #include "data/RecordRules.h"
 
+#include <QAbstractEventDispatcher>
 #include <QDate>
 
 TDataModule1* DataModule1 = nullptr;
@@ -23,6 +24,14 @@ TDataModule1::TDataModule1(const QString& databaseDir, QObject* parent) : QObjec
     tbContents.setMasterSource(&tbMemberMasterDataSource, QStringLiteral("id_no"), QStringLiteral("id_no"));
     tbAccount.setIndexFieldName(QStringLiteral("id_no"));
     tbAccount.setMasterSource(&tbMemberMasterDataSource, QStringLiteral("id_no"), QStringLiteral("id_no"));
+
+    // Whenever the program waits for the user, the tables let go of their read locks, so that
+    // another program can write the files while a window merely shows a member.
+    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
+            for (Table* t : {&tbMemberMaster, &tbContents, &tbAccount, &tbPrintMember})
+                t->releaseReadLock();
+        });
 
     tbMemberMaster.beforePost = [this](Table& t) { tbMemberMasterBeforePost(t); };
     tbAccount.beforePost = [this](Table& t) { tbAccountBeforePost(t); };

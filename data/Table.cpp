@@ -1447,6 +1447,18 @@ void Table::enableControls()
         notify(evDataSet);
 }
 
+void Table::releaseReadLock() noexcept
+{
+    if (!cursor_ || batchDepth_ > 0)
+        return;
+    try {
+        materialize();
+    } catch (...) {
+        return; // the row is still read through the cursor; the lock is let go another time
+    }
+    resetCursor();
+}
+
 void Table::beginBatch()
 {
     checkActive();

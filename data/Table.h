@@ -136,6 +136,12 @@ public:
     void enableControls();
     bool controlsDisabled() const { return disableCount_ > 0; }
 
+    // Lets go of the engine's read lock between user actions: a table standing on a row reads it
+    // through an open cursor, which holds a shared lock on the file and would keep another program
+    // from committing for as long as a window merely shows the row. The row stays current; the next
+    // move reads on with a query of its own. Nothing is done inside a batch.
+    void releaseReadLock() noexcept;
+
     // Groups every store until the matching endBatch into one transaction. What was stored before
     // an error stays stored: endBatch commits. Nests.
     void beginBatch();

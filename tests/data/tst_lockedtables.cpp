@@ -7,6 +7,9 @@
 #include "data/Error.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QProcess>
+#include <QTimer>
 #include <QtTest>
 
 using halvenna::FieldValue;
@@ -118,6 +121,36 @@ private Q_SLOTS:
         shell.finish(".timeout 10000\nCOMMIT;\n.quit\n");
         QCOMPARE(storedName(file, 1), QStringLiteral("other"));
         t.first();
+        QCOMPARE(f.str(t, "name"), QStringLiteral("other"));
+    }
+
+    // A member merely shown: once the program waits for the user again, another program can write
+    // the file and commit at once (the shell does not wait for locks), and we read what it wrote.
+    void anotherProgramWritesWhileARowIsShown()
+    {
+        DataFixture f;
+        f.addMember(1, QStringLiteral("one"));
+        f.addMember(2, QStringLiteral("two"));
+        Table& t = f.dm->tbMemberMaster;
+        const QString file = t.filePath();
+        t.first();
+        QCOMPARE(f.str(t, "name"), QStringLiteral("one"));
+
+        QEventLoop idle; // waits as the program does between user actions
+        QTimer::singleShot(20, &idle, &QEventLoop::quit);
+        idle.exec();
+
+        QProcess other;
+        other.start(QStringLiteral("sqlite3"), {file, QStringLiteral("UPDATE MemberMaster SET name = 'other';")});
+        QVERIFY2(other.waitForFinished(kNeverHangsMs), "the sqlite3 shell does not end");
+        QCOMPARE(QString::fromUtf8(other.readAllStandardError()), QString());
+        QCOMPARE(other.exitCode(), 0);
+        QCOMPARE(storedName(file, 2), QStringLiteral("other"));
+
+        // The row shown is still the current one, and moving on reads what the other program wrote.
+        QCOMPARE(f.str(t, "id_no"), QStringLiteral("1"));
+        t.next();
+        QCOMPARE(f.str(t, "id_no"), QStringLiteral("2"));
         QCOMPARE(f.str(t, "name"), QStringLiteral("other"));
     }
 };
