@@ -354,6 +354,8 @@ void Table::close()
     insertStmt_ = nullptr;
     updateStatements_.clear();
     locateSql_.clear();
+    for (QString& sql : firstSql_)
+        sql.clear();
     statements_->clear();
     cursorStatements_->clear();
     sqlite3_close(db_);
@@ -504,8 +506,12 @@ void Table::resetCursor()
 bool Table::seekFirst()
 {
     resetCursor();
-    sqlite3_stmt* st = prepareCursor(
-        QStringLiteral("SELECT %1 FROM %2%3%4").arg(columnList_, quoted(tableName_), rangeWhere(), orderBy(false)));
+    // A detail table asks this for every move of its master: the query is built once per range shape.
+    QString& sql = firstSql_[!rangeRestricted_ ? 0 : rangeValue_.isNull() ? 1 : 2];
+    if (sql.isEmpty())
+        sql =
+            QStringLiteral("SELECT %1 FROM %2%3%4").arg(columnList_, quoted(tableName_), rangeWhere(), orderBy(false));
+    sqlite3_stmt* st = prepareCursor(sql);
     int index = 1;
     bindRange(st, index);
     const int rc = sqlite3_step(st);

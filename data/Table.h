@@ -228,6 +228,7 @@ private:
     sqlite3_stmt* insertStmt_ = nullptr;             // reset after each use, so always ready
     QHash<quint64, sqlite3_stmt*> updateStatements_; // by the set of fields they store
     QHash<quint32, QString> locateSql_;              // by field, options and key shape
+    QString firstSql_[3];                            // the first row's query, by the range's shape
     quint64 dirty_ = 0;                              // fields written since editing began
     int rowidAlias_ = -1;                            // field that is the row's identity (INTEGER PRIMARY KEY), or -1
     int orderField_ = -1;                            // field the rows are ordered by, or -1 for order of appending
