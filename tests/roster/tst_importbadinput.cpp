@@ -3,6 +3,7 @@
 // line with an error; the lines before it stay stored and nothing stored changes behind the user's
 // back.
 #include "common/DataFixture.h"
+#include "common/StoredRows.h"
 #include "data/Error.h"
 #include "data/SjisText.h"
 #include "roster/MemberImport.h"
@@ -35,30 +36,7 @@ bool writeFile(const QString& path, const QByteArray& bytes)
 // Every stored member as another program sees it: id_no, then name and fax as stored (UTF-8).
 QList<QStringList> stored(const QString& dbFile)
 {
-    QList<QStringList> rows;
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(QFile::encodeName(dbFile).constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        sqlite3_close(db);
-        return {{QStringLiteral("<cannot open>")}};
-    }
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT id_no, name, fax FROM MemberMaster ORDER BY id_no", -1, &st, nullptr) !=
-        SQLITE_OK) {
-        sqlite3_close(db);
-        return {{QStringLiteral("<cannot read>")}};
-    }
-    while (sqlite3_step(st) == SQLITE_ROW) {
-        QStringList row;
-        for (int i = 0; i < 3; ++i)
-            row << (sqlite3_column_type(st, i) == SQLITE_NULL
-                        ? QStringLiteral("<null>")
-                        : QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, i)),
-                                            sqlite3_column_bytes(st, i)));
-        rows << row;
-    }
-    sqlite3_finalize(st);
-    sqlite3_close(db);
-    return rows;
+    return storedRows(dbFile, "SELECT id_no, name, fax FROM MemberMaster ORDER BY id_no");
 }
 
 // Kilobytes from a line of /proc/self/status ("VmHWM:   1234 kB").

@@ -1,4 +1,5 @@
 #include "common/DataFixture.h"
+#include "common/StoredRows.h"
 #include "data/DataSource.h"
 #include "data/Error.h"
 #include "data/RecordRules.h"
@@ -24,7 +25,7 @@ Q_DECLARE_METATYPE(halvenna::TableState)
 
 namespace {
 
-const QString kNull = QStringLiteral("<null>");
+const QString kNull = QStringLiteral("<null>"); // as storedRows gives null
 
 QByteArray cp932(const QString& text)
 {
@@ -50,33 +51,8 @@ bool writeFile(const QString& path, const QByteArray& bytes)
 // name_kana, zip, address1, address2, tel, fax, notes, zip_f, zip_r, tel_f, tel_m, tel_r.
 QList<QStringList> storedMembers(const QString& dbFile)
 {
-    QList<QStringList> rows;
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(QFile::encodeName(dbFile).constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        sqlite3_close(db);
-        return {{QStringLiteral("<cannot open>")}};
-    }
-    sqlite3_stmt* st = nullptr;
-    const char* sql = "SELECT id_no, name, name_kana, zip, address1, address2, tel, fax, notes, "
-                      "zip_f, zip_r, tel_f, tel_m, tel_r FROM MemberMaster ORDER BY id_no";
-    if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK) {
-        sqlite3_close(db);
-        return {{QStringLiteral("<cannot read>")}};
-    }
-    while (sqlite3_step(st) == SQLITE_ROW) {
-        QStringList row;
-        for (int i = 0; i < sqlite3_column_count(st); ++i) {
-            if (sqlite3_column_type(st, i) == SQLITE_NULL)
-                row << kNull;
-            else
-                row << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, i)),
-                                         sqlite3_column_bytes(st, i));
-        }
-        rows << row;
-    }
-    sqlite3_finalize(st);
-    sqlite3_close(db);
-    return rows;
+    return storedRows(dbFile, "SELECT id_no, name, name_kana, zip, address1, address2, tel, fax, notes, "
+                              "zip_f, zip_r, tel_f, tel_m, tel_r FROM MemberMaster ORDER BY id_no");
 }
 
 // The first n columns of each row.
