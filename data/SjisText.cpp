@@ -41,7 +41,7 @@ QStringDecoder& makeDecoder()
     return makeConverter(decoder);
 }
 
-bool isAscii(const QString& text)
+bool isAsciiText(const QString& text)
 {
     for (QChar c : text)
         if (c.unicode() >= 0x80)
@@ -104,7 +104,7 @@ qsizetype firstUnencodable(const QString& text)
 
 QByteArray fromUnicode(const QString& text)
 {
-    if (isAscii(text))
+    if (isAsciiText(text))
         return text.toLatin1();
     QByteArray bytes;
     if (!encodeExactly(text, bytes)) {
@@ -117,21 +117,23 @@ QByteArray fromUnicode(const QString& text)
 
 bool canEncode(const QString& text)
 {
-    if (isAscii(text))
+    if (isAsciiText(text))
         return true;
     QByteArray bytes;
     return encodeExactly(text, bytes);
 }
 
+bool isAscii(QByteArrayView bytes)
+{
+    for (char c : bytes)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
 QString toUnicode(const char* bytes, qsizetype size)
 {
-    bool ascii = true;
-    for (qsizetype i = 0; i < size; ++i)
-        if (static_cast<unsigned char>(bytes[i]) >= 0x80) {
-            ascii = false;
-            break;
-        }
-    if (ascii)
+    if (isAscii(QByteArrayView(bytes, size)))
         return QString::fromLatin1(bytes, size);
     QStringDecoder& decoder = makeDecoder();
     return decoder.decode(QByteArrayView(bytes, size));
@@ -139,13 +141,7 @@ QString toUnicode(const char* bytes, qsizetype size)
 
 bool isValid(const QByteArray& bytes)
 {
-    bool ascii = true;
-    for (char c : bytes)
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            ascii = false;
-            break;
-        }
-    if (ascii)
+    if (isAscii(bytes))
         return true;
     QStringDecoder& decoder = makeDecoder();
     const QString text = decoder.decode(bytes); // converts now; hasError() tells of what went wrong

@@ -22,6 +22,9 @@ QString toUnicode(const char* bytes, qsizetype size);
 // (a lone or cut lead byte, 0x80, 0xA0, 0xFD to 0xFF, an unassigned code).
 bool isValid(const QByteArray& bytes);
 
+// True when every byte is ASCII, which is the same text in code page 932 and in UTF-8.
+bool isAscii(QByteArrayView bytes);
+
 // True for the first byte of a double-byte character.
 constexpr bool isLeadByte(unsigned char b)
 {

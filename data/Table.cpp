@@ -1084,13 +1084,7 @@ void Table::storeRow()
             break;
         case Cell::Sjis: {
             // ASCII is the same bytes in both encodings: most postal codes and numbers skip the conversion.
-            bool ascii = true;
-            for (char ch : c.bytes)
-                if (static_cast<unsigned char>(ch) >= 0x80) {
-                    ascii = false;
-                    break;
-                }
-            if (ascii) {
+            if (sjis::isAscii(c.bytes)) {
                 sqlite3_bind_text(st, index, c.bytes.constData(), int(c.bytes.size()), SQLITE_STATIC);
                 break;
             }
