@@ -6,6 +6,7 @@
 //   final LF; the same with the default chunk size;
 // - bytesRead grows with each line and never passes the file's size;
 // - the eight values of a line are its first eight comma-separated fields, empty beyond the last.
+#include "fuzz/FuzzCheck.h"
 #include "roster/CsvLineReader.h"
 
 #include <QBuffer>
@@ -14,14 +15,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-
-#define FUZZ_CHECK(condition)                                                                                          \
-    do {                                                                                                               \
-        if (!(condition)) {                                                                                            \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);                         \
-            std::abort();                                                                                              \
-        }                                                                                                              \
-    } while (false)
 
 namespace {
 

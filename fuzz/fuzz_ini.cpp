@@ -11,6 +11,7 @@
 // - writing the same values again changes no byte.
 #include "app/IniFile.h"
 #include "data/SjisText.h"
+#include "fuzz/FuzzCheck.h"
 
 #include <QByteArrayList>
 
@@ -18,14 +19,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-
-#define FUZZ_CHECK(condition)                                                                                          \
-    do {                                                                                                               \
-        if (!(condition)) {                                                                                            \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);                         \
-            std::abort();                                                                                              \
-        }                                                                                                              \
-    } while (false)
 
 namespace {
 
