@@ -1,6 +1,7 @@
 #include "app/AboutBox.h"
 
-#include "app/ErrorReporter.h"
+#include "gui/ErrorReporter.h"
+#include "gui/ProgramIcon.h"
 
 #include <QDesktopServices>
 #include <QFrame>
@@ -10,25 +11,7 @@
 
 TAboutBoxForm* AboutBoxForm = nullptr;
 
-// Resources of a static library are registered by name, outside any namespace.
-static void registerAppResources()
-{
-    Q_INIT_RESOURCE(app);
-}
-
 namespace halvenna {
-
-QIcon programIcon()
-{
-    registerAppResources();
-    return QIcon(QStringLiteral(":/icons/Kelvaro.png"));
-}
-
-QPixmap programPicture()
-{
-    registerAppResources();
-    return QPixmap(QStringLiteral(":/icons/ProgramPicture.png"));
-}
 
 namespace {
 

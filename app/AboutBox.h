@@ -13,10 +13,6 @@ class QPushButton;
 
 namespace halvenna {
 
-// The program's icon (caption bars, task bar) and its larger picture (About box).
-QIcon programIcon();
-QPixmap programPicture();
-
 // How a web address is handed to the desktop to open. Replaceable, so that a test can see the
 // request without a browser opening; returns the function it replaces.
 using OpenUrlFunction = std::function<bool(const QUrl&)>;

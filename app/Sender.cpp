@@ -1,12 +1,12 @@
 #include "app/Sender.h"
 
-#include "app/AboutBox.h"
-#include "app/ErrorReporter.h"
-#include "app/Glyphs.h"
-#include "app/SenderSettings.h"
 #include "app/Top.h"
 #include "data/SjisText.h"
-#include "data/controls/DbControls.h"
+#include "gui/DbControls.h"
+#include "gui/ErrorReporter.h"
+#include "gui/Glyphs.h"
+#include "gui/ProgramIcon.h"
+#include "settings/SenderSettings.h"
 
 #include <QLabel>
 #include <QPainter>

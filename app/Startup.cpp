@@ -1,16 +1,17 @@
 #include "app/Startup.h"
 
-#include "data/controls/DbControls.h"
+#include "gui/DbControls.h"
 
 #include "app/AboutBox.h"
-#include "app/ErrorReporter.h"
-#include "app/MessageBox.h"
 #include "app/Sender.h"
-#include "app/SenderSettings.h"
 #include "app/Top.h"
 #include "data/DataModule.h"
+#include "gui/ErrorReporter.h"
+#include "gui/MessageBox.h"
+#include "gui/ProgramIcon.h"
 #include "printing/Invoice.h"
 #include "roster/MemberMaster.h"
+#include "settings/SenderSettings.h"
 
 #include <QApplication>
 #include <QFont>

@@ -1,11 +1,12 @@
 #include "app/Top.h"
 
 #include "app/AboutBox.h"
-#include "app/ErrorReporter.h"
-#include "app/FormMenu.h"
-#include "app/SenderSettings.h"
+#include "gui/ErrorReporter.h"
+#include "gui/FormMenu.h"
+#include "gui/ProgramIcon.h"
 #include "printing/Invoice.h"
 #include "roster/MemberMaster.h"
+#include "settings/SenderSettings.h"
 
 #include <QAction>
 #include <QCloseEvent>

@@ -3,7 +3,7 @@
 #include "data/DataModule.h"
 #include "data/RecordRules.h"
 #include "data/Table.h"
-#include "data/controls/DbGridModel.h"
+#include "gui/DbGridModel.h"
 
 #include <QCoreApplication>
 
@@ -44,9 +44,10 @@ BENCHMARK(BM_OpenAndFirstScreen)->Arg(100)->Arg(100000)->Unit(benchmark::kMicros
 void BM_OpenAndGridFirstScreen(benchmark::State& state)
 {
     bench::Roster& r = roster(int(state.range(0)));
-    const QList<halvenna::DbGridColumn> columns{{"id_no", "ID番号", 39}, {"name", "氏名", 89}, {"name_kana", "カタカナ", 81},
-                                                {"zip", "〒", 63},       {"address1", "住所１", 203}, {"address2", "住所２", 175},
-                                                {"tel", "TEL", 0},       {"fax", "FAX", 0},           {"notes", "備考", 0}};
+    const QList<halvenna::DbGridColumn> columns{
+        {"id_no", "ID番号", 39}, {"name", "氏名", 89},        {"name_kana", "カタカナ", 81},
+        {"zip", "〒", 63},       {"address1", "住所１", 203}, {"address2", "住所２", 175},
+        {"tel", "TEL", 0},       {"fax", "FAX", 0},           {"notes", "備考", 0}};
     for (auto _ : state) {
         TDataModule1 dm(r.path());
         dm.DataModuleCreate();

@@ -7,7 +7,7 @@
 #include "data/RecordRules.h"
 #include "data/Schema.h"
 #include "data/SjisText.h"
-#include "roster/MemberImport.h"
+#include "roster/import/MemberImport.h"
 
 #include <QCoreApplication>
 #include <QDir>

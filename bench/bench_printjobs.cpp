@@ -1,13 +1,13 @@
 // The print jobs' staging on 10,000 marked members, against one prepared INSERT per row in one
 // transaction; and bulk waybills from the button's work to the PDF, staging included.
 #include "BenchRoster.h"
-#include "app/SenderSettings.h"
 #include "app/Startup.h"
 #include "data/DataModule.h"
-#include "printing/PrintJobs.h"
-#include "report/OutputOptionsDialog.h"
+#include "printing/jobs/PrintJobs.h"
 #include "report/ReportProject.h"
-#include "report/StandardReportOutput.h"
+#include "report/dialogs/OutputOptionsDialog.h"
+#include "report/dialogs/StandardReportOutput.h"
+#include "settings/SenderSettings.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -10,9 +10,9 @@
 #include "data/RecordRules.h"
 #include "data/Schema.h"
 #include "data/SjisText.h"
-#include "report/ReportPreview.h"
 #include "report/ReportProject.h"
-#include "report/StandardReportOutput.h"
+#include "report/dialogs/ReportPreview.h"
+#include "report/dialogs/StandardReportOutput.h"
 
 #include <QApplication>
 #include <QDir>

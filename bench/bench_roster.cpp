@@ -4,7 +4,7 @@
 #include "app/Startup.h"
 #include "data/DataModule.h"
 #include "data/Table.h"
-#include "data/controls/DbGrid.h"
+#include "gui/DbGrid.h"
 #include "roster/MemberMaster.h"
 
 #include <QApplication>

@@ -6,7 +6,7 @@
 namespace halvenna {
 
 // Every failure the user is told about is an Error carrying the message text shown to them.
-// The one place that turns it into a message box is ErrorReporter (app/ErrorReporter.h).
+// The one place that turns it into a message box is ErrorReporter (gui/ErrorReporter.h).
 class Error : public std::runtime_error
 {
 public:

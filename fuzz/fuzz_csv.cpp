@@ -7,7 +7,7 @@
 // - bytesRead grows with each line and never passes the file's size;
 // - the eight values of a line are its first eight comma-separated fields, empty beyond the last.
 #include "fuzz/FuzzCheck.h"
-#include "roster/CsvLineReader.h"
+#include "roster/import/CsvLineReader.h"
 
 #include <QBuffer>
 #include <QByteArrayList>

@@ -1,4 +1,4 @@
-// The settings file reader and writer (app/IniFile) on arbitrary bytes. The input is a settings
+// The settings file reader and writer (settings/IniFile) on arbitrary bytes. The input is a settings
 // file, optionally followed by two NUL bytes and up to eleven NUL-separated values to write into
 // it (fixed awkward values otherwise). Checked for every input:
 // - each of the eleven sender keys of section Main reads the same under any letter case of the
@@ -9,9 +9,9 @@
 // - keys the write does not name (a twelfth key of Main, the same key in another section) read
 //   the same before and after;
 // - writing the same values again changes no byte.
-#include "app/IniFile.h"
 #include "data/SjisText.h"
 #include "fuzz/FuzzCheck.h"
+#include "settings/IniFile.h"
 
 #include <QByteArrayList>
 

@@ -1,18 +1,19 @@
 #include "printing/Invoice.h"
 
-#include "app/AboutBox.h"
-#include "app/ErrorReporter.h"
-#include "app/FormMenu.h"
-#include "app/Glyphs.h"
-#include "app/Sender.h"
 #include "data/DataModule.h"
+#include "data/Error.h"
 #include "data/SjisText.h"
 #include "data/Table.h"
-#include "data/controls/DbControls.h"
-#include "data/controls/DbGrid.h"
-#include "printing/PrintJobs.h"
+#include "gui/DbControls.h"
+#include "gui/DbGrid.h"
+#include "gui/ErrorReporter.h"
+#include "gui/FormMenu.h"
+#include "gui/Glyphs.h"
+#include "gui/ProgramIcon.h"
+#include "gui/Windows.h"
+#include "printing/jobs/PrintJobs.h"
 #include "report/ReportProject.h"
-#include "report/StandardReportOutput.h"
+#include "report/dialogs/StandardReportOutput.h"
 
 #include <QAction>
 #include <QApplication>
@@ -726,5 +727,9 @@ void TInvoiceForm::N3Click()
 
 void TInvoiceForm::N5Click()
 {
-    SenderForm->exec();
+    // The sender dialog belongs to the shell, which made it at start-up.
+    auto* sender = halvenna::topLevelWindow<QDialog>(QStringLiteral("SenderForm"));
+    if (!sender)
+        throw halvenna::Error(QStringLiteral("差出人設定の画面がありません"));
+    sender->exec();
 }

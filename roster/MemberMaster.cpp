@@ -1,16 +1,16 @@
 #include "roster/MemberMaster.h"
 
-#include "app/AboutBox.h"
-#include "app/ErrorReporter.h"
-#include "app/FileDialog.h"
-#include "app/FormMenu.h"
-#include "app/Glyphs.h"
-#include "app/MessageBox.h"
 #include "data/DataModule.h"
 #include "data/FieldValue.h"
 #include "data/RecordRules.h"
 #include "data/Table.h"
-#include "data/controls/DbGrid.h"
+#include "gui/DbGrid.h"
+#include "gui/ErrorReporter.h"
+#include "gui/FileDialog.h"
+#include "gui/FormMenu.h"
+#include "gui/Glyphs.h"
+#include "gui/MessageBox.h"
+#include "gui/ProgramIcon.h"
 
 #include <QAction>
 #include <QApplication>

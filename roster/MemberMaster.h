@@ -1,6 +1,6 @@
 #pragma once
 
-#include "roster/MemberImport.h"
+#include "roster/import/MemberImport.h"
 
 #include <QDialog>
 #include <QString>

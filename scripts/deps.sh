@@ -8,7 +8,7 @@ packages=(
     fonts-ipafont-gothic
     libgtest-dev libbenchmark-dev
     xvfb xauth xdotool poppler-utils python3 python3-xlib
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev clang-format
 )
 missing=()
 for p in "${packages[@]}"; do

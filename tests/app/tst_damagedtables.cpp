@@ -3,14 +3,14 @@
 // opened after it closed; the program starts all the same, the roster and print windows open, and
 // using them gives error boxes, never a crash.
 #include "app/AboutBox.h"
-#include "app/MessageBox.h"
-#include "app/SenderSettings.h"
 #include "app/Startup.h"
 #include "app/Top.h"
 #include "data/DataModule.h"
 #include "data/Schema.h"
+#include "gui/MessageBox.h"
 #include "printing/Invoice.h"
 #include "roster/MemberMaster.h"
+#include "settings/SenderSettings.h"
 
 #include <QApplication>
 #include <QPushButton>

@@ -1,13 +1,13 @@
 // The sender dialog: filled from the settings on every opening, OK copies and saves at once,
 // Cancel / Esc / the close box copy nothing, and a failed save still closes it.
-#include "app/MessageBox.h"
 #include "app/Sender.h"
-#include "app/SenderSettings.h"
 #include "app/Startup.h"
 #include "app/Top.h"
 #include "common/Typing.h"
 #include "data/SjisText.h"
-#include "data/controls/DbControls.h"
+#include "gui/DbControls.h"
+#include "gui/MessageBox.h"
+#include "settings/SenderSettings.h"
 
 #include <QDir>
 #include <QFile>

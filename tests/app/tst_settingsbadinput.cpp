@@ -2,15 +2,15 @@
 // INI file's own marks, names in odd letter case, bytes that are no code page 932 character, and
 // characters code page 932 cannot hold typed into the sender dialog. Saved and loaded through the
 // main window's store and the real settings file; the dialog driven with keys.
-#include "app/IniFile.h"
-#include "app/MessageBox.h"
 #include "app/Sender.h"
-#include "app/SenderSettings.h"
 #include "app/Startup.h"
 #include "app/Top.h"
 #include "common/Typing.h"
 #include "data/SjisText.h"
-#include "data/controls/DbControls.h"
+#include "gui/DbControls.h"
+#include "gui/MessageBox.h"
+#include "settings/IniFile.h"
+#include "settings/SenderSettings.h"
 
 #include <QClipboard>
 #include <QFile>

@@ -1,14 +1,14 @@
 // A settings file that cannot be written, at the two moments the program writes it: when the main
 // window goes at exit, and when the sender dialog is confirmed. Each time the standard error box
 // names the file, the program goes on, and the file keeps every byte it had.
-#include "app/MessageBox.h"
 #include "app/Sender.h"
-#include "app/SenderSettings.h"
 #include "app/Startup.h"
 #include "app/Top.h"
 #include "common/FaultTools.h"
 #include "data/SjisText.h"
-#include "data/controls/DbControls.h"
+#include "gui/DbControls.h"
+#include "gui/MessageBox.h"
+#include "settings/SenderSettings.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,5 @@
 #include "app/AboutBox.h"
-#include "app/IniFile.h"
-#include "app/MessageBox.h"
 #include "app/Sender.h"
-#include "app/SenderSettings.h"
 #include "app/Startup.h"
 #include "app/Top.h"
 #include "data/DataModule.h"
@@ -10,8 +7,11 @@
 #include "data/RecordRules.h"
 #include "data/Schema.h"
 #include "data/SjisText.h"
+#include "gui/MessageBox.h"
 #include "printing/Invoice.h"
 #include "roster/MemberMaster.h"
+#include "settings/IniFile.h"
+#include "settings/SenderSettings.h"
 
 #include <QApplication>
 #include <QLibraryInfo>

@@ -1,10 +1,10 @@
 #include "app/AboutBox.h"
-#include "app/MessageBox.h"
-#include "app/SenderSettings.h"
 #include "app/Startup.h"
 #include "app/Top.h"
+#include "gui/MessageBox.h"
 #include "printing/Invoice.h"
 #include "roster/MemberMaster.h"
+#include "settings/SenderSettings.h"
 
 #include <QLabel>
 #include <QMenu>

@@ -2,7 +2,7 @@
 
 // What a test checks of the boxes an action asked for through the message-box seam.
 
-#include "app/MessageBox.h"
+#include "gui/MessageBox.h"
 
 #include <QList>
 #include <QString>

@@ -1,18 +1,18 @@
 // The print window: its layout and keyboard, the fixed-date panel kept across showings, marking and
 // unmarking every member (also when a post fails half-way), the bound editors on the shared current
 // member, and the menu's printer setup and sender dialog.
-#include "app/ErrorReporter.h"
-#include "app/MessageBox.h"
 #include "app/Sender.h"
-#include "app/SenderSettings.h"
 #include "app/Startup.h"
 #include "common/DataFixture.h"
 #include "common/Typing.h"
 #include "data/Error.h"
 #include "data/RecordRules.h"
-#include "data/controls/DbControls.h"
-#include "data/controls/DbGrid.h"
+#include "gui/DbControls.h"
+#include "gui/DbGrid.h"
+#include "gui/ErrorReporter.h"
+#include "gui/MessageBox.h"
 #include "printing/Invoice.h"
+#include "settings/SenderSettings.h"
 
 #include <QAccessible>
 #include <QCheckBox>

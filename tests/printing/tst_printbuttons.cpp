@@ -1,12 +1,12 @@
 // The four print buttons on the real print window: staged rows, the template run to a PDF whose
 // text shows them, a missing template, a cancelled output.
-#include "app/MessageBox.h"
-#include "app/SenderSettings.h"
 #include "app/Startup.h"
 #include "common/DataFixture.h"
+#include "gui/MessageBox.h"
 #include "printing/Invoice.h"
-#include "report/OutputOptionsDialog.h"
-#include "report/StandardReportOutput.h"
+#include "report/dialogs/OutputOptionsDialog.h"
+#include "report/dialogs/StandardReportOutput.h"
+#include "settings/SenderSettings.h"
 
 #include <QCheckBox>
 #include <QDir>

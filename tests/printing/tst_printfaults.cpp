@@ -2,15 +2,15 @@
 // write lock on, a disk that fills up while the sheets are staged, and a template file that is
 // damaged, cut short, empty or a folder. Each time the standard error box says why, nothing is
 // half-written, the report project is left closed, and the next print works.
-#include "app/MessageBox.h"
-#include "app/SenderSettings.h"
 #include "app/Startup.h"
 #include "common/DataFixture.h"
 #include "common/ErrorBoxes.h"
 #include "common/FaultTools.h"
+#include "gui/MessageBox.h"
 #include "printing/Invoice.h"
 #include "report/ReportProject.h"
-#include "report/StandardReportOutput.h"
+#include "report/dialogs/StandardReportOutput.h"
+#include "settings/SenderSettings.h"
 
 #include <QDir>
 #include <QElapsedTimer>

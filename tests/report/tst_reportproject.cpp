@@ -2,13 +2,13 @@
 // print job shows, running a report to a PDF through the standard output, and the tables left
 // exactly as they were found.
 #include "ReportTestSupport.h"
-#include "app/MessageBox.h"
 #include "common/DataFixture.h"
 #include "data/DataSource.h"
 #include "data/Error.h"
 #include "data/RecordRules.h"
+#include "gui/MessageBox.h"
 #include "report/ReportProject.h"
-#include "report/StandardReportOutput.h"
+#include "report/dialogs/StandardReportOutput.h"
 
 #include <QApplication>
 #include <QDir>

@@ -2,16 +2,16 @@
 // holding a write lock, and a disk that fills up half-way. The standard error box says why, the
 // members stored before stay whole, nothing is half-written, and the same import works once the
 // cause is gone.
-#include "app/ErrorReporter.h"
-#include "app/FileDialog.h"
-#include "app/MessageBox.h"
 #include "app/Startup.h"
 #include "common/DataFixture.h"
 #include "common/ErrorBoxes.h"
 #include "common/FaultTools.h"
-#include "data/controls/DbControls.h"
-#include "roster/MemberImport.h"
+#include "gui/DbControls.h"
+#include "gui/ErrorReporter.h"
+#include "gui/FileDialog.h"
+#include "gui/MessageBox.h"
 #include "roster/MemberMaster.h"
+#include "roster/import/MemberImport.h"
 
 #include <QElapsedTimer>
 #include <QPushButton>

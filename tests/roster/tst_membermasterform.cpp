@@ -1,15 +1,15 @@
 // The roster window on a data module of its own: its layout, numbering, deleting, registering,
 // cancelling, clearing, the grid's keys through the window, and the CSV import with its file
 // dialog and progress.
-#include "app/ErrorReporter.h"
-#include "app/FileDialog.h"
-#include "app/MessageBox.h"
 #include "app/Startup.h"
 #include "common/DataFixture.h"
 #include "common/Typing.h"
 #include "data/RecordRules.h"
-#include "data/controls/DbControls.h"
-#include "data/controls/DbGrid.h"
+#include "gui/DbControls.h"
+#include "gui/DbGrid.h"
+#include "gui/ErrorReporter.h"
+#include "gui/FileDialog.h"
+#include "gui/MessageBox.h"
 #include "roster/MemberMaster.h"
 
 #include <QAction>

@@ -1,0 +1,145 @@
+#include "gui/MessageBox.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QList>
+#include <QPushButton>
+
+namespace halvenna {
+
+namespace {
+
+QList<std::function<MessageBox::Button(const MessageBox::Request&)>>& answers()
+{
+    static QList<std::function<MessageBox::Button(const MessageBox::Request&)>> queue;
+    return queue;
+}
+
+QList<MessageBox::Request>& asked()
+{
+    static QList<MessageBox::Request> list;
+    return list;
+}
+
+struct BoxButton
+{
+    MessageBox::Button button;
+    QString text;
+};
+
+MessageBox::Request request(const QString& caption, const QString& text, QMessageBox::Icon icon,
+                            const QList<BoxButton>& buttons, MessageBox::Button defaultButton,
+                            MessageBox::Button escapeButton)
+{
+    MessageBox::Request r{caption, text, icon, {}, defaultButton, escapeButton};
+    for (const BoxButton& b : buttons)
+        r.buttons.append(b.text);
+    return r;
+}
+
+const QList<BoxButton>& okOnly()
+{
+    static const QList<BoxButton> buttons{{QMessageBox::Ok, QStringLiteral("OK")}};
+    return buttons;
+}
+
+const QList<BoxButton>& yesNo()
+{
+    static const QList<BoxButton> buttons{{QMessageBox::Yes, QStringLiteral("はい(&Y)")},
+                                          {QMessageBox::No, QStringLiteral("いいえ(&N)")}};
+    return buttons;
+}
+
+const QList<BoxButton>& okCancel()
+{
+    static const QList<BoxButton> buttons{{QMessageBox::Ok, QStringLiteral("OK")},
+                                          {QMessageBox::Cancel, QStringLiteral("キャンセル")}};
+    return buttons;
+}
+
+// The button captions are set explicitly so that they never depend on a translation being found.
+MessageBox::Button execBox(const MessageBox::Request& r, const QList<BoxButton>& buttons, QWidget* parent)
+{
+    QMessageBox box(parent ? parent : QApplication::activeWindow());
+    box.setWindowTitle(r.caption);
+    box.setTextFormat(Qt::PlainText);
+    box.setText(r.text);
+    box.setIcon(r.icon);
+    for (const BoxButton& b : buttons)
+        box.addButton(b.button)->setText(b.text);
+    if (r.defaultButton != QMessageBox::NoButton)
+        box.setDefaultButton(r.defaultButton);
+    if (r.escapeButton != QMessageBox::NoButton)
+        box.setEscapeButton(r.escapeButton);
+    box.exec();
+    const auto clicked = box.standardButton(box.clickedButton());
+    return clicked == QMessageBox::NoButton ? r.escapeButton : clicked;
+}
+
+MessageBox::Button show(const QString& caption, const QString& text, QMessageBox::Icon icon,
+                        const QList<BoxButton>& buttons, MessageBox::Button defaultButton,
+                        MessageBox::Button escapeButton, QWidget* parent)
+{
+    const MessageBox::Request r = request(caption, text, icon, buttons, defaultButton, escapeButton);
+    asked().append(r);
+    if (!answers().isEmpty())
+        return answers().takeFirst()(r);
+    return execBox(r, buttons, parent);
+}
+
+} // namespace
+
+QString applicationTitle()
+{
+    return QStringLiteral("Halvenna");
+}
+
+void MessageBox::showError(const QString& text, QWidget* parent)
+{
+    show(applicationTitle(), text, QMessageBox::Critical, okOnly(), QMessageBox::Ok, QMessageBox::Ok, parent);
+}
+
+bool MessageBox::confirm(const QString& text, QWidget* parent)
+{
+    return show(QStringLiteral("警告"), text, QMessageBox::Warning, yesNo(), QMessageBox::Yes, QMessageBox::No,
+                parent) == QMessageBox::Yes;
+}
+
+bool MessageBox::confirmOkCancel(const QString& text, QWidget* parent)
+{
+    return show(QStringLiteral("確認"), text, QMessageBox::Question, okCancel(), QMessageBox::Ok, QMessageBox::Cancel,
+                parent) == QMessageBox::Ok;
+}
+
+void MessageBox::showApplicationError(const QString& text)
+{
+    show(QStringLiteral("アプリケーション エラー"), text, QMessageBox::Critical, okOnly(), QMessageBox::Ok,
+         QMessageBox::Ok, nullptr);
+}
+
+void MessageBox::setNextAnswer(Button answer)
+{
+    answers().append([answer](const Request&) { return answer; });
+}
+
+void MessageBox::setNextAnswer(std::function<Button(const Request&)> answer)
+{
+    answers().append(std::move(answer));
+}
+
+int MessageBox::pendingAnswers()
+{
+    return int(answers().size());
+}
+
+QList<MessageBox::Request> MessageBox::requests()
+{
+    return asked();
+}
+
+void MessageBox::clearRequests()
+{
+    asked().clear();
+}
+
+} // namespace halvenna

@@ -1,0 +1,161 @@
+#include "roster/import/MemberImport.h"
+
+#include "data/SjisText.h"
+#include "data/Table.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <exception>
+
+namespace halvenna {
+
+namespace {
+
+// The member fields the eight values go to, in the order they are written.
+const QString& fieldName(int k)
+{
+    static const QString names[kMemberValueCount] = {
+        QStringLiteral("id_no"),    QStringLiteral("name"),     QStringLiteral("name_kana"), QStringLiteral("zip"),
+        QStringLiteral("address1"), QStringLiteral("address2"), QStringLiteral("tel"),       QStringLiteral("fax"),
+    };
+    return names[k];
+}
+
+// The bound grids are not redrawn for every line; they and the detail tables catch up once at the
+// end. Pending input of a bound editor is still written when the first lookup settles the row.
+class ControlsSuspended
+{
+public:
+    explicit ControlsSuspended(Table& t) : t_(t) { t_.disableControls(); }
+    ~ControlsSuspended()
+    {
+        if (std::uncaught_exceptions() > 0) {
+            try {
+                t_.enableControls();
+            } catch (...) {
+                // The error already on its way is the one the user sees.
+            }
+            return;
+        }
+        t_.enableControls();
+    }
+    ControlsSuspended(const ControlsSuspended&) = delete;
+    ControlsSuspended& operator=(const ControlsSuspended&) = delete;
+
+private:
+    Table& t_;
+};
+
+} // namespace
+
+ImportCancelled::ImportCancelled() : Error(QStringLiteral("データの読込を中止しました")) {}
+
+MemberImport::MemberImport(Table& members) : members_(members) {}
+
+void MemberImport::setProgress(Progress progress, qint64 step)
+{
+    progress_ = std::move(progress);
+    progressStep_ = step > 0 ? step : 1;
+}
+
+void MemberImport::setChunkLines(int lines)
+{
+    chunkLines_ = lines > 0 ? lines : 1;
+}
+
+int MemberImport::run(const QString& fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        throw Error(QStringLiteral("ファイル %1 を開けません (%2)")
+                        .arg(QDir::toNativeSeparators(fileName), file.errorString()));
+    // The file closes when it goes out of scope, whichever way the run ends.
+    return run(file, fileName);
+}
+
+int MemberImport::run(QIODevice& device, const QString& fileName)
+{
+    cancelRequested_ = false;
+    linesMerged_ = 0;
+    lineNumber_ = 0;
+    textWidthsKnown_ = false;
+    CsvLineReader reader(device, fileName, readChunkSize_);
+    const qint64 fileSize = device.isSequential() ? -1 : device.size();
+    qint64 reported = 0;
+
+    ControlsSuspended suspended(members_);
+    bool inBatch = false;
+    int linesInBatch = 0;
+    try {
+        QByteArray line;
+        while (reader.readLine(line)) {
+            ++lineNumber_;
+            if (cancelRequested_)
+                throw ImportCancelled();
+            if (!inBatch) {
+                members_.beginBatch();
+                inBatch = true;
+            }
+            merge(splitMemberLine(line));
+            ++linesMerged_;
+            if (++linesInBatch == chunkLines_) {
+                inBatch = false;
+                linesInBatch = 0;
+                members_.endBatch();
+            }
+            if (progress_ && reader.bytesRead() - reported >= progressStep_) {
+                reported = reader.bytesRead();
+                progress_(reported, fileSize);
+            }
+        }
+        if (inBatch) {
+            inBatch = false;
+            members_.endBatch();
+        }
+    } catch (...) {
+        // Keep what was posted before the failing line. Should that commit fail too, its error is
+        // the one to report: it means those lines were not kept after all.
+        if (inBatch)
+            members_.endBatch();
+        throw;
+    }
+    if (progress_)
+        progress_(reader.bytesRead(), fileSize);
+    return linesMerged_;
+}
+
+void MemberImport::merge(const MemberValues& values)
+{
+    LocateOptions options;
+    options.caseInsensitive = true;
+    const bool found = members_.locate(fieldName(0), FieldValue::text(values[0]), options);
+    // The table keeps text as characters: bytes that are no code page 932 character would be stored
+    // as another character, or dropped. Such a line is refused before anything of it is written, so
+    // that no half of it is left pending; bytes beyond a field's width are cut away anyway.
+    if (!textWidthsKnown_) {
+        for (int k = 0; k < kMemberValueCount; ++k) {
+            const FieldDef& def = members_.fieldDef(fieldName(k));
+            textWidths_[k] = def.kind == FieldKind::Text ? def.width : -1;
+        }
+        textWidthsKnown_ = true;
+    }
+    for (int k = 1; k < kMemberValueCount; ++k) {
+        const int width = textWidths_[k];
+        if (width < 0)
+            continue;
+        const QByteArray& value = values[k];
+        if (!sjis::isValid(width > 0 && value.size() > width ? sjis::cutToWidth(value, width) : value))
+            throw ConversionError(
+                QStringLiteral("項目 '%1' の値として不正です").arg(members_.fieldDef(fieldName(k)).name));
+    }
+    if (found)
+        members_.edit();
+    else
+        members_.append();
+    for (int k = 0; k < kMemberValueCount; ++k)
+        members_.setFieldText(fieldName(k), values[k]);
+    members_.post();
+}
+
+} // namespace halvenna

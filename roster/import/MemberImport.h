@@ -1,0 +1,88 @@
+#pragma once
+
+#include "data/Error.h"
+#include "roster/import/CsvLineReader.h"
+
+#include <QString>
+
+#include <array>
+#include <atomic>
+#include <functional>
+
+class QIODevice;
+
+namespace halvenna {
+
+class Table;
+
+// The run was stopped by the user between two lines.
+class ImportCancelled : public Error
+{
+public:
+    ImportCancelled();
+};
+
+// Merges a roster CSV file into the member table, line by line in file order: each line's member
+// number is looked up, the member found is edited or a new one appended, the eight values are
+// written and the row is posted (the table's before-post rule runs). A failure stops the run at its
+// line: the lines before it stay stored, the failing row stays in edit or insert state as the table
+// left it, and the lines after it are not read. Afterwards the table is in browse state on the last
+// member written.
+//
+// Underneath, the stores are grouped into transactions of chunkLines() lines, so that a large file
+// is not one commit per line; a crash or a full disk loses at most the chunk being written. Each
+// commit waits for the disk, so chunks are large: a merge can simply be run again.
+class MemberImport
+{
+public:
+    // bytesRead: the file's bytes taken by the lines merged so far; fileSize: -1 when unknown.
+    using Progress = std::function<void(qint64 bytesRead, qint64 fileSize)>;
+
+    static constexpr int kDefaultChunkLines = 65536;
+    static constexpr qint64 kDefaultProgressStep = 64 * 1024;
+
+    explicit MemberImport(Table& members);
+
+    // Called after a line whenever at least step bytes have been read since the last call, and
+    // once at the end of a run that finished. It may call requestCancel().
+    void setProgress(Progress progress, qint64 step = kDefaultProgressStep);
+    // Lines per transaction.
+    void setChunkLines(int lines);
+    int chunkLines() const { return chunkLines_; }
+    // Bytes the reader takes from the file at a time.
+    void setReadChunkSize(qsizetype bytes) { readChunkSize_ = bytes; }
+
+    // Stops the run before the next line, as a failure at that line would (ImportCancelled).
+    // Safe to call from another thread or from the progress callback; a request made before run()
+    // starts is dropped when it starts.
+    void requestCancel() { cancelRequested_ = true; }
+
+    // Imports the file; returns the number of lines merged. The file is closed on every path; one
+    // that cannot be opened gives an error naming it.
+    int run(const QString& fileName);
+    // Imports from a device that is open for reading; fileName names it in error messages.
+    int run(QIODevice& device, const QString& fileName);
+
+    // Lines merged by the last run, also after a failure.
+    int linesMerged() const { return linesMerged_; }
+    // Lines the last run read, the one it stopped at included: after a failure or a cancel at a
+    // line, that line's number (from 1).
+    int lineNumber() const { return lineNumber_; }
+
+private:
+    void merge(const MemberValues& values);
+
+    Table& members_;
+    Progress progress_;
+    qint64 progressStep_ = kDefaultProgressStep;
+    int chunkLines_ = kDefaultChunkLines;
+    qsizetype readChunkSize_ = CsvLineReader::kDefaultChunkSize;
+    std::atomic_bool cancelRequested_ = false;
+    // Per value of a line: the width of its text field (0: no limit), -1 when the field is no text.
+    std::array<int, kMemberValueCount> textWidths_{};
+    bool textWidthsKnown_ = false; // looked up at the first line of a run
+    int linesMerged_ = 0;
+    int lineNumber_ = 0;
+};
+
+} // namespace halvenna

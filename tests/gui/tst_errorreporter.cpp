@@ -1,0 +1,134 @@
+#include "data/Error.h"
+#include "gui/ErrorReporter.h"
+#include "gui/MessageBox.h"
+
+#include <QAction>
+#include <QPushButton>
+#include <QtTest>
+
+#include <functional>
+#include <stdexcept>
+
+using halvenna::MessageBox;
+
+using Thrower = std::function<void()>;
+Q_DECLARE_METATYPE(Thrower)
+
+namespace {
+
+// A window with one handler per user action, as the program's windows have them.
+class Window : public QWidget
+{
+public:
+    Window()
+    {
+        button = new QPushButton(QStringLiteral("押す"), this);
+        action = new QAction(QStringLiteral("実行"), this);
+        halvenna::connectGuarded(button, &QPushButton::clicked, this, &Window::buttonClick);
+        halvenna::connectGuarded(action, &QAction::triggered, this, [this] { ++actionRuns; });
+    }
+    void buttonClick()
+    {
+        ++buttonRuns;
+        if (fail)
+            fail();
+    }
+
+    QPushButton* button;
+    QAction* action;
+    Thrower fail;
+    int buttonRuns = 0;
+    int actionRuns = 0;
+};
+
+} // namespace
+
+class TestErrorReporter : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() { MessageBox::clearRequests(); }
+    void cleanup() { QCOMPARE(MessageBox::pendingAnswers(), 0); }
+
+    void guardedReports_data()
+    {
+        QTest::addColumn<Thrower>("action");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("our error") << Thrower([] { throw halvenna::Error(QStringLiteral("テーブルが開けません")); })
+                                   << "テーブルが開けません.";
+        QTest::newRow("database error") << Thrower([] {
+            throw halvenna::DatabaseError(QStringLiteral("disk I/O error"));
+        }) << "disk I/O error.";
+        QTest::newRow("library error") << Thrower([] { throw std::runtime_error("bad things"); }) << "bad things.";
+        QTest::newRow("not an exception") << Thrower([] { throw 42; }) << "不明なエラーが発生しました.";
+    }
+
+    // Whatever a guarded action throws ends in exactly one standard error box.
+    void guardedReports()
+    {
+        QFETCH(Thrower, action);
+        QFETCH(QString, shown);
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        halvenna::guarded(action);
+        const auto asked = MessageBox::requests();
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked[0].caption, QStringLiteral("Halvenna"));
+        QCOMPARE(asked[0].icon, QMessageBox::Critical);
+        QCOMPARE(asked[0].text, shown);
+    }
+
+    void guardedSilentOnSuccess()
+    {
+        int runs = 0;
+        halvenna::guarded([&] { ++runs; });
+        QCOMPARE(runs, 1);
+        QVERIFY(MessageBox::requests().isEmpty());
+    }
+
+    // A click whose handler throws shows the box and leaves the window working.
+    void connectedHandler()
+    {
+        Window w;
+        w.fail = [] { throw halvenna::Error(QStringLiteral("C:/data に書き込めません")); };
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        QTest::mouseClick(w.button, Qt::LeftButton);
+        QCOMPARE(w.buttonRuns, 1);
+        QCOMPARE(MessageBox::requests().size(), 1);
+        QCOMPARE(MessageBox::requests()[0].text, QStringLiteral("C:/data に書き込めません."));
+
+        w.fail = nullptr;
+        QTest::mouseClick(w.button, Qt::LeftButton);
+        w.action->trigger();
+        QCOMPARE(w.buttonRuns, 2);
+        QCOMPARE(w.actionRuns, 1);
+        QCOMPARE(MessageBox::requests().size(), 1);
+    }
+
+    void applicationErrorText_data()
+    {
+        QTest::addColumn<Thrower>("action");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("our error") << Thrower([] { throw halvenna::Error(QStringLiteral("作れません")); })
+                                   << "halvenna::Error: 作れません.";
+        QTest::newRow("database error") << Thrower([] { throw halvenna::DatabaseError(QStringLiteral("locked")); })
+                                        << "halvenna::DatabaseError: locked.";
+        QTest::newRow("library error") << Thrower([] { throw std::bad_alloc(); }) << "std::bad_alloc: std::bad_alloc.";
+    }
+
+    // The start-up failure text names the kind of error and gives its message.
+    void applicationErrorText()
+    {
+        QFETCH(Thrower, action);
+        QFETCH(QString, text);
+        try {
+            action();
+            QFAIL("nothing thrown");
+        } catch (const std::exception& e) {
+            QCOMPARE(halvenna::applicationErrorText(e), text);
+        }
+    }
+};
+
+QTEST_MAIN(TestErrorReporter)
+#include "tst_errorreporter.moc"

@@ -1,0 +1,368 @@
+// The engine's own windows driven from the keyboard as a user drives them: "Output Options",
+// "Report Status" and "Report Preview", alone and on the road of a real run.
+#include "common/DataFixture.h"
+#include "report/ReportProject.h"
+#include "report/ReportTestSupport.h"
+#include "report/dialogs/OutputOptionsDialog.h"
+#include "report/dialogs/ReportPreview.h"
+#include "report/dialogs/ReportStatusDialog.h"
+#include "report/dialogs/StandardReportOutput.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPrinter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScopeGuard>
+#include <QSpinBox>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+
+using namespace halvenna;
+using reporttest::sj;
+
+namespace {
+
+QWidget* focusIn(QWidget* window)
+{
+    QWidget* f = QApplication::focusWidget();
+    return f && f->window() == window ? f : window;
+}
+
+// Keys as a user types them: "Alt+F, Ctrl+A, type:/tmp/a.pdf, Return".
+void press(QWidget* window, const QString& script)
+{
+    for (const QString& raw : script.split(u',', Qt::SkipEmptyParts)) {
+        const QString step = raw.trimmed();
+        if (step.startsWith(QStringLiteral("type:"))) {
+            QTest::keyClicks(focusIn(window), step.mid(5));
+            continue;
+        }
+        const QKeySequence keys(step);
+        QVERIFY2(keys.count() == 1, qPrintable(step));
+        QTest::keyClick(focusIn(window), keys[0].key(), keys[0].keyboardModifiers());
+        // A button's mnemonic presses it and lets go a moment later, as a click does: wait for the
+        // click before the next key.
+        if (keys[0].keyboardModifiers() & Qt::AltModifier) {
+            const QList<QAbstractButton*> buttons = window->findChildren<QAbstractButton*>();
+            QTRY_VERIFY(std::none_of(buttons.begin(), buttons.end(), [](QAbstractButton* b) { return b->isDown(); }));
+        }
+    }
+}
+
+void showActive(QWidget* w)
+{
+    w->show();
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w));
+}
+
+std::shared_ptr<const ReportTemplate> nameTemplate()
+{
+    return std::make_shared<const ReportTemplate>(
+        ReportTemplate::parse("page width=108 height=178\nreport name=R connection=rvtbPrintMaster\n"
+                              "box x=5 y=5 width=98 height=30\ntext field=name x=10 y=10 size=20\n",
+                              QStringLiteral("Names.Rav")));
+}
+
+ReportDocument nameDocument(int pages)
+{
+    ReportRows rows({QStringLiteral("name")});
+    for (int i = 0; i < pages; ++i)
+        rows.appendRow({sj(QStringLiteral("会員%1").arg(i + 1))});
+    return ReportDocument(nameTemplate(), 0, {}, std::move(rows));
+}
+
+} // namespace
+
+class TestReportDialogs : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { reporttest::useFormFont(); }
+    void init() { StandardReportOutput::clearAnswers(); }
+    void cleanup() { QCOMPARE(StandardReportOutput::pendingAnswers(), 0); }
+
+    void outputOptionsFromTheKeyboard_data()
+    {
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<int>("result"); // 1 accepted, 0 rejected, -1 still open
+        QTest::addColumn<int>("destination");
+        QTest::addColumn<int>("copies");
+        QTest::addColumn<QString>("fileName");
+        const int printer = int(OutputChoice::Destination::Printer);
+        const int preview = int(OutputChoice::Destination::Preview);
+        const int file = int(OutputChoice::Destination::File);
+        const QString offered = QStringLiteral("/tmp/Names.pdf");
+
+        QTest::newRow("Enter takes the preselected preview") << "Return" << 1 << preview << 1 << offered;
+        QTest::newRow("Esc cancels") << "Escape" << 0 << preview << 1 << offered;
+        QTest::newRow("Esc cancels after a change") << "Alt+F, Escape" << 0 << file << 1 << offered;
+        QTest::newRow("Alt+F chooses the file") << "Alt+F, Return" << 1 << file << 1 << offered;
+        QTest::newRow("Alt+N goes to the file name") << "Alt+F, Alt+N, Ctrl+A, type:/tmp/other.pdf, Return" << 1 << file
+                                                     << 1 << QStringLiteral("/tmp/other.pdf");
+        QTest::newRow("no file name, no OK")
+            << "Alt+F, Alt+N, Ctrl+A, Backspace, Return" << -1 << file << 1 << QString();
+        QTest::newRow("Alt+P chooses the printer, Alt+C the copies")
+            << "Alt+P, Alt+C, Ctrl+A, type:3, Return" << 1 << printer << 3 << offered;
+        QTest::newRow("Alt+V comes back to the preview") << "Alt+P, Alt+V, Return" << 1 << preview << 1 << offered;
+        QTest::newRow("arrow keys move between destinations") << "Down, Return" << 1 << file << 1 << offered;
+        QTest::newRow("up from the preview is the printer") << "Up, Return" << 1 << printer << 1 << offered;
+    }
+    void outputOptionsFromTheKeyboard()
+    {
+        QFETCH(QString, keys);
+        QFETCH(int, result);
+        QFETCH(int, destination);
+        QFETCH(int, copies);
+        QFETCH(QString, fileName);
+        OutputOptionsDialog dialog(
+            OutputChoice{OutputChoice::Destination::Preview, 1, QStringLiteral("/tmp/Names.pdf")},
+            QStringLiteral("Names"), 3);
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Output Options"));
+        QVERIFY(dialog.findChild<QRadioButton*>(QStringLiteral("rbPreview"))->isChecked());
+        QVERIFY(!dialog.findChild<QSpinBox*>(QStringLiteral("edCopies"))->isEnabled());
+        showActive(&dialog);
+        press(&dialog, keys);
+        const int state = dialog.isVisible() ? -1 : dialog.result() == QDialog::Accepted ? 1 : 0;
+        QCOMPARE(state, result);
+        const OutputChoice c = dialog.choice();
+        QCOMPARE(int(c.destination), destination);
+        QCOMPARE(c.copies, copies);
+        QCOMPARE(c.fileName, fileName);
+        // Only the chosen destination's own settings can be edited.
+        QCOMPARE(dialog.findChild<QSpinBox*>(QStringLiteral("edCopies"))->isEnabled(),
+                 destination == int(OutputChoice::Destination::Printer));
+        QCOMPARE(dialog.findChild<QLineEdit*>(QStringLiteral("edFileName"))->isEnabled(),
+                 destination == int(OutputChoice::Destination::File));
+    }
+
+    // Every choice has its own mnemonic, and every editor a label that names it (its buddy), which
+    // is also what assistive technology reads out.
+    void everyOptionHasAKeyAndAName()
+    {
+        OutputOptionsDialog dialog(OutputChoice{}, QStringLiteral("Names"), 3);
+        QStringList mnemonics;
+        for (auto* b : dialog.findChildren<QAbstractButton*>())
+            if (b->text().contains(u'&'))
+                mnemonics << b->text().mid(b->text().indexOf(u'&') + 1, 1).toUpper();
+        QList<QWidget*> named;
+        for (auto* l : dialog.findChildren<QLabel*>())
+            if (l->buddy()) {
+                mnemonics << l->text().mid(l->text().indexOf(u'&') + 1, 1).toUpper();
+                named << l->buddy();
+            }
+        mnemonics.sort();
+        QCOMPARE(mnemonics, (QStringList{"B", "C", "F", "N", "P", "S", "V"}));
+        for (QWidget* editor :
+             std::initializer_list<QWidget*>{dialog.findChild<QSpinBox*>(QStringLiteral("edCopies")),
+                                             dialog.findChild<QLineEdit*>(QStringLiteral("edFileName"))})
+            QVERIFY2(named.contains(editor), qPrintable(editor->objectName()));
+    }
+
+    // Page navigation from the keyboard, starting on the first of five sheets.
+    void previewPagesFromTheKeyboard_data()
+    {
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<int>("page");
+        QTest::newRow("Page Down") << "PgDown" << 1;
+        QTest::newRow("Page Up after two Page Downs") << "PgDown, PgDown, PgUp" << 1;
+        QTest::newRow("Page Up on the first stays") << "PgUp" << 0;
+        QTest::newRow("Ctrl+End") << "Ctrl+End" << 4;
+        QTest::newRow("Page Down on the last stays") << "Ctrl+End, PgDown" << 4;
+        QTest::newRow("Ctrl+Home") << "Ctrl+End, Ctrl+Home" << 0;
+        QTest::newRow("End on the sheet") << "End" << 4;
+        QTest::newRow("Home on the sheet") << "End, Home" << 0;
+        QTest::newRow("Alt+L last, Alt+R prior") << "Alt+L, Alt+R" << 3;
+        QTest::newRow("Alt+N next") << "Alt+N, Alt+N" << 2;
+        QTest::newRow("Alt+F first") << "End, Alt+F" << 0;
+        QTest::newRow("Alt+G types a page number") << "Alt+G, Ctrl+A, type:4, Return" << 3;
+    }
+    void previewPagesFromTheKeyboard()
+    {
+        QFETCH(QString, keys);
+        QFETCH(int, page);
+        const ReportDocument doc = nameDocument(5);
+        ReportPreview preview(doc);
+        QCOMPARE(preview.windowTitle(), QStringLiteral("Report Preview"));
+        QCOMPARE(preview.findChild<QLabel*>(QStringLiteral("lblPageCount"))->text(), QStringLiteral("of 5"));
+        showActive(&preview);
+        QCOMPARE(preview.currentPage(), 0);
+        press(&preview, keys);
+        QCOMPARE(preview.currentPage(), page);
+        QCOMPARE(preview.findChild<QSpinBox*>(QStringLiteral("edPage"))->value(), page + 1);
+        QCOMPARE(preview.findChild<QPushButton*>(QStringLiteral("btnFirst"))->isEnabled(), page > 0);
+        QCOMPARE(preview.findChild<QPushButton*>(QStringLiteral("btnLast"))->isEnabled(), page < 4);
+        press(&preview, QStringLiteral("Escape"));
+        QVERIFY(!preview.isVisible());
+    }
+
+    // The sheet on screen is drawn for the page shown, at the zoom chosen, with the outline only
+    // while it is asked for.
+    void previewDrawsTheSheetShown()
+    {
+        const ReportDocument doc = nameDocument(2);
+        ReportPreview preview(doc);
+        showActive(&preview);
+        auto* view = preview.findChild<PreviewPage*>(QStringLiteral("pvPage"));
+        QVERIFY(view);
+        QTRY_VERIFY(!view->image().isNull());
+        const QImage first = view->image();
+        QVERIFY(reporttest::inkPixels(first) > 0);
+        QVERIFY(reporttest::darkPixels(first) > 0);
+        press(&preview, QStringLiteral("PgDown"));
+        view->repaint();
+        QVERIFY(view->image() != first);
+        const QSize atHundred = view->image().size();
+        press(&preview, QStringLiteral("Ctrl+="));
+        QCOMPARE(preview.findChild<QComboBox*>(QStringLiteral("cmbZoom"))->currentText(), QStringLiteral("125%"));
+        view->repaint();
+        QVERIFY(view->image().width() > atHundred.width());
+        press(&preview, QStringLiteral("Alt+O")); // outline off
+        QVERIFY(!preview.findChild<QCheckBox*>(QStringLiteral("cbOutline"))->isChecked());
+        view->repaint();
+        QCOMPARE(reporttest::inkPixels(view->image()), 0);
+        QVERIFY(reporttest::darkPixels(view->image()) > 0);
+    }
+
+    void statusWindowCancelsOnEsc()
+    {
+        ReportStatusDialog status(QStringLiteral("Names"), QStringLiteral("/tmp/x.pdf"));
+        QCOMPARE(status.windowTitle(), QStringLiteral("Report Status"));
+        status.start();
+        QVERIFY(status.step(1, 10));
+        status.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&status));
+        press(&status, QStringLiteral("Escape"));
+        QVERIFY(!status.step(2, 10));
+        QVERIFY(status.cancelled());
+    }
+
+    // On the road of a run: the options dialog shown for real, answered from the keyboard.
+    void runDrivenFromTheKeyboard_data()
+    {
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<bool>("setup");   // the printer's setup is answered: print to a PDF file
+        QTest::addColumn<bool>("browse");  // the file dialog is answered
+        QTest::addColumn<int>("pages");    // in the PDF written; 0 none
+        QTest::addColumn<bool>("preview"); // the preview was shown
+        QTest::newRow("Esc: nothing") << "Escape" << false << false << 0 << false;
+        QTest::newRow("Enter: the preview, closed with Esc") << "Return" << false << false << 0 << true;
+        QTest::newRow("file chosen with Browse") << "Alt+F, Alt+B, Return" << false << true << 3 << false;
+        QTest::newRow("two copies on the printer set up to print to a file")
+            << "Alt+P, Alt+C, Ctrl+A, type:2, Alt+S, Return" << true << false << 6 << false;
+    }
+    void runDrivenFromTheKeyboard()
+    {
+        QFETCH(QString, keys);
+        QFETCH(bool, setup);
+        QFETCH(bool, browse);
+        QFETCH(int, pages);
+        QFETCH(bool, preview);
+        DataFixture fx;
+        for (const char* name : {"山田太郎", "佐藤花子", "鈴木一郎"}) {
+            fx.dm->tbPrintMember.append();
+            fx.dm->tbPrintMember.setFieldValue(QStringLiteral("name"), DataFixture::text(QString::fromUtf8(name)));
+            fx.dm->tbPrintMember.post();
+        }
+        QTemporaryDir dir;
+        const QString templ = dir.filePath(QStringLiteral("Names.Rav"));
+        {
+            QFile f(templ);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("page width=108 height=178\nreport name=R connection=rvtbPrintMaster\n"
+                    "text field=name x=10 y=10 size=20\n");
+        }
+        ReportConnection rvtbPrintMaster(QStringLiteral("rvtbPrintMaster"), &fx.dm->tbPrintMember);
+        StandardReportOutput output;
+        ReportProject rvpjInvoice(&output);
+        rvpjInvoice.addConnection(rvtbPrintMaster);
+        rvpjInvoice.ProjectFile = templ;
+        const QString pdf = dir.filePath(QStringLiteral("out.pdf"));
+        if (setup)
+            StandardReportOutput::setNextPrintSetup([&](QPrinter& p) {
+                p.setOutputFormat(QPrinter::PdfFormat);
+                p.setOutputFileName(pdf);
+                return true;
+            });
+        if (browse)
+            StandardReportOutput::setNextFileName(pdf);
+
+        bool optionsSeen = false;
+        bool previewSeen = false;
+        QTimer::singleShot(0, this, [&] {
+            QWidget* options = QApplication::activeModalWidget();
+            auto close = qScopeGuard([&] {
+                if (options && options->isVisible())
+                    static_cast<QDialog*>(options)->reject();
+            });
+            QVERIFY(options);
+            QCOMPARE(options->windowTitle(), QStringLiteral("Output Options"));
+            optionsSeen = true;
+            QVERIFY(QTest::qWaitForWindowActive(options));
+            if (preview)
+                QTimer::singleShot(0, this, [&] {
+                    QWidget* w = QApplication::activeModalWidget();
+                    if (w && w->windowTitle() == QStringLiteral("Report Preview")) {
+                        previewSeen = true;
+                        QVERIFY(QTest::qWaitForWindowActive(w));
+                        press(w, QStringLiteral("PgDown, Escape"));
+                    }
+                });
+            press(options, keys);
+        });
+        rvpjInvoice.RunReport();
+        QVERIFY(!QTest::currentTestFailed());
+        QVERIFY(optionsSeen);
+        QCOMPARE(previewSeen, preview);
+        QCOMPARE(QFile::exists(pdf), pages > 0);
+        if (pages > 0)
+            QCOMPARE(reporttest::pdfPages(pdf), pages);
+        if (pages > 0)
+            QVERIFY(reporttest::pdfText(pdf, pages).contains(QStringLiteral("鈴木一郎")));
+    }
+
+    void printingFromThePreview()
+    {
+        const ReportDocument doc = nameDocument(4);
+        StandardReportOutput output;
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath(QStringLiteral("printed.pdf"));
+        StandardReportOutput::setNextPrintSetup([&](QPrinter& p) {
+            p.setOutputFormat(QPrinter::PdfFormat);
+            p.setOutputFileName(pdf);
+            p.setPrintRange(QPrinter::PageRange);
+            p.setFromTo(2, 3);
+            return true;
+        });
+        StandardReportOutput::setNextOptions(OutputChoice{OutputChoice::Destination::Preview, 1, {}});
+        QTimer::singleShot(0, this, [&] {
+            QWidget* w = QApplication::activeModalWidget();
+            auto close = qScopeGuard([&] {
+                if (w && w->isVisible())
+                    static_cast<QDialog*>(w)->reject();
+            });
+            QVERIFY(w && w->windowTitle() == QStringLiteral("Report Preview"));
+            QVERIFY(QTest::qWaitForWindowActive(w));
+            press(w, QStringLiteral("Alt+P"));
+            QTRY_VERIFY(QFile::exists(pdf));
+        });
+        output.output(doc);
+        QVERIFY(!QTest::currentTestFailed());
+        QCOMPARE(reporttest::pdfPages(pdf), 2);
+        QVERIFY(reporttest::pdfText(pdf, 1).contains(QStringLiteral("会員2")));
+        QVERIFY(reporttest::pdfText(pdf, 2).contains(QStringLiteral("会員3")));
+    }
+};
+
+QTEST_MAIN(TestReportDialogs)
+#include "tst_reportdialogs.moc"

@@ -1,0 +1,65 @@
+#!/usr/bin/env python3
+"""The include check catches each way an include can run the wrong way, and passes a sound tree."""
+
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "check_includes.py")
+
+
+def run_on(files):
+    with tempfile.TemporaryDirectory() as root:
+        for path, text in files.items():
+            full = os.path.join(root, path)
+            os.makedirs(os.path.dirname(full), exist_ok=True)
+            with open(full, "w", encoding="utf-8") as f:
+                f.write(text)
+        out = subprocess.run([sys.executable, SCRIPT, "--root", root], capture_output=True, text=True)
+        return out.returncode, out.stdout
+
+
+SOUND = {
+    "data/Table.h": '#include "data/FieldValue.h"\n#include <QString>\n#include <QImage>\n',
+    "roster/import/MemberImport.cpp": '#include "data/Table.h"\n#include "roster/import/CsvLineReader.h"\n',
+    "report/ReportDocument.cpp": '#include "report/ReportTemplate.h"\n#include <QPdfWriter>\n#include <QAction>\n',
+    "gui/DbGrid.cpp": '#include "data/Table.h"\n#include "gui/MessageBox.h"\n#include <QTableView>\n',
+    "roster/MemberMaster.cpp": '#include "gui/DbGrid.h"\n#include "roster/import/MemberImport.h"\n',
+    "printing/Invoice.cpp": '#include "report/dialogs/StandardReportOutput.h"\n#include "printing/jobs/PrintJobs.h"\n',
+    "app/Top.cpp": '#include "printing/Invoice.h"\n#include "gui/FormMenu.h"\n#include "moc_Top.cpp"\n',
+    "programs/Kelvaro.cpp": '#include "app/Startup.h"\n',
+    "tests/data/tst_x.cpp": '#include "app/Top.h"\n#include <QWidget>\n',
+}
+
+
+class IncludeRule(unittest.TestCase):
+    def test_sound_tree_passes(self):
+        code, out = run_on(SOUND)
+        self.assertEqual((code, out), (0, ""))
+
+    def test_each_wrong_way_is_caught(self):
+        cases = [
+            ("data/Bad.cpp", '#include "gui/MessageBox.h"\n', 'core file includes gui header'),
+            ("printing/jobs/Bad.cpp", '#include "printing/Invoice.h"\n', 'core file includes windows header'),
+            ("report/Bad.cpp", '#include "report/dialogs/ReportPreview.h"\n', 'core file includes windows header'),
+            ("settings/Bad.h", '#include <QWidget>\n', 'core file includes widget header <QWidget>'),
+            ("data/Bad2.cpp", '#include <QtWidgets/QDialog>\n', 'core file includes widget header'),
+            ("roster/import/Bad.cpp", '#include <QPrinter>\n', 'core file includes widget header <QPrinter>'),
+            ("gui/Bad.cpp", '#include "roster/MemberMaster.h"\n', 'gui file includes windows header'),
+            ("roster/Bad.cpp", '#include "app/Sender.h"\n', 'windows file includes app header'),
+            ("report/dialogs/Bad.cpp", '#include "app/AboutBox.h"\n', 'windows file includes app header'),
+            ("newfolder/Thing.cpp", '#include "data/Table.h"\n', 'belongs to no layer'),
+        ]
+        for path, text, message in cases:
+            with self.subTest(path=path):
+                code, out = run_on({**SOUND, path: text})
+                self.assertEqual(code, 1, out)
+                self.assertIn(path, out)
+                self.assertIn(message, out)
+                self.assertEqual(len(out.strip().splitlines()), 1, out)
+
+
+if __name__ == "__main__":
+    unittest.main()
