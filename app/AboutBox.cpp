@@ -1,9 +1,9 @@
 #include "app/AboutBox.h"
 
 #include "gui/ErrorReporter.h"
+#include "gui/OpenUrl.h"
 #include "gui/ProgramIcon.h"
 
-#include <QDesktopServices>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -12,26 +12,6 @@
 TAboutBoxForm* AboutBoxForm = nullptr;
 
 namespace halvenna {
-
-namespace {
-
-OpenUrlFunction& openUrlFunction()
-{
-    static OpenUrlFunction function = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
-    return function;
-}
-
-} // namespace
-
-OpenUrlFunction setOpenUrlFunction(OpenUrlFunction function)
-{
-    return std::exchange(openUrlFunction(), std::move(function));
-}
-
-bool openUrl(const QUrl& url)
-{
-    return openUrlFunction()(url);
-}
 
 void ClickableLabel::mousePressEvent(QMouseEvent* event)
 {
@@ -145,7 +125,7 @@ TAboutBoxForm::~TAboutBoxForm()
 void TAboutBoxForm::Label1Click(QObject* sender)
 {
     if (auto* link = qobject_cast<QLabel*>(sender))
-        halvenna::openUrl(QUrl(link->text()));
+        halvenna::OpenUrl::open(QUrl(link->text()));
 }
 
 void TAboutBoxForm::showEvent(QShowEvent* event)

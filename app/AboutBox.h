@@ -13,12 +13,6 @@ class QPushButton;
 
 namespace halvenna {
 
-// How a web address is handed to the desktop to open. Replaceable, so that a test can see the
-// request without a browser opening; returns the function it replaces.
-using OpenUrlFunction = std::function<bool(const QUrl&)>;
-OpenUrlFunction setOpenUrlFunction(OpenUrlFunction function);
-bool openUrl(const QUrl& url);
-
 // A label that reports clicks, and Space or Enter while it has the focus.
 class ClickableLabel : public QLabel
 {

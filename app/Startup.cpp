@@ -1,7 +1,5 @@
 #include "app/Startup.h"
 
-#include "gui/DbControls.h"
-
 #include "app/AboutBox.h"
 #include "app/Sender.h"
 #include "app/Top.h"
@@ -148,8 +146,6 @@ void setUpApplication(QApplication& app)
     font.setPixelSize(12);
     QApplication::setFont(font);
     installQtTranslations(app);
-    // Errors the data-aware controls meet go to the same error box as every other error.
-    DbControlHooks::error = [](const std::exception& e) { reportError(e); };
 }
 
 int runApplication(QApplication& app, const StartupFactories& factories)

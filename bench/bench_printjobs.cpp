@@ -186,7 +186,7 @@ void BM_BulkWaybillsToPdf(benchmark::State& state)
         jobs.stageBulkWaybills(halvenna::PanelDates{});
         halvenna::prepareInvoiceReport(project, SenderSettings,
                                        QStringLiteral(HALVENNA_SOURCE_DIR "/report/templates/"));
-        halvenna::StandardReportOutput::setNextOptions(
+        halvenna::StandardReportOutput::optionsSeam().answer(
             halvenna::OutputChoice{halvenna::OutputChoice::Destination::File, 1, pdf});
         halvenna::runPreparedReport(project);
     }

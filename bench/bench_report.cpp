@@ -196,7 +196,7 @@ void BM_EngineToPdf(benchmark::State& state)
     const QString pdf = out.filePath(QStringLiteral("engine.pdf"));
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        halvenna::StandardReportOutput::setNextOptions(
+        halvenna::StandardReportOutput::optionsSeam().answer(
             halvenna::OutputChoice{halvenna::OutputChoice::Destination::File, 1, pdf});
         run.rvpjInvoice.OpenProject();
         run.rvpjInvoice.RunReport();
@@ -291,7 +291,7 @@ int previewChild(const QString& tablesDir)
         run.rvpjInvoice.OpenProject();
         const qint64 idle = highWaterKib();
         int shown = -1;
-        halvenna::StandardReportOutput::setNextOptions(
+        halvenna::StandardReportOutput::optionsSeam().answer(
             halvenna::OutputChoice{halvenna::OutputChoice::Destination::Preview, 1, {}});
         QTimer::singleShot(0, [&] {
             auto* preview = qobject_cast<halvenna::ReportPreview*>(QApplication::activeModalWidget());

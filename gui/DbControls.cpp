@@ -4,6 +4,8 @@
 #include "data/Error.h"
 #include "data/FieldText.h"
 #include "data/Table.h"
+#include "gui/Beep.h"
+#include "gui/ErrorReporter.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -16,19 +18,10 @@
 
 namespace halvenna {
 
-std::function<void(const std::exception&)> DbControlHooks::error = [](const std::exception& e) {
-    qWarning().noquote() << messageOf(e);
-};
-
-std::function<void()> DbControlHooks::beep = [] { QApplication::beep(); };
-
 void reportControlError(const std::exception& e) noexcept
 {
     try {
-        if (DbControlHooks::error)
-            DbControlHooks::error(e);
-        else
-            qWarning().noquote() << messageOf(e);
+        reportError(e);
     } catch (...) {
         qWarning("An error could not be reported");
     }
@@ -39,16 +32,6 @@ void reportControlErrorLater(const std::exception& e)
     const QString message = messageOf(e);
     QMetaObject::invokeMethod(
         QCoreApplication::instance(), [message] { reportControlError(Error(message)); }, Qt::QueuedConnection);
-}
-
-void refuseKey() noexcept
-{
-    try {
-        if (DbControlHooks::beep)
-            DbControlHooks::beep();
-    } catch (...) {
-        // A beep that fails is no reason to fail the key.
-    }
 }
 
 // The link of a single-field control (or of a navigator, which names no field): every change of the
@@ -177,7 +160,7 @@ void FieldLineEdit::keyPressEvent(QKeyEvent* event)
         break;
     }
     if (typesText(event->text()) && !fieldtext::isTypable(kind_, event->text())) {
-        refuseKey();
+        Beep::sound(this);
         event->accept();
         return;
     }
@@ -194,7 +177,7 @@ void FieldLineEdit::textWasEdited(const QString& text)
         Q_EMIT userEdited();
         return;
     }
-    refuseKey();
+    Beep::sound(this);
     const int cursor = qMin(cursorPosition(), int(accepted_.size()));
     setText(accepted_);
     setModified(userChanged_);

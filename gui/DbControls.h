@@ -20,23 +20,12 @@ class DataSource;
 class FieldLink;
 class Table;
 
-// Where the data-aware controls send what goes wrong while the user works them. A control's Qt event
-// handler never lets an error out into the event loop: it hands it to `error`, which the application
-// points at its standard error box (default: a warning on the console). A key a control refuses is
-// signalled through `beep` (default: the system beep).
-struct DbControlHooks
-{
-    static std::function<void(const std::exception&)> error;
-    static std::function<void()> beep;
-};
-
-// Hands e to DbControlHooks::error; never throws.
+// A control's Qt event handler never lets an error out into the event loop: it hands it to the
+// standard error box. Never throws.
 void reportControlError(const std::exception& e) noexcept;
 // The same, once control is back in the event loop: for errors met while the table that told the
 // control about a change is still in the middle of its operation.
 void reportControlErrorLater(const std::exception& e);
-// Signals a refused key.
-void refuseKey() noexcept;
 
 // A line edit that refuses, where it is typed, text its field cannot hold: characters code page 932
 // has no form for, and in an integer field anything but the digits, "+" and "-". The single-field

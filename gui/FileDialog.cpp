@@ -8,27 +8,26 @@ namespace halvenna {
 
 namespace {
 
-QStringList& answers()
+QString execDialog(const FileDialog::Request& r, QWidget* parent)
 {
-    static QStringList queue;
-    return queue;
-}
-
-QList<FileDialog::Request>& asked()
-{
-    static QList<FileDialog::Request> list;
-    return list;
-}
-
-QString execDialog(QWidget* parent, const FileDialog::Request& r)
-{
-    QFileDialog dialog(parent ? parent : QApplication::activeWindow(), r.caption, r.directory, r.filter);
+    const bool save = r.mode == FileDialog::Mode::Save;
+    QFileDialog dialog(parent ? parent : QApplication::activeWindow(), r.caption, save ? QString() : r.directory,
+                       r.filter);
     dialog.setObjectName(r.objectName);
     // The desktop's own dialog would not know the application's translation.
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setOption(QFileDialog::HideNameFilterDetails);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(r.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    if (save) {
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        if (!r.defaultSuffix.isEmpty())
+            dialog.setDefaultSuffix(r.defaultSuffix);
+        if (!r.directory.isEmpty())
+            dialog.selectFile(r.directory);
+    } else {
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(r.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    }
     if (dialog.exec() != QDialog::Accepted)
         return QString();
     const QStringList chosen = dialog.selectedFiles();
@@ -37,34 +36,22 @@ QString execDialog(QWidget* parent, const FileDialog::Request& r)
 
 } // namespace
 
+Seam<FileDialog::Request, QString>& FileDialog::seam()
+{
+    static Seam<Request, QString> seam(QStringLiteral("FileDialog"), execDialog);
+    return seam;
+}
+
 QString FileDialog::getOpenFileName(QWidget* parent, const QString& objectName, const QString& caption,
                                     const QString& directory, const QString& filter, bool mustExist)
 {
-    const Request r{objectName, caption, directory, filter, mustExist};
-    asked().append(r);
-    if (!answers().isEmpty())
-        return answers().takeFirst();
-    return execDialog(parent, r);
+    return seam().ask({objectName, caption, directory, filter, mustExist, Mode::Open, {}}, parent);
 }
 
-void FileDialog::setNextFileName(const QString& fileName)
+QString FileDialog::getSaveFileName(QWidget* parent, const QString& objectName, const QString& caption,
+                                    const QString& fileName, const QString& filter, const QString& defaultSuffix)
 {
-    answers().append(fileName);
-}
-
-int FileDialog::pendingAnswers()
-{
-    return int(answers().size());
-}
-
-QList<FileDialog::Request> FileDialog::requests()
-{
-    return asked();
-}
-
-void FileDialog::clearRequests()
-{
-    asked().clear();
+    return seam().ask({objectName, caption, fileName, filter, false, Mode::Save, defaultSuffix}, parent);
 }
 
 } // namespace halvenna

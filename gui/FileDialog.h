@@ -1,25 +1,30 @@
 #pragma once
 
-#include <QList>
+#include "gui/Seam.h"
+
 #include <QString>
 
 class QWidget;
 
 namespace halvenna {
 
-// Every open-file dialog of the program goes through here, so that a test can answer it without a
-// screen and read back what the user would have been offered.
+// Every file dialog of the program, to open a file or to save one, goes through here: through its
+// seam, so that a test can answer it without a screen and read back what the user was offered.
 class FileDialog
 {
 public:
+    enum class Mode { Open, Save };
+
     // One dialog as it was asked for.
     struct Request
     {
         QString objectName;
         QString caption;
-        QString directory;
+        QString directory; // the folder, or the file preselected
         QString filter;
         bool mustExist = true;
+        Mode mode = Mode::Open;
+        QString defaultSuffix;
     };
 
     // Qt's own open-file dialog (so that it speaks the language the application loaded), offering
@@ -28,14 +33,13 @@ public:
     // empty string when the user cancels.
     static QString getOpenFileName(QWidget* parent, const QString& objectName, const QString& caption,
                                    const QString& directory, const QString& filter, bool mustExist = true);
+    // Qt's own save dialog, with `fileName` preselected; a name typed without a suffix gets
+    // defaultSuffix. Returns the chosen path, or an empty string when the user cancels.
+    static QString getSaveFileName(QWidget* parent, const QString& objectName, const QString& caption,
+                                   const QString& fileName, const QString& filter, const QString& defaultSuffix);
 
-    // Answers the next dialog asked for instead of showing it: a path, or an empty string for a
-    // cancelled dialog. Answers queue up in order.
-    static void setNextFileName(const QString& fileName);
-    static int pendingAnswers();
-    // The dialogs asked for so far, shown or answered.
-    static QList<Request> requests();
-    static void clearRequests();
+    // The seam every file dialog goes through; the answer is a path, or an empty string for Cancel.
+    static Seam<Request, QString>& seam();
 };
 
 } // namespace halvenna

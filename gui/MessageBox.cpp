@@ -9,33 +9,11 @@ namespace halvenna {
 
 namespace {
 
-QList<std::function<MessageBox::Button(const MessageBox::Request&)>>& answers()
-{
-    static QList<std::function<MessageBox::Button(const MessageBox::Request&)>> queue;
-    return queue;
-}
-
-QList<MessageBox::Request>& asked()
-{
-    static QList<MessageBox::Request> list;
-    return list;
-}
-
 struct BoxButton
 {
     MessageBox::Button button;
     QString text;
 };
-
-MessageBox::Request request(const QString& caption, const QString& text, QMessageBox::Icon icon,
-                            const QList<BoxButton>& buttons, MessageBox::Button defaultButton,
-                            MessageBox::Button escapeButton)
-{
-    MessageBox::Request r{caption, text, icon, {}, defaultButton, escapeButton};
-    for (const BoxButton& b : buttons)
-        r.buttons.append(b.text);
-    return r;
-}
 
 const QList<BoxButton>& okOnly()
 {
@@ -58,15 +36,15 @@ const QList<BoxButton>& okCancel()
 }
 
 // The button captions are set explicitly so that they never depend on a translation being found.
-MessageBox::Button execBox(const MessageBox::Request& r, const QList<BoxButton>& buttons, QWidget* parent)
+MessageBox::Button execBox(const MessageBox::Request& r, QWidget* parent)
 {
     QMessageBox box(parent ? parent : QApplication::activeWindow());
     box.setWindowTitle(r.caption);
     box.setTextFormat(Qt::PlainText);
     box.setText(r.text);
     box.setIcon(r.icon);
-    for (const BoxButton& b : buttons)
-        box.addButton(b.button)->setText(b.text);
+    for (qsizetype i = 0; i < r.standardButtons.size(); ++i)
+        box.addButton(r.standardButtons.at(i))->setText(r.buttons.value(i));
     if (r.defaultButton != QMessageBox::NoButton)
         box.setDefaultButton(r.defaultButton);
     if (r.escapeButton != QMessageBox::NoButton)
@@ -80,14 +58,21 @@ MessageBox::Button show(const QString& caption, const QString& text, QMessageBox
                         const QList<BoxButton>& buttons, MessageBox::Button defaultButton,
                         MessageBox::Button escapeButton, QWidget* parent)
 {
-    const MessageBox::Request r = request(caption, text, icon, buttons, defaultButton, escapeButton);
-    asked().append(r);
-    if (!answers().isEmpty())
-        return answers().takeFirst()(r);
-    return execBox(r, buttons, parent);
+    MessageBox::Request r{caption, text, icon, {}, {}, defaultButton, escapeButton};
+    for (const BoxButton& b : buttons) {
+        r.buttons.append(b.text);
+        r.standardButtons.append(b.button);
+    }
+    return MessageBox::seam().ask(r, parent);
 }
 
 } // namespace
+
+Seam<MessageBox::Request, MessageBox::Button>& MessageBox::seam()
+{
+    static Seam<Request, Button> seam(QStringLiteral("MessageBox"), execBox);
+    return seam;
+}
 
 QString applicationTitle()
 {
@@ -115,31 +100,6 @@ void MessageBox::showApplicationError(const QString& text)
 {
     show(QStringLiteral("アプリケーション エラー"), text, QMessageBox::Critical, okOnly(), QMessageBox::Ok,
          QMessageBox::Ok, nullptr);
-}
-
-void MessageBox::setNextAnswer(Button answer)
-{
-    answers().append([answer](const Request&) { return answer; });
-}
-
-void MessageBox::setNextAnswer(std::function<Button(const Request&)> answer)
-{
-    answers().append(std::move(answer));
-}
-
-int MessageBox::pendingAnswers()
-{
-    return int(answers().size());
-}
-
-QList<MessageBox::Request> MessageBox::requests()
-{
-    return asked();
-}
-
-void MessageBox::clearRequests()
-{
-    asked().clear();
 }
 
 } // namespace halvenna

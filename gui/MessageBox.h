@@ -1,10 +1,11 @@
 #pragma once
 
+#include "gui/Seam.h"
+
+#include <QList>
 #include <QMessageBox>
 #include <QString>
 #include <QStringList>
-
-#include <functional>
 
 class QWidget;
 
@@ -13,8 +14,8 @@ namespace halvenna {
 // The application title: the task-bar entry and the caption of the standard error box.
 QString applicationTitle();
 
-// Every message box of the program goes through here, so that a test can answer it without a
-// screen and read back exactly what the user would have been shown.
+// Every message box of the program goes through here: through its seam, so that a test can answer it
+// without a screen and read back exactly what the user would have been shown.
 class MessageBox
 {
 public:
@@ -26,7 +27,8 @@ public:
         QString caption;
         QString text;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
-        QStringList buttons; // their captions, in the order they are added
+        QStringList buttons;           // their captions, in the order they are added
+        QList<Button> standardButtons; // the same buttons
         Button defaultButton = QMessageBox::NoButton;
         Button escapeButton = QMessageBox::NoButton;
     };
@@ -40,14 +42,8 @@ public:
     // The box of an aborted start-up.
     static void showApplicationError(const QString& text);
 
-    // Answers the next box asked for instead of showing it; answers queue up in order.
-    static void setNextAnswer(Button answer);
-    // The same, deciding when the box is asked for (to look at the program's state at that moment).
-    static void setNextAnswer(std::function<Button(const Request&)> answer);
-    static int pendingAnswers();
-    // The boxes asked for so far, shown or answered.
-    static QList<Request> requests();
-    static void clearRequests();
+    // The seam every box goes through; the answer is the button chosen (Esc gives the escape button).
+    static halvenna::Seam<Request, Button>& seam();
 };
 
 } // namespace halvenna

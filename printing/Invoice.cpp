@@ -9,6 +9,7 @@
 #include "gui/ErrorReporter.h"
 #include "gui/FormMenu.h"
 #include "gui/Glyphs.h"
+#include "gui/PrintSetup.h"
 #include "gui/ProgramIcon.h"
 #include "gui/Windows.h"
 #include "printing/jobs/PrintJobs.h"
@@ -25,7 +26,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
 #include <QScreen>
@@ -46,34 +46,6 @@ FixedDatesData initialFixedDates(const QDate& today)
             QByteArray::number(today.day()),      QByteArray::number(tomorrow.year()),
             QByteArray::number(tomorrow.month()), QByteArray::number(tomorrow.day())};
 }
-
-namespace halvenna {
-
-namespace {
-
-PrintDialogFunction& printDialogFunction()
-{
-    static PrintDialogFunction function = [](QPrinter& printer, QWidget* parent) {
-        QPrintDialog dialog(&printer, parent);
-        dialog.setObjectName(QStringLiteral("PrintDialog1"));
-        dialog.exec();
-    };
-    return function;
-}
-
-} // namespace
-
-PrintDialogFunction setPrintDialogFunction(PrintDialogFunction function)
-{
-    return std::exchange(printDialogFunction(), std::move(function));
-}
-
-void showPrintDialog(QPrinter& printer, QWidget* parent)
-{
-    printDialogFunction()(printer, parent);
-}
-
-} // namespace halvenna
 
 using halvenna::DbComboBox;
 using halvenna::DbEdit;
@@ -717,7 +689,7 @@ void TInvoiceForm::N2Click()
 {
     if (!printer_)
         printer_ = std::make_unique<QPrinter>();
-    halvenna::showPrintDialog(*printer_, this);
+    halvenna::PrintSetup::exec(*printer_, this, QStringLiteral("PrintDialog1"));
 }
 
 void TInvoiceForm::N3Click()

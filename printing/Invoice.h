@@ -48,16 +48,6 @@ FixedDatesData initialFixedDates(const QDate& today);
 
 extern FixedDatesData FixedDates;
 
-namespace halvenna {
-
-// How the platform's print dialog is shown. Replaceable, so that a test can see the request without
-// a dialog opening; returns the function it replaces.
-using PrintDialogFunction = std::function<void(QPrinter& printer, QWidget* parent)>;
-PrintDialogFunction setPrintDialogFunction(PrintDialogFunction function);
-void showPrintDialog(QPrinter& printer, QWidget* parent);
-
-} // namespace halvenna
-
 // The print window: print marks, waybill contents, amounts, the fixed-date panel and the four
 // print jobs. Every bound control works on the data module's shared sources, so the current member
 // here is the roster window's too.

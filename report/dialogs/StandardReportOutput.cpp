@@ -1,47 +1,18 @@
 #include "report/dialogs/StandardReportOutput.h"
 
 #include "data/Error.h"
+#include "gui/FileDialog.h"
+#include "gui/PrintSetup.h"
 #include "report/dialogs/ReportPreview.h"
 #include "report/dialogs/ReportStatusDialog.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QFileDialog>
-#include <QPrintDialog>
 #include <QPrinter>
-
-#include <deque>
 
 namespace halvenna {
 
 namespace {
-
-std::deque<StandardReportOutput::OptionsAnswer>& optionsAnswers()
-{
-    static std::deque<StandardReportOutput::OptionsAnswer> answers;
-    return answers;
-}
-
-std::deque<std::function<bool(QPrinter&)>>& printSetupAnswers()
-{
-    static std::deque<std::function<bool(QPrinter&)>> answers;
-    return answers;
-}
-
-std::deque<QString>& fileNameAnswers()
-{
-    static std::deque<QString> answers;
-    return answers;
-}
-
-template <typename T> std::optional<T> takeFirst(std::deque<T>& queue)
-{
-    if (queue.empty())
-        return std::nullopt;
-    T first = std::move(queue.front());
-    queue.pop_front();
-    return first;
-}
 
 QWidget* dialogParent()
 {
@@ -75,7 +46,8 @@ OutputChoice StandardReportOutput::offered(const ReportDocument& document) const
 void StandardReportOutput::output(const ReportDocument& document)
 {
     QWidget* parent = dialogParent();
-    const std::optional<OutputChoice> choice = askOptions(document, parent);
+    const std::optional<OutputChoice> choice =
+        optionsSeam().ask({offered(document), document.title(), document.pageCount(), this}, parent);
     if (!choice)
         return;
     switch (choice->destination) {
@@ -94,14 +66,19 @@ void StandardReportOutput::output(const ReportDocument& document)
     }
 }
 
-std::optional<OutputChoice> StandardReportOutput::askOptions(const ReportDocument& document, QWidget* parent)
+Seam<StandardReportOutput::OptionsRequest, std::optional<OutputChoice>>& StandardReportOutput::optionsSeam()
 {
-    const OutputChoice offer = offered(document);
-    if (std::optional<OptionsAnswer> answer = takeFirst(optionsAnswers()))
-        return (*answer)(offer);
-    OutputOptionsDialog dialog(offer, document.title(), document.pageCount(), parent);
-    dialog.printerSetup = [this, &document](QWidget* from) { setUpPrinter(from, document.pageCount()); };
-    dialog.chooseFile = [this](QWidget* from, const QString& current) { return chooseFile(from, current); };
+    static Seam<OptionsRequest, std::optional<OutputChoice>> seam(QStringLiteral("OutputOptions"), showOptions);
+    return seam;
+}
+
+std::optional<OutputChoice> StandardReportOutput::showOptions(const OptionsRequest& r, QWidget* parent)
+{
+    OutputOptionsDialog dialog(r.offered, r.title, r.pageCount, parent);
+    StandardReportOutput* output = r.output;
+    const int pageCount = r.pageCount;
+    dialog.printerSetup = [output, pageCount](QWidget* from) { output->setUpPrinter(from, pageCount); };
+    dialog.chooseFile = [output](QWidget* from, const QString& current) { return output->chooseFile(from, current); };
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.choice();
@@ -109,27 +86,13 @@ std::optional<OutputChoice> StandardReportOutput::askOptions(const ReportDocumen
 
 bool StandardReportOutput::setUpPrinter(QWidget* parent, int pageCount)
 {
-    if (std::optional<std::function<bool(QPrinter&)>> answer = takeFirst(printSetupAnswers()))
-        return (*answer)(printer());
-    QPrintDialog dialog(&printer(), parent);
-    dialog.setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintPageRange |
-                      QAbstractPrintDialog::PrintShowPageSize);
-    dialog.setMinMax(1, qMax(1, pageCount));
-    return dialog.exec() == QDialog::Accepted;
+    return PrintSetup::exec(printer(), parent, QStringLiteral("ReportPrintSetup"), qMax(1, pageCount));
 }
 
 QString StandardReportOutput::chooseFile(QWidget* parent, const QString& current)
 {
-    if (std::optional<QString> answer = takeFirst(fileNameAnswers()))
-        return *answer;
-    QFileDialog dialog(parent, QStringLiteral("Save Report As"), current, QStringLiteral("PDF (*.pdf)"));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(QStringLiteral("pdf"));
-    if (!current.isEmpty())
-        dialog.selectFile(current);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return QString();
-    return dialog.selectedFiles().constFirst();
+    return FileDialog::getSaveFileName(parent, QStringLiteral("SaveReportAs"), QStringLiteral("Save Report As"),
+                                       current, QStringLiteral("PDF (*.pdf)"), QStringLiteral("pdf"));
 }
 
 void StandardReportOutput::printFromPreview(const ReportDocument& document, QWidget* parent)
@@ -182,38 +145,6 @@ bool StandardReportOutput::writeFile(const ReportDocument& document, const QStri
     if (finished)
         lastFile_ = fileName;
     return finished;
-}
-
-void StandardReportOutput::setNextOptions(std::optional<OutputChoice> choice)
-{
-    optionsAnswers().push_back([choice](const OutputChoice&) { return choice; });
-}
-
-void StandardReportOutput::setNextOptions(OptionsAnswer answer)
-{
-    optionsAnswers().push_back(std::move(answer));
-}
-
-void StandardReportOutput::setNextPrintSetup(std::function<bool(QPrinter&)> answer)
-{
-    printSetupAnswers().push_back(std::move(answer));
-}
-
-void StandardReportOutput::setNextFileName(const QString& fileName)
-{
-    fileNameAnswers().push_back(fileName);
-}
-
-int StandardReportOutput::pendingAnswers()
-{
-    return int(optionsAnswers().size() + printSetupAnswers().size() + fileNameAnswers().size());
-}
-
-void StandardReportOutput::clearAnswers()
-{
-    optionsAnswers().clear();
-    printSetupAnswers().clear();
-    fileNameAnswers().clear();
 }
 
 } // namespace halvenna

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "gui/Seam.h"
 #include "report/ReportProject.h"
 #include "report/dialogs/OutputOptionsDialog.h"
 
@@ -19,11 +20,20 @@ namespace halvenna {
 // "Report Preview", from which the sheets can be printed too. Cancelling any of them ends the
 // output quietly. Errors (a printer or a file that cannot be written) are thrown to the caller.
 //
-// Each modal question goes through a seam that a test answers in advance: the options, the
-// printer's setup and the file name. Answers queue up in order; with none queued the dialog shows.
+// Each modal question goes through a seam that a test answers in advance: the options (here), the
+// printer's setup (PrintSetup, "ReportPrintSetup") and the file name (FileDialog, "SaveReportAs").
 class StandardReportOutput : public ReportOutput
 {
 public:
+    // One "Output Options" as it was asked for.
+    struct OptionsRequest
+    {
+        OutputChoice offered;
+        QString title;
+        int pageCount = 0;
+        StandardReportOutput* output = nullptr;
+    };
+
     StandardReportOutput();
     ~StandardReportOutput() override;
 
@@ -40,20 +50,11 @@ public:
     bool writeFile(const ReportDocument& document, const QString& fileName, QWidget* parent);
     QPrinter& printer();
 
-    // --- seams
-    using OptionsAnswer = std::function<std::optional<OutputChoice>(const OutputChoice& offered)>;
-    // Answers the next "Output Options": the choice, or nullopt for Cancel.
-    static void setNextOptions(std::optional<OutputChoice> choice);
-    static void setNextOptions(OptionsAnswer answer);
-    // Answers the next printer setup: sets the printer up and returns whether it was accepted.
-    static void setNextPrintSetup(std::function<bool(QPrinter&)> answer);
-    // Answers the next choice of a file; an empty name is Cancel.
-    static void setNextFileName(const QString& fileName);
-    static int pendingAnswers();
-    static void clearAnswers();
+    // The seam of "Output Options"; the answer is the choice, or nullopt for Cancel.
+    static Seam<OptionsRequest, std::optional<OutputChoice>>& optionsSeam();
 
 private:
-    std::optional<OutputChoice> askOptions(const ReportDocument& document, QWidget* parent);
+    static std::optional<OutputChoice> showOptions(const OptionsRequest& request, QWidget* parent);
     bool setUpPrinter(QWidget* parent, int pageCount);
     QString chooseFile(QWidget* parent, const QString& current);
     void printFromPreview(const ReportDocument& document, QWidget* parent);

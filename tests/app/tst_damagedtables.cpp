@@ -5,6 +5,7 @@
 #include "app/AboutBox.h"
 #include "app/Startup.h"
 #include "app/Top.h"
+#include "common/Seams.h"
 #include "data/DataModule.h"
 #include "data/Schema.h"
 #include "gui/MessageBox.h"
@@ -53,7 +54,7 @@ void insideModal(QDialog* window, const std::function<void()>& open, const std::
 QStringList boxTexts(qsizetype from)
 {
     QStringList texts;
-    const auto all = MessageBox::requests();
+    const auto all = MessageBox::seam().requests();
     for (qsizetype i = from; i < all.size(); ++i)
         texts << all.at(i).text;
     return texts;
@@ -129,7 +130,7 @@ private Q_SLOTS:
         };
 
         BoxCloser closer;
-        MessageBox::clearRequests();
+        seams::begin();
         QStringList atStart;
         QList<bool> activeAtStart;
         QStringList fromRoster;
@@ -152,7 +153,7 @@ private Q_SLOTS:
                                        &DataModule1->tbPrintMember})
                 activeAtStart << t->active();
 
-            qsizetype seen = MessageBox::requests().size();
+            qsizetype seen = MessageBox::seam().requests().size();
             insideModal(
                 MemberMasterForm, [] { TopForm->btnMemberReg->click(); },
                 [&] {
@@ -164,7 +165,7 @@ private Q_SLOTS:
                         membersAfterRoster = DataModule1->tbMemberMaster.recordCount();
                 });
 
-            seen = MessageBox::requests().size();
+            seen = MessageBox::seam().requests().size();
             insideModal(
                 InvoiceForm, [] { TopForm->btnKelvaro->click(); },
                 [&] {
@@ -180,7 +181,7 @@ private Q_SLOTS:
 
         // Start-up: the engine's error for that file, once, in the standard box.
         QCOMPARE(atStart.size(), 1);
-        QCOMPARE(MessageBox::requests().first().caption, QStringLiteral("Halvenna"));
+        QCOMPARE(MessageBox::seam().requests().first().caption, QStringLiteral("Halvenna"));
         QVERIFY2(atStart.first().startsWith(QStringLiteral("tb%1: ").arg(table)) && atStart.first().contains(file),
                  qPrintable(atStart.first()));
         if (damage == u"missing")
@@ -213,7 +214,7 @@ private Q_SLOTS:
             QVERIFY2(fromPrintWindow.first().contains(file), qPrintable(fromPrintWindow.first()));
 
         // Nothing more at exit, and every reference is gone.
-        QCOMPARE(MessageBox::requests().size(), 1 + fromRoster.size() + fromPrintWindow.size());
+        QCOMPARE(MessageBox::seam().requests().size(), 1 + fromRoster.size() + fromPrintWindow.size());
         QVERIFY(!TopForm && !DataModule1 && !MemberMasterForm && !InvoiceForm);
     }
 };

@@ -3,7 +3,8 @@
 #include "app/Sender.h"
 #include "app/Startup.h"
 #include "app/Top.h"
-#include "common/Typing.h"
+#include "common/GuiFixture.h"
+#include "common/Seams.h"
 #include "data/SjisText.h"
 #include "gui/DbControls.h"
 #include "gui/MessageBox.h"
@@ -84,7 +85,7 @@ private Q_SLOTS:
 
     void init()
     {
-        MessageBox::clearRequests();
+        seams::begin();
         QFile::remove(ini());
         SenderSettings = {};
     }
@@ -92,7 +93,7 @@ private Q_SLOTS:
     void cleanup()
     {
         SenderForm->hide();
-        QCOMPARE(MessageBox::pendingAnswers(), 0);
+        seams::end();
     }
 
     void layoutAndKeyboard()
@@ -166,7 +167,7 @@ private Q_SLOTS:
         const QByteArray written = fileBytes(ini());
         QVERIFY(written.contains("SenderName=" + sj(QStringLiteral("佐藤商店"))));
         QVERIFY(written.contains("SenderTel=03-1234-5678"));
-        QVERIFY(MessageBox::requests().isEmpty());
+        QVERIFY(MessageBox::seam().requests().isEmpty());
     }
 
     void okWithNothingChangedStillWrites()
@@ -222,14 +223,14 @@ private Q_SLOTS:
         open();
         typeText(box("edSenderName"), QStringLiteral("新しい名前"));
         bool visibleDuringBox = false;
-        MessageBox::setNextAnswer([&](const MessageBox::Request&) {
+        MessageBox::seam().answerWith([&](const MessageBox::Request&) {
             visibleDuringBox = SenderForm->isVisible();
             return QMessageBox::Ok;
         });
         QTest::keyClick(box("edSenderName"), Qt::Key_Return);
         QTRY_VERIFY(!SenderForm->isVisible());
         QVERIFY(visibleDuringBox);
-        const auto requests = MessageBox::requests();
+        const auto requests = MessageBox::seam().requests();
         QCOMPARE(requests.size(), 1);
         QCOMPARE(requests.first().caption, QStringLiteral("Halvenna"));
         QCOMPARE(requests.first().text, ini() + QStringLiteral(" に書き込めません."));

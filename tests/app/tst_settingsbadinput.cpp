@@ -5,8 +5,10 @@
 #include "app/Sender.h"
 #include "app/Startup.h"
 #include "app/Top.h"
-#include "common/Typing.h"
+#include "common/GuiFixture.h"
+#include "common/Seams.h"
 #include "data/SjisText.h"
+#include "gui/Beep.h"
 #include "gui/DbControls.h"
 #include "gui/MessageBox.h"
 #include "settings/IniFile.h"
@@ -68,7 +70,6 @@ class TestSettingsBadInput : public QObject
 
 private:
     QTemporaryDir dir_;
-    int beeps_ = 0;
     QString ini() const { return dir_.filePath(QStringLiteral("Kelvaro.ini")); }
 
     void open()
@@ -99,7 +100,6 @@ private Q_SLOTS:
         new TTopForm;
         new TSenderForm;
         AppDir = dir_.path() + u'/';
-        halvenna::DbControlHooks::beep = [this] { ++beeps_; };
     }
 
     void cleanupTestCase()
@@ -110,16 +110,15 @@ private Q_SLOTS:
 
     void init()
     {
-        MessageBox::clearRequests();
+        seams::begin();
         QFile::remove(ini());
         SenderSettings = {};
-        beeps_ = 0;
     }
 
     void cleanup()
     {
         SenderForm->hide();
-        QCOMPARE(MessageBox::pendingAnswers(), 0);
+        seams::end();
     }
 
     void saveAndLoadKeepsTheRestOfTheFile_data();
@@ -165,7 +164,7 @@ void TestSettingsBadInput::saveAndLoadKeepsTheRestOfTheFile()
     for (const auto& f : halvenna::senderSettingsFields)
         SenderSettings.*f.member = value;
     TopForm->SaveSenderSettings();
-    QVERIFY(MessageBox::requests().isEmpty());
+    QVERIFY(MessageBox::seam().requests().isEmpty());
 
     const QByteArray file = fileBytes(ini());
     QVERIFY(file.startsWith("; settings\r\n[Other]\r\nKeep = a=b;[c]\r\nSenderName=not ours\r\n[mAiN]\r\nsENDERnAME="));
@@ -241,7 +240,7 @@ void TestSettingsBadInput::typedValuesComeBackAfterRestart()
     for (const auto& f : halvenna::senderSettingsFields)
         typeText(boxOf(f.key), typed);
     pressOk();
-    QVERIFY(MessageBox::requests().isEmpty());
+    QVERIFY(MessageBox::seam().requests().isEmpty());
 
     restart();
     open();
@@ -294,11 +293,11 @@ void TestSettingsBadInput::charactersCodePage932CannotHoldAreRefused()
         QGuiApplication::clipboard()->setText(u'a' + text);
         QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
     }
-    QCOMPARE(beeps_, 1);
+    QCOMPARE(halvenna::Beep::seam().requests().size(), 1);
     QCOMPARE(box->text(), QStringLiteral("山田"));
 
     pressOk();
-    QVERIFY(MessageBox::requests().isEmpty());
+    QVERIFY(MessageBox::seam().requests().isEmpty());
     restart();
     for (const auto& f : halvenna::senderSettingsFields)
         QCOMPARE(SenderSettings.*f.member, QLatin1String(f.key) == key ? sj(QStringLiteral("山田")) : QByteArray());
@@ -328,7 +327,7 @@ void TestSettingsBadInput::bytesThatAreNoCharacterSurviveTheDialog()
     open();
     typeText(boxOf("SenderTel"), QStringLiteral("03-1234-5678"));
     pressOk();
-    QVERIFY(MessageBox::requests().isEmpty());
+    QVERIFY(MessageBox::seam().requests().isEmpty());
     QCOMPARE(SenderSettings.SenderName, bytes);
     QCOMPARE(SenderSettings.SenderTel, QByteArray("03-1234-5678"));
     restart();

@@ -5,6 +5,7 @@
 #include "app/Startup.h"
 #include "app/Top.h"
 #include "common/FaultTools.h"
+#include "common/Seams.h"
 #include "data/SjisText.h"
 #include "gui/DbControls.h"
 #include "gui/MessageBox.h"
@@ -59,14 +60,14 @@ private Q_SLOTS:
         QVERIFY(f.open(QIODevice::WriteOnly));
         QCOMPARE(f.write(kBefore), kBefore.size());
         f.close();
-        MessageBox::clearRequests();
+        seams::begin();
     }
 
     void cleanup()
     {
         delete SenderForm;
         delete TopForm;
-        QCOMPARE(MessageBox::pendingAnswers(), 0);
+        seams::end();
     }
 
     void saveFails_data()
@@ -98,7 +99,7 @@ private Q_SLOTS:
         // What the box saw of the program when it came up.
         bool topVisibleAtBox = true;
         bool dialogVisibleAtBox = false;
-        MessageBox::setNextAnswer([&](const MessageBox::Request&) {
+        MessageBox::seam().answerWith([&](const MessageBox::Request&) {
             topVisibleAtBox = TopForm && TopForm->isVisible();
             dialogVisibleAtBox = SenderForm && SenderForm->isVisible();
             return QMessageBox::Ok;
@@ -124,7 +125,7 @@ private Q_SLOTS:
             QCOMPARE(SenderSettings.SenderName, halvenna::sjis::fromUnicode(QStringLiteral("新商店")));
         }
 
-        const auto asked = MessageBox::requests();
+        const auto asked = MessageBox::seam().requests();
         QCOMPARE(asked.size(), 1);
         QCOMPARE(asked.first().caption, QStringLiteral("Halvenna"));
         QCOMPARE(asked.first().icon, QMessageBox::Critical);

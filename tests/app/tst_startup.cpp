@@ -2,6 +2,7 @@
 #include "app/Sender.h"
 #include "app/Startup.h"
 #include "app/Top.h"
+#include "common/Seams.h"
 #include "data/DataModule.h"
 #include "data/Error.h"
 #include "data/RecordRules.h"
@@ -175,7 +176,7 @@ private Q_SLOTS:
         events_.clear();
         databaseDir_.clear();
         topShows_.shows = 0;
-        MessageBox::clearRequests();
+        seams::begin();
         unexpected_.texts.clear();
         unexpected_.start();
     }
@@ -184,7 +185,7 @@ private Q_SLOTS:
     {
         unexpected_.stop();
         QCOMPARE(unexpected_.texts, QStringList());
-        QCOMPARE(MessageBox::pendingAnswers(), 0);
+        seams::end();
         QVERIFY(allReferencesNull());
     }
 
@@ -236,7 +237,7 @@ private Q_SLOTS:
         QCOMPARE(topShows_.shows, 1);
         QCOMPARE(events_, expectedRun());
         QCOMPARE(databaseDir_, appDir() + QStringLiteral("Dostrel"));
-        QVERIFY(MessageBox::requests().isEmpty());
+        QVERIFY(MessageBox::seam().requests().isEmpty());
 
         // The pending member was posted at exit, its print fields derived.
         halvenna::Table members(QStringLiteral("t"), QStringLiteral("MemberMaster.db"), QStringLiteral("MemberMaster"));
@@ -266,7 +267,7 @@ private Q_SLOTS:
     {
         QString expectedText;
         bool laterObjectsMissing = false;
-        MessageBox::setNextAnswer([&](const MessageBox::Request&) {
+        MessageBox::seam().answerWith([&](const MessageBox::Request&) {
             expectedText = QStringLiteral("tbMemberMaster: テーブル ファイル %1 が見つかりません.")
                                .arg(DataModule1->tbMemberMaster.filePath());
             laterObjectsMissing = TopForm && !MemberMasterForm && !AboutBoxForm;
@@ -283,7 +284,7 @@ private Q_SLOTS:
         QVERIFY(allThere);
         QVERIFY(laterObjectsMissing);
         QCOMPARE(events_, expectedRun());
-        const auto asked = MessageBox::requests();
+        const auto asked = MessageBox::seam().requests();
         QCOMPARE(asked.size(), 1);
         QCOMPARE(asked[0].caption, QStringLiteral("Halvenna"));
         QCOMPARE(asked[0].icon, QMessageBox::Critical);
@@ -316,7 +317,7 @@ private Q_SLOTS:
         loopProbe.setSingleShot(true);
         connect(&loopProbe, &QTimer::timeout, this, [&] { loopRan = true; });
         loopProbe.start(0);
-        MessageBox::setNextAnswer(QMessageBox::Ok);
+        MessageBox::seam().answer(QMessageBox::Ok);
 
         const int code = halvenna::runApplication(*qApp, recordingFactories(failAt, libraryError));
         const bool probeStillPending = loopProbe.isActive();
@@ -326,7 +327,7 @@ private Q_SLOTS:
         QVERIFY(!loopRan);
         QVERIFY(probeStillPending);
         QCOMPARE(topShows_.shows, 0);
-        const auto asked = MessageBox::requests();
+        const auto asked = MessageBox::seam().requests();
         QCOMPARE(asked.size(), 1);
         QCOMPARE(asked[0].caption, QStringLiteral("アプリケーション エラー"));
         QCOMPARE(asked[0].icon, QMessageBox::Critical);
@@ -349,7 +350,7 @@ private Q_SLOTS:
         makeTables();
         const QString unwritable = dir_->filePath(QStringLiteral("no such folder")) + u'/';
         bool stateAtBox = false;
-        MessageBox::setNextAnswer([&](const MessageBox::Request&) {
+        MessageBox::seam().answerWith([&](const MessageBox::Request&) {
             stateAtBox = TopForm && !TopForm->isVisible() && !DataModule1 && !MemberMasterForm && !InvoiceForm &&
                          !SenderForm && !AboutBoxForm;
             return QMessageBox::Ok;
@@ -362,7 +363,7 @@ private Q_SLOTS:
         QCOMPARE(code, 0);
         QVERIFY(stateAtBox);
         QCOMPARE(events_, expectedRun());
-        const auto asked = MessageBox::requests();
+        const auto asked = MessageBox::seam().requests();
         QCOMPARE(asked.size(), 1);
         QCOMPARE(asked[0].caption, QStringLiteral("Halvenna"));
         QCOMPARE(asked[0].icon, QMessageBox::Critical);

@@ -1,6 +1,7 @@
 #include "app/AboutBox.h"
 #include "app/Startup.h"
 #include "app/Top.h"
+#include "common/Seams.h"
 #include "gui/MessageBox.h"
 #include "printing/Invoice.h"
 #include "roster/MemberMaster.h"
@@ -85,11 +86,11 @@ private Q_SLOTS:
         delete MemberMasterForm;
     }
 
-    void init() { MessageBox::clearRequests(); }
+    void init() { seams::begin(); }
     void cleanup()
     {
-        QCOMPARE(MessageBox::pendingAnswers(), 0);
-        QVERIFY(MessageBox::requests().isEmpty());
+        QVERIFY(MessageBox::seam().requests().isEmpty());
+        seams::end();
     }
 
     void createSetsAppDir() { QCOMPARE(appDirAfterCreate_, QCoreApplication::applicationDirPath() + u'/'); }

@@ -3,6 +3,7 @@
 #include "data/DataModule.h"
 #include "data/Schema.h"
 #include "data/SjisText.h"
+#include "data/Table.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -22,12 +23,14 @@ struct DataFixture
         dm->DataModuleCreate();
     }
 
+    halvenna::Table& members() { return dm->tbMemberMaster; }
+
     static halvenna::FieldValue text(const QString& s) { return halvenna::FieldValue::fromString(s); }
 
     // Appends and posts a member the way the roster does (the record rules run).
     void addMember(int id, const QString& name, const QString& zip = {}, const QString& tel = {})
     {
-        halvenna::Table& t = dm->tbMemberMaster;
+        halvenna::Table& t = members();
         t.append();
         t.setFieldValue(QStringLiteral("id_no"), halvenna::FieldValue::integer(id));
         t.setFieldValue(QStringLiteral("name"), text(name));
@@ -36,6 +39,14 @@ struct DataFixture
         if (!tel.isNull())
             t.setFieldValue(QStringLiteral("tel"), text(tel));
         t.post();
+    }
+
+    // Members id_no = first, first + step, ... named "会員<n>", in one transaction.
+    void addMembers(int count, int first = 0, int step = 1)
+    {
+        halvenna::Table::Batch batch(members());
+        for (int i = 0; i < count; ++i)
+            addMember(first + i * step, QStringLiteral("会員%1").arg(i));
     }
 
     QString str(halvenna::Table& t, const char* field) { return t.fieldValue(QLatin1String(field)).displayText(); }

@@ -1,8 +1,9 @@
 // The grid bound to the member table: rows in table order read by position, the current row both
 // ways, cell editing with the window's default and cancel buttons, and the row keys.
 
-#include "DbTestFixture.h"
+#include "common/GuiFixture.h"
 
+#include "common/Seams.h"
 #include "gui/DbGrid.h"
 #include "gui/MessageBox.h"
 
@@ -120,7 +121,7 @@ void TestDbGrid::rowsInTableOrderWithTitles()
     QFETCH(QStringList, titles);
     QFETCH(QList<int>, widths);
 
-    DbTestFixture f;
+    GuiFixture f;
     f.addMember(30, "山田太郎");
     f.addMember(10, "佐藤花子");
     f.addMember(20, "鈴木一郎");
@@ -164,7 +165,7 @@ void TestDbGrid::readsRowsByPositionFromNearerEnd()
 {
     QFETCH(QList<int>, rows);
 
-    DbTestFixture f;
+    GuiFixture f;
     f.addMembers(3000, 10, 2);
     DbGrid grid;
     grid.setColumns(kRosterColumns);
@@ -191,15 +192,12 @@ void TestDbGrid::readsRowsByPositionFromNearerEnd()
 
 void TestDbGrid::showingLastRowsOfLongTableReadsOnlyThem()
 {
-    DbTestFixture f;
+    GuiFixture f;
     f.addMembers(3000, 10, 2);
     f.members().last();
-    auto* grid = new DbGrid;
-    grid->setColumns(kRosterColumns);
-    grid->setDataSource(&f.dm->tbMemberMasterDataSource);
-    TestWindow w(f.members(), grid);
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    GridWindow gw(f, kRosterColumns);
+    QVERIFY(gw.showExposed());
+    DbGrid* grid = gw.grid;
 
     grid->scrollToBottom();
     grid->viewport()->repaint();
@@ -226,7 +224,7 @@ void TestDbGrid::bigTableShowsEstimateFirstThenExactCount()
     QFETCH(int, step);
     QFETCH(bool, estimated);
 
-    DbTestFixture f;
+    GuiFixture f;
     f.addMembers(1500, 10, step);
     const QString lastId = QString::number(10 + 1499 * step);
     // Freshly opened, the table does not know its size yet.
@@ -275,7 +273,7 @@ void TestDbGrid::followsTableCurrentRow()
     QFETCH(QString, action);
     QFETCH(int, row);
 
-    DbTestFixture f;
+    GuiFixture f;
     f.addMembers(5, 1);
     f.members().first();
     DbGrid grid;
@@ -322,14 +320,11 @@ void TestDbGrid::choosingRowMovesTable()
     QFETCH(QString, how);
     QFETCH(int, to);
 
-    DbTestFixture f;
+    GuiFixture f;
     f.addMembers(5, 1);
-    auto* grid = new DbGrid;
-    grid->setColumns(kRosterColumns);
-    grid->setDataSource(&f.dm->tbMemberMasterDataSource);
-    TestWindow w(f.members(), grid);
-    w.show();
-    QVERIFY(QTest::qWaitForWindowActive(&w));
+    GridWindow gw(f, kRosterColumns);
+    QVERIFY(gw.showActive());
+    DbGrid* grid = gw.grid;
     QVERIFY(f.members().locate("id_no", FieldValue::integer(from + 1)));
     grid->setFocus();
 
@@ -351,19 +346,17 @@ void TestDbGrid::choosingRowMovesTable()
 
 void TestDbGrid::refusedMoveKeepsRow()
 {
-    DbTestFixture f;
+    GuiFixture f;
     f.addMembers(3, 1);
-    auto* grid = new DbGrid;
-    grid->setColumns(kRosterColumns);
-    grid->setDataSource(&f.dm->tbMemberMasterDataSource);
-    TestWindow w(f.members(), grid);
-    w.show();
-    QVERIFY(QTest::qWaitForWindowActive(&w));
+    GridWindow gw(f, kRosterColumns);
+    QVERIFY(gw.showActive());
+    DbGrid* grid = gw.grid;
     f.members().first();
     // The first member gets the number of the second: its post is refused.
     f.members().edit();
     f.members().setFieldValue("id_no", FieldValue::integer(2));
 
+    f.expectError();
     clickCell(*grid, 2, "name");
 
     const QStringList errors = f.takeErrors();
@@ -399,14 +392,11 @@ void TestDbGrid::choosingRowAfterNewRowSettlesFindsItsPlace()
     QFETCH(int, row);
     QFETCH(QStringList, ids);
 
-    DbTestFixture f;
+    GuiFixture f;
     f.addMembers(3, 10, 10);
-    auto* grid = new DbGrid;
-    grid->setColumns(kRosterColumns);
-    grid->setDataSource(&f.dm->tbMemberMasterDataSource);
-    TestWindow w(f.members(), grid);
-    w.show();
-    QVERIFY(QTest::qWaitForWindowActive(&w));
+    GridWindow gw(f, kRosterColumns);
+    QVERIFY(gw.showActive());
+    DbGrid* grid = gw.grid;
     clickCell(*grid, 0, "id_no");
     pressKey(Qt::Key_Insert);
     QCOMPARE(grid->currentIndex().row(), 0);
@@ -446,7 +436,7 @@ void TestDbGrid::editedRowShowsBuffer()
     QFETCH(QStringList, ids);
     QFETCH(QStringList, names);
 
-    DbTestFixture f;
+    GuiFixture f;
     f.addMembers(3, 10, 10);
     halvenna::Table& t = f.members();
     QVERIFY(t.locate("id_no", FieldValue::integer(20)));
@@ -500,16 +490,14 @@ void TestDbGrid::typingEditsAndEnterPostsThroughDefaultButton()
     QFETCH(QString, typed);
     QFETCH(QString, stored);
 
-    DbTestFixture f;
+    GuiFixture f;
     f.addMember(1, "a");
     f.addMember(2, "b");
     f.addMember(3, "c");
-    auto* grid = new DbGrid;
-    grid->setColumns(kRosterColumns);
-    grid->setDataSource(&f.dm->tbMemberMasterDataSource);
-    TestWindow w(f.members(), grid);
-    w.show();
-    QVERIFY(QTest::qWaitForWindowActive(&w));
+    GridWindow gw(f, kRosterColumns);
+    QVERIFY(gw.showActive());
+    DbGrid* grid = gw.grid;
+    TestWindow& w = gw.window;
     clickCell(*grid, 1, field);
     QCOMPARE(f.members().state(), TableState::Browse);
 
@@ -546,15 +534,13 @@ void TestDbGrid::escapeEndsCellEditingAndWindowCancels()
 {
     QFETCH(bool, byShortcut);
 
-    DbTestFixture f;
+    GuiFixture f;
     f.addMember(1, "a");
     f.addMember(2, "b");
-    auto* grid = new DbGrid;
-    grid->setColumns(kRosterColumns);
-    grid->setDataSource(&f.dm->tbMemberMasterDataSource);
-    TestWindow w(f.members(), grid, byShortcut);
-    w.show();
-    QVERIFY(QTest::qWaitForWindowActive(&w));
+    GridWindow gw(f, kRosterColumns, {.escapeByShortcut = byShortcut});
+    QVERIFY(gw.showActive());
+    DbGrid* grid = gw.grid;
+    TestWindow& w = gw.window;
     clickCell(*grid, 1, "name");
     typeText("Zed");
     QCOMPARE(f.members().state(), TableState::Edit);
@@ -608,14 +594,11 @@ void TestDbGrid::rowKeys()
     QFETCH(TableState, state);
     QFETCH(QStringList, ids);
 
-    DbTestFixture f;
+    GuiFixture f;
     f.addMembers(3, 10, 10);
-    auto* grid = new DbGrid;
-    grid->setColumns(kRosterColumns);
-    grid->setDataSource(&f.dm->tbMemberMasterDataSource);
-    TestWindow w(f.members(), grid);
-    w.show();
-    QVERIFY(QTest::qWaitForWindowActive(&w));
+    GridWindow gw(f, kRosterColumns);
+    QVERIFY(gw.showActive());
+    DbGrid* grid = gw.grid;
     clickCell(*grid, startRow, "name");
     const int typedId = (startRow + 1) * 10;
     if (!typedFirst.isEmpty()) {
@@ -653,22 +636,19 @@ void TestDbGrid::ctrlDeleteAsksThenDeletes()
     QFETCH(int, answer);
     QFETCH(QStringList, ids);
 
-    DbTestFixture f;
+    GuiFixture f;
     f.addMembers(3, 10, 10);
-    auto* grid = new DbGrid;
-    grid->setColumns(kRosterColumns);
-    grid->setDataSource(&f.dm->tbMemberMasterDataSource);
-    TestWindow w(f.members(), grid);
-    w.show();
-    QVERIFY(QTest::qWaitForWindowActive(&w));
+    GridWindow gw(f, kRosterColumns);
+    QVERIFY(gw.showActive());
+    DbGrid* grid = gw.grid;
     clickCell(*grid, 1, "name");
-    MessageBox::clearRequests();
-    MessageBox::setNextAnswer(QMessageBox::StandardButton(answer));
+    MessageBox::seam().clearRequests();
+    MessageBox::seam().answer(QMessageBox::StandardButton(answer));
 
     pressKey(Qt::Key_Delete, Qt::ControlModifier);
 
-    QCOMPARE(MessageBox::pendingAnswers(), 0);
-    const QList<MessageBox::Request> asked = MessageBox::requests();
+    QCOMPARE(MessageBox::seam().pendingAnswers(), 0);
+    const QList<MessageBox::Request> asked = MessageBox::seam().requests();
     QCOMPARE(asked.size(), 1);
     QCOMPARE(asked.first().caption, QStringLiteral("確認"));
     QCOMPARE(asked.first().text, QStringLiteral("レコードを削除してもよいですか？"));
@@ -701,14 +681,12 @@ void TestDbGrid::focusLeavingDropsUntouchedNewRow()
     QFETCH(int, rows);
     QFETCH(TableState, state);
 
-    DbTestFixture f;
+    GuiFixture f;
     f.addMembers(3, 10, 10);
-    auto* grid = new DbGrid;
-    grid->setColumns(kRosterColumns);
-    grid->setDataSource(&f.dm->tbMemberMasterDataSource);
-    TestWindow w(f.members(), grid);
-    w.show();
-    QVERIFY(QTest::qWaitForWindowActive(&w));
+    GridWindow gw(f, kRosterColumns);
+    QVERIFY(gw.showActive());
+    DbGrid* grid = gw.grid;
+    TestWindow& w = gw.window;
     clickCell(*grid, 2, "name");
     pressKey(Qt::Key(key));
     QCOMPARE(f.members().state(), TableState::Insert);
@@ -746,21 +724,17 @@ void TestDbGrid::readOnlyGridChangesNothing()
     QFETCH(int, mods);
     QFETCH(int, current);
 
-    DbTestFixture f;
+    GuiFixture f;
     f.addMembers(3, 10, 10);
-    auto* grid = new DbGrid;
-    grid->setColumns(kRosterColumns);
-    grid->setReadOnly(true);
-    grid->setDataSource(&f.dm->tbMemberMasterDataSource);
-    TestWindow w(f.members(), grid);
-    w.show();
-    QVERIFY(QTest::qWaitForWindowActive(&w));
+    GridWindow gw(f, kRosterColumns, {.readOnly = true});
+    QVERIFY(gw.showActive());
+    DbGrid* grid = gw.grid;
     clickCell(*grid, 2, "name");
-    MessageBox::clearRequests();
+    MessageBox::seam().clearRequests();
 
     QTest::keyClick(grid, Qt::Key(key), Qt::KeyboardModifiers(mods));
 
-    QCOMPARE(MessageBox::requests().size(), 0);
+    QCOMPARE(MessageBox::seam().requests().size(), 0);
     QVERIFY(!grid->cellEditor());
     QCOMPARE(f.members().state(), TableState::Browse);
     QCOMPARE(f.members().recordCount(), 3);

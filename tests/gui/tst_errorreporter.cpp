@@ -1,3 +1,4 @@
+#include "common/Seams.h"
 #include "data/Error.h"
 #include "gui/ErrorReporter.h"
 #include "gui/MessageBox.h"
@@ -48,8 +49,8 @@ class TestErrorReporter : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void init() { MessageBox::clearRequests(); }
-    void cleanup() { QCOMPARE(MessageBox::pendingAnswers(), 0); }
+    void init() { seams::begin(); }
+    void cleanup() { seams::end(); }
 
     void guardedReports_data()
     {
@@ -69,9 +70,9 @@ private Q_SLOTS:
     {
         QFETCH(Thrower, action);
         QFETCH(QString, shown);
-        MessageBox::setNextAnswer(QMessageBox::Ok);
+        MessageBox::seam().answer(QMessageBox::Ok);
         halvenna::guarded(action);
-        const auto asked = MessageBox::requests();
+        const auto asked = MessageBox::seam().requests();
         QCOMPARE(asked.size(), 1);
         QCOMPARE(asked[0].caption, QStringLiteral("Halvenna"));
         QCOMPARE(asked[0].icon, QMessageBox::Critical);
@@ -83,7 +84,7 @@ private Q_SLOTS:
         int runs = 0;
         halvenna::guarded([&] { ++runs; });
         QCOMPARE(runs, 1);
-        QVERIFY(MessageBox::requests().isEmpty());
+        QVERIFY(MessageBox::seam().requests().isEmpty());
     }
 
     // A click whose handler throws shows the box and leaves the window working.
@@ -91,18 +92,18 @@ private Q_SLOTS:
     {
         Window w;
         w.fail = [] { throw halvenna::Error(QStringLiteral("C:/data に書き込めません")); };
-        MessageBox::setNextAnswer(QMessageBox::Ok);
+        MessageBox::seam().answer(QMessageBox::Ok);
         QTest::mouseClick(w.button, Qt::LeftButton);
         QCOMPARE(w.buttonRuns, 1);
-        QCOMPARE(MessageBox::requests().size(), 1);
-        QCOMPARE(MessageBox::requests()[0].text, QStringLiteral("C:/data に書き込めません."));
+        QCOMPARE(MessageBox::seam().requests().size(), 1);
+        QCOMPARE(MessageBox::seam().requests()[0].text, QStringLiteral("C:/data に書き込めません."));
 
         w.fail = nullptr;
         QTest::mouseClick(w.button, Qt::LeftButton);
         w.action->trigger();
         QCOMPARE(w.buttonRuns, 2);
         QCOMPARE(w.actionRuns, 1);
-        QCOMPARE(MessageBox::requests().size(), 1);
+        QCOMPARE(MessageBox::seam().requests().size(), 1);
     }
 
     void applicationErrorText_data()

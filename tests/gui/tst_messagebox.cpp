@@ -1,3 +1,4 @@
+#include "common/Seams.h"
 #include "data/Error.h"
 #include "gui/ErrorReporter.h"
 #include "gui/MessageBox.h"
@@ -44,8 +45,8 @@ class TestMessageBox : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void init() { MessageBox::clearRequests(); }
-    void cleanup() { QCOMPARE(MessageBox::pendingAnswers(), 0); }
+    void init() { seams::begin(); }
+    void cleanup() { seams::end(); }
 
     void boxAsked_data()
     {
@@ -90,10 +91,10 @@ private Q_SLOTS:
         QFETCH(bool, result);
 
         const QString text = QStringLiteral("会員 12 を削除しますか?");
-        MessageBox::setNextAnswer(answer);
+        MessageBox::seam().answer(answer);
         QCOMPARE(ask(kind, text), result);
 
-        const auto asked = MessageBox::requests();
+        const auto asked = MessageBox::seam().requests();
         QCOMPARE(asked.size(), 1);
         QCOMPARE(asked[0].caption, caption);
         QCOMPARE(asked[0].text, text);
@@ -107,16 +108,16 @@ private Q_SLOTS:
     void answersQueue()
     {
         QString seen;
-        MessageBox::setNextAnswer(QMessageBox::No);
-        MessageBox::setNextAnswer([&seen](const MessageBox::Request& r) {
+        MessageBox::seam().answer(QMessageBox::No);
+        MessageBox::seam().answerWith([&seen](const MessageBox::Request& r) {
             seen = r.caption + u'|' + r.text;
             return QMessageBox::Ok;
         });
         QVERIFY(!MessageBox::confirm(QStringLiteral("一")));
-        QCOMPARE(MessageBox::pendingAnswers(), 1);
+        QCOMPARE(MessageBox::seam().pendingAnswers(), 1);
         QVERIFY(MessageBox::confirmOkCancel(QStringLiteral("二")));
         QCOMPARE(seen, QStringLiteral("確認|二"));
-        QCOMPARE(MessageBox::requests().size(), 2);
+        QCOMPARE(MessageBox::seam().requests().size(), 2);
     }
 
     void realBox_data()
@@ -220,9 +221,9 @@ private Q_SLOTS:
     {
         QFETCH(QString, message);
         QFETCH(QString, shown);
-        MessageBox::setNextAnswer(QMessageBox::Ok);
+        MessageBox::seam().answer(QMessageBox::Ok);
         halvenna::reportError(halvenna::Error(message));
-        const auto asked = MessageBox::requests();
+        const auto asked = MessageBox::seam().requests();
         QCOMPARE(asked.size(), 1);
         QCOMPARE(asked[0].caption, QStringLiteral("Halvenna"));
         QCOMPARE(asked[0].icon, QMessageBox::Critical);

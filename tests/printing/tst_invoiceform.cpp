@@ -4,13 +4,15 @@
 #include "app/Sender.h"
 #include "app/Startup.h"
 #include "common/DataFixture.h"
-#include "common/Typing.h"
+#include "common/GuiFixture.h"
+#include "common/Seams.h"
 #include "data/Error.h"
 #include "data/RecordRules.h"
 #include "gui/DbControls.h"
 #include "gui/DbGrid.h"
 #include "gui/ErrorReporter.h"
 #include "gui/MessageBox.h"
+#include "gui/PrintSetup.h"
 #include "printing/Invoice.h"
 #include "settings/SenderSettings.h"
 
@@ -134,7 +136,6 @@ class TestInvoiceForm : public QObject
 
 private:
     std::unique_ptr<DataFixture> data_;
-    std::function<void(const std::exception&)> savedControlError_;
 
     Table& members() { return data_->dm->tbMemberMaster; }
     Table& contents() { return data_->dm->tbContents; }
@@ -193,21 +194,14 @@ private Q_SLOTS:
     void initTestCase()
     {
         halvenna::installJapaneseFont();
-        // Errors the bound controls meet go to the standard error box, as at start-up.
-        savedControlError_ = halvenna::DbControlHooks::error;
-        halvenna::DbControlHooks::error = [](const std::exception& e) { halvenna::reportError(e); };
         new TSenderForm;
     }
 
-    void cleanupTestCase()
-    {
-        delete SenderForm;
-        halvenna::DbControlHooks::error = savedControlError_;
-    }
+    void cleanupTestCase() { delete SenderForm; }
 
     void init()
     {
-        MessageBox::clearRequests();
+        seams::begin();
         data_ = std::make_unique<DataFixture>();
         new TInvoiceForm;
     }
@@ -217,7 +211,7 @@ private Q_SLOTS:
         delete InvoiceForm;
         QVERIFY(!InvoiceForm);
         data_.reset();
-        QCOMPARE(MessageBox::pendingAnswers(), 0);
+        seams::end();
     }
 
     // ------------------------------------------------------------ the window
@@ -607,7 +601,7 @@ private Q_SLOTS:
         QCOMPARE(members().state(), TableState::Browse);
         QCOMPARE(contents().state(), TableState::Browse);
         QCOMPARE(members().fieldValue(QStringLiteral("print")), FieldValue());
-        QVERIFY(MessageBox::requests().isEmpty());
+        QVERIFY(MessageBox::seam().requests().isEmpty());
     }
 
     // Enter on a focused button presses it (here "閉じる", which closes the window).
@@ -754,7 +748,7 @@ private Q_SLOTS:
             QCOMPARE(controlText(child(QLatin1String(names[i]))), expected.at(i));
         QCOMPARE(InvoiceForm->panelTexts(), kept);
         QVERIFY(InvoiceForm->constDate());
-        QVERIFY(MessageBox::requests().isEmpty());
+        QVERIFY(MessageBox::seam().requests().isEmpty());
     }
 
     void panelRefusesWhatCodePage932CannotHold_data()
@@ -780,7 +774,7 @@ private Q_SLOTS:
         const QByteArray parts[] = {FixedDates.ReceiptYear,  FixedDates.ReceiptMonth,  FixedDates.ReceiptDay,
                                     FixedDates.DeliveryYear, FixedDates.DeliveryMonth, FixedDates.DeliveryDay};
         QCOMPARE(parts[part], sj(QStringLiteral("令和")));
-        QVERIFY(MessageBox::requests().isEmpty());
+        QVERIFY(MessageBox::seam().requests().isEmpty());
     }
 
     // ------------------------------------------------------------ marking every member
@@ -818,7 +812,7 @@ private Q_SLOTS:
 
         QTest::mouseClick(child<QPushButton>(button), Qt::LeftButton);
 
-        QVERIFY(MessageBox::requests().isEmpty());
+        QVERIFY(MessageBox::seam().requests().isEmpty());
         const QString mark = value ? QStringLiteral("1") : QStringLiteral("0");
         QList<QStringList> expected;
         for (const auto& [id, zip, tel] :
@@ -853,7 +847,7 @@ private Q_SLOTS:
         QFETCH(QString, button);
         open();
         QTest::mouseClick(child<QPushButton>(button), Qt::LeftButton);
-        QVERIFY(MessageBox::requests().isEmpty());
+        QVERIFY(MessageBox::seam().requests().isEmpty());
         QCOMPARE(members().recordCount(), 0);
         QCOMPARE(members().state(), TableState::Browse);
         QVERIFY(!members().controlsDisabled());
@@ -883,14 +877,14 @@ private Q_SLOTS:
             rule(t);
         };
         bool suspendedDuringBox = true;
-        MessageBox::setNextAnswer([&](const MessageBox::Request&) {
+        MessageBox::seam().answerWith([&](const MessageBox::Request&) {
             suspendedDuringBox = members().controlsDisabled();
             return QMessageBox::Ok;
         });
 
         QTest::mouseClick(child<QPushButton>(QStringLiteral("btnAllCheck")), Qt::LeftButton);
 
-        const auto requests = MessageBox::requests();
+        const auto requests = MessageBox::seam().requests();
         QCOMPARE(requests.size(), 1);
         QCOMPARE(requests.first().caption, QStringLiteral("Halvenna"));
         QCOMPARE(requests.first().text, QStringLiteral("レコードはロックされています."));
@@ -983,7 +977,7 @@ private Q_SLOTS:
                 Qt::LeftButton);
         QCOMPARE(members().fieldValue(QStringLiteral("id_no")), FieldValue::integer(2));
         QCOMPARE(contents().state(), TableState::Browse);
-        QVERIFY(MessageBox::requests().isEmpty());
+        QVERIFY(MessageBox::seam().requests().isEmpty());
 
         const QByteArray sql = "SELECT " + field.toLatin1() + ", receipt_year FROM Contents WHERE id_no = 1";
         const QList<QStringList> rows = stored(file("Contents.db"), sql.constData());
@@ -1138,12 +1132,7 @@ private Q_SLOTS:
         open();
         retype(child(QStringLiteral("edReceiptYear")), QStringLiteral("2031"));
         const FixedDatesData panel = InvoiceForm->panelTexts();
-        int calls = 0;
-        QWidget* parent = nullptr;
-        auto saved = halvenna::setPrintDialogFunction([&](QPrinter&, QWidget* p) {
-            ++calls;
-            parent = p;
-        });
+        halvenna::PrintSetup::seam().answer(false);
         auto* n1 = child<QAction>(QStringLiteral("N1"));
         QCOMPARE(n1->text(), QStringLiteral("ファイル"));
         QCOMPARE(n1->menu()->actions().value(0), child<QAction>(QStringLiteral("N2")));
@@ -1157,14 +1146,15 @@ private Q_SLOTS:
         } else {
             child<QAction>(QStringLiteral("N2"))->trigger();
         }
-        halvenna::setPrintDialogFunction(saved);
-        QCOMPARE(calls, 1);
-        QCOMPARE(parent, InvoiceForm);
+        const auto setups = halvenna::PrintSetup::seam().requests();
+        QCOMPARE(setups.size(), 1);
+        QCOMPARE(setups.first().parent, InvoiceForm);
+        QCOMPARE(setups.first().objectName, QStringLiteral("PrintDialog1"));
         QVERIFY(InvoiceForm->isVisible());
         QCOMPARE(InvoiceForm->panelTexts(), panel);
         QCOMPARE(members().state(), TableState::Browse);
         QCOMPARE(members().recNo(), 0);
-        QVERIFY(MessageBox::requests().isEmpty());
+        QVERIFY(MessageBox::seam().requests().isEmpty());
     }
 
     void senderDialog_data()
@@ -1222,7 +1212,7 @@ private Q_SLOTS:
         QVERIFY(InvoiceForm->isVisible());
         QCOMPARE(InvoiceForm->panelTexts(), panel);
         QCOMPARE(members().state(), TableState::Browse);
-        QVERIFY(MessageBox::requests().isEmpty());
+        QVERIFY(MessageBox::seam().requests().isEmpty());
         SenderSettings = {};
     }
 };

@@ -2,6 +2,7 @@
 // text shows them, a missing template, a cancelled output.
 #include "app/Startup.h"
 #include "common/DataFixture.h"
+#include "common/Seams.h"
 #include "gui/MessageBox.h"
 #include "printing/Invoice.h"
 #include "report/dialogs/OutputOptionsDialog.h"
@@ -46,7 +47,7 @@ private:
     QString pdfPath() const { return appDir_ + QStringLiteral("out.pdf"); }
     void answerWithFile()
     {
-        StandardReportOutput::setNextOptions(OutputChoice{OutputChoice::Destination::File, 1, pdfPath()});
+        StandardReportOutput::optionsSeam().answer(OutputChoice{OutputChoice::Destination::File, 1, pdfPath()});
     }
 
 private Q_SLOTS:
@@ -91,7 +92,7 @@ private Q_SLOTS:
 
     void init()
     {
-        MessageBox::clearRequests();
+        seams::begin();
         QFile::remove(pdfPath());
     }
 
@@ -99,8 +100,9 @@ private Q_SLOTS:
     {
         answerWithFile();
         QTest::mouseClick(button("btnInvoiceAllPrn"), Qt::LeftButton);
-        QVERIFY2(MessageBox::requests().isEmpty(),
-                 qPrintable(MessageBox::requests().isEmpty() ? QString() : MessageBox::requests().first().text));
+        QVERIFY2(MessageBox::seam().requests().isEmpty(),
+                 qPrintable(MessageBox::seam().requests().isEmpty() ? QString()
+                                                                    : MessageBox::seam().requests().first().text));
         QVERIFY(QFile::exists(pdfPath()));
         const QStringList pages = pdfText(pdfPath()).split(u'\f', Qt::SkipEmptyParts);
         QCOMPARE(pages.size(), 4); // two parcels for the first member, one each for the others
@@ -120,7 +122,7 @@ private Q_SLOTS:
         answerWithFile();
         QTest::mouseClick(button("btnPrnCurrent"), Qt::LeftButton);
         InvoiceForm->findChild<QCheckBox*>(QStringLiteral("cbConstDate"))->setChecked(false);
-        QVERIFY(MessageBox::requests().isEmpty());
+        QVERIFY(MessageBox::seam().requests().isEmpty());
         const QStringList pages = pdfText(pdfPath()).split(u'\f', Qt::SkipEmptyParts);
         QCOMPARE(pages.size(), 1);
         QVERIFY(pages.at(0).contains(QStringLiteral("田中一郎")));
@@ -139,7 +141,7 @@ private Q_SLOTS:
         a.setFieldValue(QStringLiteral("amount"), FieldValue::integer(3000));
         answerWithFile(); // the pending amount is posted by the job first
         QTest::mouseClick(button("btnAccountAllPrn"), Qt::LeftButton);
-        QVERIFY(MessageBox::requests().isEmpty());
+        QVERIFY(MessageBox::seam().requests().isEmpty());
         const QStringList pages = pdfText(pdfPath()).split(u'\f', Qt::SkipEmptyParts);
         QCOMPARE(pages.size(), 3);
         QVERIFY(pages.at(0).contains(QStringLiteral("3 0 0 0")) || pages.at(0).contains(QStringLiteral("3000")));
@@ -148,9 +150,9 @@ private Q_SLOTS:
 
     void aCancelledOutputPrintsNothingAndSaysNothing()
     {
-        StandardReportOutput::setNextOptions(std::optional<OutputChoice>());
+        StandardReportOutput::optionsSeam().answer(std::optional<OutputChoice>());
         QTest::mouseClick(button("btnAccountPrn"), Qt::LeftButton);
-        QVERIFY(MessageBox::requests().isEmpty());
+        QVERIFY(MessageBox::seam().requests().isEmpty());
         QVERIFY(!QFile::exists(pdfPath()));
         QVERIFY(!InvoiceForm->rvpjInvoice->isOpen());
         // The next print works as usual.
@@ -162,9 +164,9 @@ private Q_SLOTS:
     void aMissingTemplateIsReportedAndTheOtherFormStillPrints()
     {
         QVERIFY(QFile::rename(appDir_ + QStringLiteral("Account.Rav"), appDir_ + QStringLiteral("Account.away")));
-        MessageBox::setNextAnswer(QMessageBox::Ok);
+        MessageBox::seam().answer(QMessageBox::Ok);
         QTest::mouseClick(button("btnAccountPrn"), Qt::LeftButton);
-        const auto requests = MessageBox::requests();
+        const auto requests = MessageBox::seam().requests();
         QCOMPARE(requests.size(), 1);
         // The message ends with a quotation mark, so the box adds no full stop.
         QCOMPARE(requests.first().text,
@@ -173,7 +175,7 @@ private Q_SLOTS:
         QVERIFY(!InvoiceForm->rvpjInvoice->isOpen());
         answerWithFile();
         QTest::mouseClick(button("btnPrnCurrent"), Qt::LeftButton);
-        QCOMPARE(MessageBox::requests().size(), 1);
+        QCOMPARE(MessageBox::seam().requests().size(), 1);
         QVERIFY(QFile::exists(pdfPath()));
         QVERIFY(QFile::rename(appDir_ + QStringLiteral("Account.away"), appDir_ + QStringLiteral("Account.Rav")));
     }

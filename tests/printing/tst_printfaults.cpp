@@ -6,6 +6,7 @@
 #include "common/DataFixture.h"
 #include "common/ErrorBoxes.h"
 #include "common/FaultTools.h"
+#include "common/Seams.h"
 #include "gui/MessageBox.h"
 #include "printing/Invoice.h"
 #include "report/ReportProject.h"
@@ -88,11 +89,11 @@ private:
     // Clicks a print button and returns the boxes it asked for (each answered OK).
     QList<MessageBox::Request> print(const char* name, bool expectBox)
     {
-        MessageBox::clearRequests();
+        MessageBox::seam().clearRequests();
         if (expectBox)
-            MessageBox::setNextAnswer(QMessageBox::Ok);
+            MessageBox::seam().answer(QMessageBox::Ok);
         QTest::mouseClick(button(name), Qt::LeftButton);
-        return MessageBox::requests();
+        return MessageBox::seam().requests();
     }
 
 private Q_SLOTS:
@@ -134,10 +135,10 @@ private Q_SLOTS:
     void init()
     {
         keep_.runs = 0;
-        MessageBox::clearRequests();
+        seams::begin();
     }
 
-    void cleanup() { QCOMPARE(MessageBox::pendingAnswers(), 0); }
+    void cleanup() { seams::end(); }
 
     // The shell holds the staging file: emptying it fails at once, nothing is printed, the staging
     // table stays closed until the next job, which works once the shell has ended.

@@ -3,6 +3,7 @@
 // exactly as they were found.
 #include "ReportTestSupport.h"
 #include "common/DataFixture.h"
+#include "common/Seams.h"
 #include "data/DataSource.h"
 #include "data/Error.h"
 #include "data/RecordRules.h"
@@ -172,13 +173,12 @@ private Q_SLOTS:
         rvpjInvoice = std::make_unique<ReportProject>(output.get());
         rvpjInvoice->addConnection(*rvtbPrintMaster);
         rvpjInvoice->addConnection(*rvtbAccount);
-        StandardReportOutput::clearAnswers();
-        MessageBox::clearRequests();
+        seams::begin();
     }
 
     void cleanup()
     {
-        QCOMPARE(StandardReportOutput::pendingAnswers(), 0);
+        seams::end();
         rvpjInvoice.reset();
         output.reset();
         rvtbAccount.reset();
@@ -231,7 +231,7 @@ private Q_SLOTS:
         rvpjInvoice->ProjectFile = QDir(templatesDir()).filePath(QStringLiteral("Invoice.Rav"));
         rvpjInvoice->OpenProject();
         QVERIFY(rvpjInvoice->isOpen());
-        StandardReportOutput::setNextOptions(std::nullopt);
+        StandardReportOutput::optionsSeam().answer(std::nullopt);
         rvpjInvoice->RunReport();
         rvpjInvoice->CloseProject();
         QVERIFY(!rvpjInvoice->isOpen());
@@ -367,8 +367,8 @@ private Q_SLOTS:
         setSenderParams();
         const QString pdf = tmp->filePath(file + QStringLiteral(".pdf"));
         OutputChoice offered;
-        StandardReportOutput::setNextOptions([&](const OutputChoice& o) {
-            offered = o;
+        StandardReportOutput::optionsSeam().answerWith([&](const StandardReportOutput::OptionsRequest& r) {
+            offered = r.offered;
             return OutputChoice{OutputChoice::Destination::File, 1, pdf};
         });
         rvpjInvoice->ProjectFile = QDir(templatesDir()).filePath(file);
@@ -394,7 +394,7 @@ private Q_SLOTS:
                 if (j != i)
                     QVERIFY2(!text.contains(kRows.at(j).name), qPrintable(text));
         }
-        QVERIFY(MessageBox::requests().isEmpty());
+        QVERIFY(MessageBox::seam().requests().isEmpty());
     }
 
     // Cancelling, in "Output Options" or in "Report Status", writes nothing and says nothing.
@@ -411,7 +411,7 @@ private Q_SLOTS:
         const QString pdf = tmp->filePath(QStringLiteral("cancel.pdf"));
         bool statusSeen = false;
         if (atStatus) {
-            StandardReportOutput::setNextOptions(OutputChoice{OutputChoice::Destination::File, 1, pdf});
+            StandardReportOutput::optionsSeam().answer(OutputChoice{OutputChoice::Destination::File, 1, pdf});
             QTimer::singleShot(0, this, [&] {
                 for (QWidget* w : QApplication::topLevelWidgets())
                     if (w->isVisible() && w->windowTitle() == QStringLiteral("Report Status")) {
@@ -420,17 +420,17 @@ private Q_SLOTS:
                     }
             });
         } else {
-            StandardReportOutput::setNextOptions(std::nullopt);
+            StandardReportOutput::optionsSeam().answer(std::nullopt);
         }
         rvpjInvoice->ProjectFile = QDir(templatesDir()).filePath(QStringLiteral("Invoice.Rav"));
         rvpjInvoice->RunReport();
         QCOMPARE(statusSeen, atStatus);
         QVERIFY(!QFile::exists(pdf));
         QCOMPARE(QDir(tmp->path()).entryList(QDir::Files), QStringList());
-        QVERIFY(MessageBox::requests().isEmpty());
+        QVERIFY(MessageBox::seam().requests().isEmpty());
         QVERIFY(rvpjInvoice->isOpen()); // the job closes it as after any run
         // The next run works normally.
-        StandardReportOutput::setNextOptions(OutputChoice{OutputChoice::Destination::File, 1, pdf});
+        StandardReportOutput::optionsSeam().answer(OutputChoice{OutputChoice::Destination::File, 1, pdf});
         rvpjInvoice->RunReport();
         QCOMPARE(reporttest::pdfPages(pdf), kRows.size());
     }

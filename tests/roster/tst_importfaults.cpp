@@ -6,6 +6,7 @@
 #include "common/DataFixture.h"
 #include "common/ErrorBoxes.h"
 #include "common/FaultTools.h"
+#include "common/Seams.h"
 #include "gui/DbControls.h"
 #include "gui/ErrorReporter.h"
 #include "gui/FileDialog.h"
@@ -79,20 +80,16 @@ private:
     // The roster window's import of path; the boxes it asks for come back.
     QList<MessageBox::Request> importThroughTheWindow(const QString& path, bool expectBox)
     {
-        MessageBox::clearRequests();
+        MessageBox::seam().clearRequests();
         if (expectBox)
-            MessageBox::setNextAnswer(QMessageBox::Ok);
-        FileDialog::setNextFileName(path);
+            MessageBox::seam().answer(QMessageBox::Ok);
+        FileDialog::seam().answer(path);
         QTest::mouseClick(MemberMasterForm->findChild<QPushButton*>(QStringLiteral("btnMarge")), Qt::LeftButton);
-        return MessageBox::requests();
+        return MessageBox::seam().requests();
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        halvenna::installJapaneseFont();
-        halvenna::DbControlHooks::error = [](const std::exception& e) { halvenna::reportError(e); };
-    }
+    void initTestCase() { halvenna::installJapaneseFont(); }
 
     void init()
     {
@@ -101,15 +98,14 @@ private Q_SLOTS:
         f_->addMember(1, QStringLiteral("before"), QStringLiteral("150-0001"), QStringLiteral("03-1234-5678"));
         MemberMasterForm->show();
         QVERIFY(QTest::qWaitForWindowExposed(MemberMasterForm));
-        MessageBox::clearRequests();
+        seams::begin();
     }
 
     void cleanup()
     {
         delete MemberMasterForm;
         f_.reset();
-        QCOMPARE(MessageBox::pendingAnswers(), 0);
-        QCOMPARE(FileDialog::pendingAnswers(), 0);
+        seams::end();
     }
 
     void aLockedTableStopsTheImportAtOnceAndTheRerunWorks_data()

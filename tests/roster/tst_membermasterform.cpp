@@ -3,7 +3,8 @@
 // dialog and progress.
 #include "app/Startup.h"
 #include "common/DataFixture.h"
-#include "common/Typing.h"
+#include "common/GuiFixture.h"
+#include "common/Seams.h"
 #include "data/RecordRules.h"
 #include "gui/DbControls.h"
 #include "gui/DbGrid.h"
@@ -81,18 +82,6 @@ void clickCell(int row, const QString& field)
     QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, g->visualRect(index).center());
 }
 
-// Typed key by key into whatever has the focus, as the user types (the first key opens a cell).
-void typeIntoFocus(const QString& text)
-{
-    for (const QChar ch : text)
-        typeText(QApplication::focusWidget(), QString(ch));
-}
-
-void pressKey(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier)
-{
-    QTest::keyClick(QApplication::focusWidget(), key, mods);
-}
-
 // One number read straight from a table file, past the table layer (what another program sees).
 qint64 scalar(const QString& dbFile, const QString& sql)
 {
@@ -126,7 +115,7 @@ QByteArray cp932(const QString& text)
 QStringList boxTexts()
 {
     QStringList texts;
-    for (const MessageBox::Request& r : MessageBox::requests())
+    for (const MessageBox::Request& r : MessageBox::seam().requests())
         texts << r.text;
     return texts;
 }
@@ -218,9 +207,6 @@ private Q_SLOTS:
     void initTestCase()
     {
         halvenna::installJapaneseFont();
-        // Errors the grid meets go to the standard error box, as in the program.
-        halvenna::DbControlHooks::error = [](const std::exception& e) { halvenna::reportError(e); };
-        halvenna::DbControlHooks::beep = [] {};
         unansweredBoxes_.setInterval(200);
         connect(&unansweredBoxes_, &QTimer::timeout, this, [this] {
             for (QWidget* w : QApplication::topLevelWidgets()) {
@@ -238,8 +224,7 @@ private Q_SLOTS:
         f_ = std::make_unique<DataFixture>();
         QVERIFY(f_->dir.isValid());
         new TMemberMasterForm;
-        MessageBox::clearRequests();
-        FileDialog::clearRequests();
+        seams::begin();
         unanswered_.clear();
     }
 
@@ -247,8 +232,7 @@ private Q_SLOTS:
     {
         delete MemberMasterForm;
         f_.reset();
-        QCOMPARE(MessageBox::pendingAnswers(), 0);
-        QCOMPARE(FileDialog::pendingAnswers(), 0);
+        seams::end();
         QCOMPARE(unanswered_, QStringList());
     }
 
@@ -452,7 +436,7 @@ private Q_SLOTS:
         QCOMPARE(QApplication::focusWidget(), grid());
         QCOMPARE(grid()->currentIndex().column(), columnOf(QStringLiteral("name_kana")));
         if (typing)
-            typeIntoFocus(QStringLiteral("ヤマダ"));
+            typeText(QStringLiteral("ヤマダ"));
 
         if (forward)
             pressKey(Qt::Key_Tab, Qt::ControlModifier);
@@ -577,13 +561,13 @@ private Q_SLOTS:
         members().open();
         QCOMPARE(members().fieldValue(QStringLiteral("id_no")), FieldValue::integer(4));
         open();
-        MessageBox::setNextAnswer(QMessageBox::Ok);
+        MessageBox::seam().answer(QMessageBox::Ok);
 
         QTest::mouseClick(button("btnAppend"), Qt::LeftButton);
 
         QCOMPARE(boxTexts(), QStringList{QStringLiteral("Null型から Integer 型へのバリアント型変換はできません.")});
-        QCOMPARE(MessageBox::requests().first().caption, QStringLiteral("Halvenna"));
-        QCOMPARE(MessageBox::requests().first().icon, QMessageBox::Critical);
+        QCOMPARE(MessageBox::seam().requests().first().caption, QStringLiteral("Halvenna"));
+        QCOMPARE(MessageBox::seam().requests().first().icon, QMessageBox::Critical);
         QCOMPARE(members().state(), TableState::Browse);
         QCOMPARE(members().recNo(), 1);
         QCOMPARE(members().fieldValue(QStringLiteral("name")).asString(), QStringLiteral("二"));
@@ -616,13 +600,13 @@ private Q_SLOTS:
         clickCell(1, QStringLiteral("name"));
         QCOMPARE(members().fieldValue(QStringLiteral("id_no")), FieldValue::integer(2));
         if (answer)
-            MessageBox::setNextAnswer(MessageBox::Button(answer));
+            MessageBox::seam().answer(MessageBox::Button(answer));
         else
-            MessageBox::setNextAnswer(escape);
+            MessageBox::seam().answerWith(escape);
 
         QTest::mouseClick(button("btnNewRead"), Qt::LeftButton);
 
-        const auto asked = MessageBox::requests();
+        const auto asked = MessageBox::seam().requests();
         QCOMPARE(asked.size(), 1);
         QCOMPARE(asked.first().text, QStringLiteral("山田太郎 を削除します.よろしいですか?"));
         QCOMPARE(asked.first().caption, QStringLiteral("警告"));
@@ -647,8 +631,8 @@ private Q_SLOTS:
         open();
         QTest::mouseClick(button("btnAppend"), Qt::LeftButton);
         clickCell(2, QStringLiteral("name"));
-        typeIntoFocus(QStringLiteral("新人"));
-        MessageBox::setNextAnswer(QMessageBox::Yes);
+        typeText(QStringLiteral("新人"));
+        MessageBox::seam().answer(QMessageBox::Yes);
 
         QTest::mouseClick(button("btnNewRead"), Qt::LeftButton);
 
@@ -679,13 +663,13 @@ private Q_SLOTS:
         if (situation == u"new")
             QTest::mouseClick(button("btnAppend"), Qt::LeftButton);
         const TableState state = members().state();
-        MessageBox::setNextAnswer(QMessageBox::Ok);
+        MessageBox::seam().answer(QMessageBox::Ok);
 
         QTest::mouseClick(button("btnNewRead"), Qt::LeftButton);
 
         // No question: only the error box.
         QCOMPARE(boxTexts(), QStringList{QStringLiteral("Null型から String 型へのバリアント型変換はできません.")});
-        QCOMPARE(MessageBox::requests().first().caption, QStringLiteral("Halvenna"));
+        QCOMPARE(MessageBox::seam().requests().first().caption, QStringLiteral("Halvenna"));
         QCOMPARE(storedMembers(), stored);
         QCOMPARE(members().state(), state);
     }
@@ -714,7 +698,7 @@ private Q_SLOTS:
         const int id = pending == u"insert" ? 2 : 1;
         if (pending != u"browse") {
             clickCell(grid()->currentIndex().row(), QStringLiteral("zip"));
-            typeIntoFocus(QStringLiteral("150-0001"));
+            typeText(QStringLiteral("150-0001"));
         }
         const QString zipF = storedText(id, "zip_f");
 
@@ -742,26 +726,27 @@ private Q_SLOTS:
         open();
         QTest::mouseClick(button("btnAppend"), Qt::LeftButton);
         clickCell(1, QStringLiteral("id_no"));
-        typeIntoFocus(QStringLiteral("1"));
+        typeText(QStringLiteral("1"));
         pressKey(Qt::Key_Tab);
-        typeIntoFocus(QStringLiteral("重複"));
-        MessageBox::setNextAnswer(QMessageBox::Ok);
+        typeText(QStringLiteral("重複"));
+        MessageBox::seam().answer(QMessageBox::Ok);
 
         QTest::mouseClick(button("btnMemberReg"), Qt::LeftButton);
 
-        QCOMPARE(MessageBox::requests().size(), 1);
-        QVERIFY2(MessageBox::requests().first().text.startsWith(QStringLiteral("tbMemberMaster: キーが重複しています")),
-                 qPrintable(MessageBox::requests().first().text));
-        QCOMPARE(MessageBox::requests().first().icon, QMessageBox::Critical);
+        QCOMPARE(MessageBox::seam().requests().size(), 1);
+        QVERIFY2(MessageBox::seam().requests().first().text.startsWith(
+                     QStringLiteral("tbMemberMaster: キーが重複しています")),
+                 qPrintable(MessageBox::seam().requests().first().text));
+        QCOMPARE(MessageBox::seam().requests().first().icon, QMessageBox::Critical);
         QCOMPARE(members().state(), TableState::Insert);
         QCOMPARE(members().fieldValue(QStringLiteral("name")).asString(), QStringLiteral("重複"));
         QCOMPARE(storedMembers(), 1);
         QCOMPARE(storedText(1, "name"), QStringLiteral("会員1"));
 
         // Corrected, it goes in.
-        MessageBox::clearRequests();
+        MessageBox::seam().clearRequests();
         clickCell(1, QStringLiteral("id_no"));
-        typeIntoFocus(QStringLiteral("9"));
+        typeText(QStringLiteral("9"));
         QTest::mouseClick(button("btnMemberReg"), Qt::LeftButton);
         QCOMPARE(boxTexts(), QStringList());
         QCOMPARE(storedText(9, "name"), QStringLiteral("重複"));
@@ -791,7 +776,7 @@ private Q_SLOTS:
             QTest::mouseClick(button("btnAppend"), Qt::LeftButton);
         clickCell(pending == u"insert" ? 2 : 0, QStringLiteral("name"));
         if (pending != u"browse") {
-            typeIntoFocus(QStringLiteral("変更"));
+            typeText(QStringLiteral("変更"));
             QCOMPARE(members().state(), pending == u"insert" ? TableState::Insert : TableState::Edit);
         }
 
@@ -837,7 +822,7 @@ private Q_SLOTS:
         QSignalSpy registered(button("btnMemberReg"), &QPushButton::clicked);
         QSignalSpy cancelled(button("btnCancel"), &QPushButton::clicked);
         clickCell(0, QStringLiteral("zip"));
-        typeIntoFocus(QStringLiteral("150-0001"));
+        typeText(QStringLiteral("150-0001"));
         QVERIFY(grid()->cellEditor());
         QCOMPARE(members().state(), TableState::Edit);
 
@@ -878,15 +863,15 @@ private Q_SLOTS:
         open();
         // A pending edit goes unposted with the roster.
         clickCell(1, QStringLiteral("name"));
-        typeIntoFocus(QStringLiteral("変更"));
+        typeText(QStringLiteral("変更"));
         if (answer)
-            MessageBox::setNextAnswer(MessageBox::Button(answer));
+            MessageBox::seam().answer(MessageBox::Button(answer));
         else
-            MessageBox::setNextAnswer(escape);
+            MessageBox::seam().answerWith(escape);
 
         action("N4")->trigger();
 
-        const auto asked = MessageBox::requests();
+        const auto asked = MessageBox::seam().requests();
         QCOMPARE(asked.size(), 1);
         QCOMPARE(asked.first().text, QStringLiteral("名簿データをすべて消去します.よいですか?"));
         QCOMPARE(asked.first().caption, QStringLiteral("警告"));
@@ -908,7 +893,7 @@ private Q_SLOTS:
         QTest::mouseClick(button("btnAppend"), Qt::LeftButton);
         QCOMPARE(members().fieldValue(QStringLiteral("id_no")), FieldValue::integer(0));
         QTest::mouseClick(button("btnCancel"), Qt::LeftButton);
-        FileDialog::setNextFileName(writeCsv(cp932(QStringLiteral("5,五,,,,,,\r\n"))));
+        FileDialog::seam().answer(writeCsv(cp932(QStringLiteral("5,五,,,,,,\r\n"))));
         QTest::mouseClick(button("btnMarge"), Qt::LeftButton);
         QCOMPARE(boxTexts().size(), 1);
         QCOMPARE(storedText(5, "name"), QStringLiteral("五"));
@@ -922,14 +907,14 @@ private Q_SLOTS:
         QVERIFY(execSql(file("MemberMaster.db"), QStringLiteral("CREATE TRIGGER keep BEFORE DELETE ON MemberMaster "
                                                                 "BEGIN SELECT RAISE(ABORT, 'kept'); END;")));
         open();
-        MessageBox::setNextAnswer(QMessageBox::Yes);
-        MessageBox::setNextAnswer(QMessageBox::Ok);
+        MessageBox::seam().answer(QMessageBox::Yes);
+        MessageBox::seam().answer(QMessageBox::Ok);
 
         action("N4")->trigger();
 
         QCOMPARE(boxTexts(), (QStringList{QStringLiteral("名簿データをすべて消去します.よいですか?"),
                                           QStringLiteral("tbMemberMaster: テーブルを空にできません (kept)")}));
-        QCOMPARE(MessageBox::requests().last().caption, QStringLiteral("Halvenna"));
+        QCOMPARE(MessageBox::seam().requests().last().caption, QStringLiteral("Halvenna"));
         QVERIFY(members().active());
         QCOMPARE(members().state(), TableState::Browse);
         QCOMPARE(storedMembers(), 2);
@@ -954,7 +939,7 @@ private Q_SLOTS:
         addMembers({1});
         open();
         clickCell(0, QStringLiteral("name"));
-        typeIntoFocus(QStringLiteral("変更"));
+        typeText(QStringLiteral("変更"));
         pressKey(Qt::Key_Tab); // the cell is written, the row still in edit state
         QCOMPARE(members().state(), TableState::Edit);
 
@@ -987,11 +972,11 @@ private Q_SLOTS:
         const QString path = writeCsv(
             cp932(QStringLiteral("12,山田花子,ヤマダハナコ,150-0001,東京都渋谷区神宮前1-2-3,ハイツ201,03-1234-5678,"
                                  "03-1234-5679\r\n1,新名,シンメイ,060-0001,札幌市,,011-222-3333,\r\n")));
-        FileDialog::setNextFileName(path);
+        FileDialog::seam().answer(path);
 
         QTest::mouseClick(button("btnMarge"), Qt::LeftButton);
 
-        const auto dialogs = FileDialog::requests();
+        const auto dialogs = FileDialog::seam().requests();
         QCOMPARE(dialogs.size(), 1);
         QCOMPARE(dialogs.first().objectName, QStringLiteral("OpenDialog1"));
         QCOMPARE(dialogs.first().filter, QStringLiteral("CVS ファイル (*.csv)"));
@@ -1011,9 +996,9 @@ private Q_SLOTS:
         QCOMPARE(shown(1, QStringLiteral("name")), QStringLiteral("山田花子"));
 
         // The dialog opens next time where the last file was.
-        FileDialog::setNextFileName(QString());
+        FileDialog::seam().answer(QString());
         QTest::mouseClick(button("btnMarge"), Qt::LeftButton);
-        QCOMPARE(FileDialog::requests().last().directory, path);
+        QCOMPARE(FileDialog::seam().requests().last().directory, path);
     }
 
     // A cell typed into in the grid is posted before the first line is merged.
@@ -1022,9 +1007,9 @@ private Q_SLOTS:
         addMembers({1, 2, 3});
         open();
         clickCell(2, QStringLiteral("notes"));
-        typeIntoFocus(QStringLiteral("メモ"));
+        typeText(QStringLiteral("メモ"));
         QCOMPARE(members().state(), TableState::Edit);
-        FileDialog::setNextFileName(writeCsv(cp932(QStringLiteral("3,新しい名前,,,,,,\r\n2,二,,,,,,\r\n"))));
+        FileDialog::seam().answer(writeCsv(cp932(QStringLiteral("3,新しい名前,,,,,,\r\n2,二,,,,,,\r\n"))));
 
         QTest::mouseClick(button("btnMarge"), Qt::LeftButton);
 
@@ -1060,14 +1045,14 @@ private Q_SLOTS:
         else
             message = QStringLiteral("ファイル %1 を開けません (No such file or directory)")
                           .arg(QDir::toNativeSeparators(path));
-        FileDialog::setNextFileName(path);
-        MessageBox::setNextAnswer(QMessageBox::Ok);
+        FileDialog::seam().answer(path);
+        MessageBox::seam().answer(QMessageBox::Ok);
 
         QTest::mouseClick(button("btnMarge"), Qt::LeftButton);
 
         QCOMPARE(boxTexts(), QStringList{message});
-        QCOMPARE(MessageBox::requests().first().caption, QStringLiteral("Halvenna"));
-        QCOMPARE(MessageBox::requests().first().icon, QMessageBox::Critical);
+        QCOMPARE(MessageBox::seam().requests().first().caption, QStringLiteral("Halvenna"));
+        QCOMPARE(MessageBox::seam().requests().first().icon, QMessageBox::Critical);
         QCOMPARE(storedMembers(), imported.size());
         for (const QString& id : imported)
             QVERIFY(storedText(id.toInt(), "name") != u"<none>");
@@ -1093,7 +1078,7 @@ private Q_SLOTS:
         MemberMasterForm->importProgressDelay = 0;
         MemberMasterForm->importProgressStep = 1;
         open();
-        FileDialog::setNextFileName(path);
+        FileDialog::seam().answer(path);
         // Watches every turn of the event loop the import gives, as the user's eye would.
         QString label;
         bool modal = false;
@@ -1113,7 +1098,7 @@ private Q_SLOTS:
                 QTest::keyClick(progress, Qt::Key_Escape);
         });
         watcher.start();
-        MessageBox::setNextAnswer(QMessageBox::Ok);
+        MessageBox::seam().answer(QMessageBox::Ok);
 
         QTest::mouseClick(button("btnMarge"), Qt::LeftButton);
         watcher.stop();
@@ -1136,7 +1121,7 @@ private Q_SLOTS:
     void shortImportShowsNoProgress()
     {
         open();
-        FileDialog::setNextFileName(writeCsv("1,a\r\n2,b\r\n3,c\r\n"));
+        FileDialog::seam().answer(writeCsv("1,a\r\n2,b\r\n3,c\r\n"));
         bool seen = false;
         QTimer watcher;
         watcher.setInterval(0);
@@ -1185,7 +1170,7 @@ private Q_SLOTS:
                 dialog->reject();
         });
         watcher.start();
-        MessageBox::setNextAnswer(QMessageBox::Ok);
+        MessageBox::seam().answer(QMessageBox::Ok);
 
         QTest::mouseClick(button("btnMarge"), Qt::LeftButton);
         watcher.stop();
@@ -1205,13 +1190,13 @@ private Q_SLOTS:
         addMembers({1});
         open();
         clickCell(0, QStringLiteral("name"));
-        typeIntoFocus(QStringLiteral("変更"));
+        typeText(QStringLiteral("変更"));
         pressKey(Qt::Key_Tab);
-        FileDialog::setNextFileName(QString());
+        FileDialog::seam().answer(QString());
 
         QTest::mouseClick(button("btnMarge"), Qt::LeftButton);
 
-        QCOMPARE(FileDialog::requests().size(), 1);
+        QCOMPARE(FileDialog::seam().requests().size(), 1);
         QCOMPARE(boxTexts(), QStringList());
         QCOMPARE(members().state(), TableState::Edit);
         QCOMPARE(storedText(1, "name"), QStringLiteral("会員1"));

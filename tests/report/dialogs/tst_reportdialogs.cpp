@@ -1,6 +1,9 @@
 // The engine's own windows driven from the keyboard as a user drives them: "Output Options",
 // "Report Status" and "Report Preview", alone and on the road of a real run.
 #include "common/DataFixture.h"
+#include "common/Seams.h"
+#include "gui/FileDialog.h"
+#include "gui/PrintSetup.h"
 #include "report/ReportProject.h"
 #include "report/ReportTestSupport.h"
 #include "report/dialogs/OutputOptionsDialog.h"
@@ -89,8 +92,8 @@ class TestReportDialogs : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase() { reporttest::useFormFont(); }
-    void init() { StandardReportOutput::clearAnswers(); }
-    void cleanup() { QCOMPARE(StandardReportOutput::pendingAnswers(), 0); }
+    void init() { seams::begin(); }
+    void cleanup() { seams::end(); }
 
     void outputOptionsFromTheKeyboard_data()
     {
@@ -289,13 +292,14 @@ private Q_SLOTS:
         rvpjInvoice.ProjectFile = templ;
         const QString pdf = dir.filePath(QStringLiteral("out.pdf"));
         if (setup)
-            StandardReportOutput::setNextPrintSetup([&](QPrinter& p) {
+            halvenna::PrintSetup::seam().answerWith([&](const halvenna::PrintSetup::Request& r) {
+                QPrinter& p = *r.printer;
                 p.setOutputFormat(QPrinter::PdfFormat);
                 p.setOutputFileName(pdf);
                 return true;
             });
         if (browse)
-            StandardReportOutput::setNextFileName(pdf);
+            halvenna::FileDialog::seam().answer(pdf);
 
         bool optionsSeen = false;
         bool previewSeen = false;
@@ -324,6 +328,13 @@ private Q_SLOTS:
         QVERIFY(!QTest::currentTestFailed());
         QVERIFY(optionsSeen);
         QCOMPARE(previewSeen, preview);
+        // Browse asks for the file through the program's one file-dialog seam, as a save dialog.
+        const auto fileDialogs = halvenna::FileDialog::seam().requests();
+        QCOMPARE(fileDialogs.size(), browse ? 1 : 0);
+        if (browse) {
+            QCOMPARE(fileDialogs.first().mode, halvenna::FileDialog::Mode::Save);
+            QCOMPARE(fileDialogs.first().caption, QStringLiteral("Save Report As"));
+        }
         QCOMPARE(QFile::exists(pdf), pages > 0);
         if (pages > 0)
             QCOMPARE(reporttest::pdfPages(pdf), pages);
@@ -337,14 +348,15 @@ private Q_SLOTS:
         StandardReportOutput output;
         QTemporaryDir dir;
         const QString pdf = dir.filePath(QStringLiteral("printed.pdf"));
-        StandardReportOutput::setNextPrintSetup([&](QPrinter& p) {
+        halvenna::PrintSetup::seam().answerWith([&](const halvenna::PrintSetup::Request& r) {
+            QPrinter& p = *r.printer;
             p.setOutputFormat(QPrinter::PdfFormat);
             p.setOutputFileName(pdf);
             p.setPrintRange(QPrinter::PageRange);
             p.setFromTo(2, 3);
             return true;
         });
-        StandardReportOutput::setNextOptions(OutputChoice{OutputChoice::Destination::Preview, 1, {}});
+        StandardReportOutput::optionsSeam().answer(OutputChoice{OutputChoice::Destination::Preview, 1, {}});
         QTimer::singleShot(0, this, [&] {
             QWidget* w = QApplication::activeModalWidget();
             auto close = qScopeGuard([&] {

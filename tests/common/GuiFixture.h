@@ -1,0 +1,211 @@
+#pragma once
+
+// What the widget tests share: typing and keys, a window laid out as the roster lays out its grid,
+// a grid bound to the member table in such a window, and GuiFixture: the tables of DataFixture with
+// the seams recording, the standard error boxes read back, and a safety net that closes (and fails
+// the test for) a message box nobody answered, instead of hanging.
+
+#include "common/DataFixture.h"
+#include "common/Seams.h"
+#include "data/Error.h"
+#include "data/Table.h"
+#include "gui/Beep.h"
+#include "gui/DbControls.h"
+#include "gui/DbGrid.h"
+#include "gui/MessageBox.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTest>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <exception>
+
+// Types text as key presses into widget (the focused widget when null), one character (or surrogate
+// pair) a key, Japanese included: QTest::keyClicks only knows the Latin keys. An ASCII character
+// comes with its key code, as from a keyboard.
+inline void typeText(QWidget* widget, const QString& text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const qsizetype len = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        const QString ch = text.mid(i, len);
+        const char16_t u = ch.at(0).unicode();
+        const Qt::Key key = len == 1 && u < 0x80 ? Qt::Key(QChar(u).toUpper().unicode()) : Qt::Key_unknown;
+        QTest::sendKeyEvent(QTest::Click, widget, key, ch, Qt::NoModifier);
+        i += len - 1;
+    }
+}
+
+inline void typeText(const QString& text)
+{
+    typeText(nullptr, text);
+}
+
+inline void pressKey(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier)
+{
+    QTest::keyClick(QApplication::focusWidget(), key, mods);
+}
+
+// A window as the roster lays it out: a bound widget, a default button that posts, a cancel button
+// that Esc presses (by a key handler or by a shortcut), and another control to move the focus to.
+class TestWindow : public QDialog
+{
+public:
+    TestWindow(halvenna::Table& table, QWidget* bound, bool escapeByShortcut = false)
+        : table_(table), escapeByShortcut_(escapeByShortcut)
+    {
+        auto* layout = new QVBoxLayout(this);
+        layout->addWidget(bound);
+        other = new QLineEdit(this);
+        other->setAccessibleName(QStringLiteral("other"));
+        layout->addWidget(other);
+        auto* buttons = new QHBoxLayout;
+        btnMemberReg = new QPushButton(QStringLiteral("登録"), this);
+        btnCancel = new QPushButton(QStringLiteral("キャンセル"), this);
+        btnCancel->setAutoDefault(false);
+        btnMemberReg->setDefault(true);
+        buttons->addWidget(btnMemberReg);
+        buttons->addWidget(btnCancel);
+        layout->addLayout(buttons);
+        QObject::connect(btnMemberReg, &QPushButton::clicked, this, [this] {
+            ++posts;
+            try {
+                if (table_.editing())
+                    table_.post();
+            } catch (const std::exception& e) {
+                halvenna::reportControlError(e);
+            }
+        });
+        QObject::connect(btnCancel, &QPushButton::clicked, this, [this] {
+            ++cancels;
+            table_.cancel();
+        });
+        if (escapeByShortcut_) {
+            auto* shortcut = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+            QObject::connect(shortcut, &QShortcut::activated, btnCancel, &QPushButton::click);
+        }
+        resize(640, 480);
+    }
+
+    QLineEdit* other = nullptr;
+    QPushButton* btnMemberReg = nullptr;
+    QPushButton* btnCancel = nullptr;
+    int posts = 0;
+    int cancels = 0;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (!escapeByShortcut_ && event->key() == Qt::Key_Escape) {
+            btnCancel->click();
+            return;
+        }
+        QDialog::keyPressEvent(event);
+    }
+
+private:
+    halvenna::Table& table_;
+    bool escapeByShortcut_ = false;
+};
+
+// A grid on the member table's data source with the given columns, in a TestWindow.
+struct GridWindow
+{
+    struct Options
+    {
+        bool readOnly = false;
+        bool escapeByShortcut = false;
+    };
+
+    halvenna::DbGrid* grid;
+    TestWindow window;
+
+    GridWindow(DataFixture& f, const QList<halvenna::DbGridColumn>& columns, Options options)
+        : grid(bound(f, columns, options.readOnly)), window(f.members(), grid, options.escapeByShortcut)
+    {}
+    GridWindow(DataFixture& f, const QList<halvenna::DbGridColumn>& columns) : GridWindow(f, columns, Options{}) {}
+
+    // Shows the window; true once it is active (takes keys).
+    bool showActive()
+    {
+        window.show();
+        return QTest::qWaitForWindowActive(&window);
+    }
+    // Shows the window; true once it is on the screen.
+    bool showExposed()
+    {
+        window.show();
+        return QTest::qWaitForWindowExposed(&window);
+    }
+
+private:
+    static halvenna::DbGrid* bound(DataFixture& f, const QList<halvenna::DbGridColumn>& columns, bool readOnly)
+    {
+        auto* g = new halvenna::DbGrid;
+        g->setColumns(columns);
+        if (readOnly)
+            g->setReadOnly(true);
+        g->setDataSource(&f.dm->tbMemberMasterDataSource);
+        return g;
+    }
+};
+
+// The tables of DataFixture for a widget test: the seams record from the start, error boxes are
+// read back with takeErrors(), refused keys counted with beeps(). A message box that shows because
+// no answer was queued is closed by the safety net and fails the test.
+struct GuiFixture : DataFixture
+{
+    GuiFixture()
+    {
+        seams::begin();
+        safetyNet_.setInterval(200);
+        QObject::connect(&safetyNet_, &QTimer::timeout, [this] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                    unanswered_ << box->text();
+                    box->done(QMessageBox::Cancel);
+                }
+            }
+        });
+        safetyNet_.start();
+    }
+    ~GuiFixture()
+    {
+        safetyNet_.stop();
+        seams::end();
+        QVERIFY2(unanswered_.isEmpty(),
+                 qPrintable(QStringLiteral("boxes nobody answered: ") + unanswered_.join(u", ")));
+    }
+    GuiFixture(const GuiFixture&) = delete;
+    GuiFixture& operator=(const GuiFixture&) = delete;
+
+    // The action about to run shows an error box: it is answered OK.
+    void expectError() { halvenna::MessageBox::seam().answer(QMessageBox::Ok); }
+
+    // The texts of the standard error boxes asked for so far, which are then forgotten with every
+    // other box recorded (errors a control reports after the table's operation arrive from the event
+    // loop, which is let through first).
+    QStringList takeErrors()
+    {
+        QCoreApplication::processEvents();
+        QStringList texts;
+        for (const halvenna::MessageBox::Request& r : halvenna::MessageBox::seam().requests())
+            if (r.icon == QMessageBox::Critical)
+                texts << r.text;
+        halvenna::MessageBox::seam().clearRequests();
+        return texts;
+    }
+
+    qsizetype beeps() const { return halvenna::Beep::seam().requests().size(); }
+
+private:
+    QTimer safetyNet_;
+    QStringList unanswered_;
+};
