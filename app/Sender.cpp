@@ -122,10 +122,12 @@ TSenderForm::TSenderForm(QWidget* parent) : QDialog(parent)
     for (int i = 0; i + 1 < order.size(); ++i)
         setTabOrder(order.at(i), order.at(i + 1));
 
-    // OK is the default button (Enter in any box presses it); Esc and the close box reject.
+    // OK is the default button: Enter in any box presses it. Enter on a focused button presses that
+    // button, as Space does (an auto-default button takes the default while it has the focus, and
+    // gives it back to OK when the focus returns to a box). Esc and the close box reject.
     btnOk->setDefault(true);
     btnOk->setAutoDefault(true);
-    btnCancel->setAutoDefault(false);
+    btnCancel->setAutoDefault(true);
     // The error box of a failed save shows while the dialog is open; it closes all the same.
     connect(btnOk, &QPushButton::clicked, this, [this] {
         halvenna::guarded([this] { btnOkClick(); });

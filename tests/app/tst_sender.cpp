@@ -59,6 +59,12 @@ private:
         SenderForm->show();
         QVERIFY(QTest::qWaitForWindowExposed(SenderForm));
         SenderForm->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(SenderForm));
+        // Shown again after a click closed it, the window is not always made active by the offscreen
+        // platform: tests that use the keyboard need it to be.
+        if (QApplication::activeWindow() != SenderForm)
+            QApplication::setActiveWindow(SenderForm);
+        QTRY_COMPARE(QApplication::activeWindow(), SenderForm);
     }
 
     void setAll(const QString& prefix)
@@ -137,13 +143,16 @@ private Q_SLOTS:
             QCOMPARE(boxOf(f.key)->text(), QStringLiteral("山田%1").arg(i++));
     }
 
-    // OK by click, by Enter in a box, or by Space on the button: copied and saved at once.
+    // OK by click, by Enter in a box, or by Space or Enter on the button: copied and saved at once.
+    // Enter in a box presses OK even after the focus has been on Cancel and come back.
     void okCopiesAndSaves_data()
     {
         QTest::addColumn<QString>("how");
         QTest::newRow("click") << "click";
         QTest::newRow("enter in a box") << "enter";
         QTest::newRow("space on the button") << "space";
+        QTest::newRow("enter on the button") << "enter on ok";
+        QTest::newRow("enter in a box after tabbing past cancel") << "enter after cancel";
     }
     void okCopiesAndSaves()
     {
@@ -156,6 +165,22 @@ private Q_SLOTS:
             QTest::mouseClick(ok, Qt::LeftButton);
         } else if (how == u"enter") {
             QTest::keyClick(box("edSenderTel"), Qt::Key_Return);
+        } else if (how == u"enter on ok") {
+            box("edAccountNo3")->setFocus();
+            QTRY_COMPARE(QApplication::focusWidget(), box("edAccountNo3"));
+            QTest::keyClick(box("edAccountNo3"), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), ok);
+            QTest::keyClick(ok, Qt::Key_Return);
+        } else if (how == u"enter after cancel") {
+            box("edAccountNo3")->setFocus();
+            QTRY_COMPARE(QApplication::focusWidget(), box("edAccountNo3"));
+            for (int i = 0; i < 2; ++i)
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("btnCancel"));
+            for (int i = 0; i < 2; ++i)
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+            QCOMPARE(QApplication::focusWidget(), box("edAccountNo3"));
+            QTest::keyClick(box("edAccountNo3"), Qt::Key_Return);
         } else {
             ok->setFocus();
             QTest::keyClick(ok, Qt::Key_Space);
@@ -178,11 +203,13 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(ini()));
     }
 
-    // Cancel, Esc and the close box copy nothing and save nothing; the next opening shows the old values.
+    // Cancel (clicked, or reached with Tab and pressed with Enter), Esc and the close box copy nothing
+    // and save nothing; the next opening shows the old values.
     void cancelCopiesNothing_data()
     {
         QTest::addColumn<QString>("how");
         QTest::newRow("button") << "button";
+        QTest::newRow("enter on the button") << "enter";
         QTest::newRow("esc") << "esc";
         QTest::newRow("close box") << "close";
     }
@@ -193,12 +220,20 @@ private Q_SLOTS:
         const auto before = SenderSettings;
         open();
         typeText(box("edSenderName"), QStringLiteral("new"));
-        if (how == u"button")
+        if (how == u"button") {
             QTest::mouseClick(SenderForm->findChild<QPushButton*>(QStringLiteral("btnCancel")), Qt::LeftButton);
-        else if (how == u"esc")
+        } else if (how == u"enter") {
+            box("edAccountNo3")->setFocus();
+            QTRY_COMPARE(QApplication::focusWidget(), box("edAccountNo3"));
+            for (int i = 0; i < 2; ++i)
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("btnCancel"));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        } else if (how == u"esc") {
             QTest::keyClick(box("edSenderName"), Qt::Key_Escape);
-        else
+        } else {
             SenderForm->close();
+        }
         QTRY_VERIFY(!SenderForm->isVisible());
         QCOMPARE(SenderForm->result(), int(QDialog::Rejected));
         QVERIFY(SenderSettings == before);
@@ -221,6 +256,9 @@ private Q_SLOTS:
     {
         QVERIFY(QDir().mkpath(ini())); // a folder where the file should be: it cannot be replaced
         open();
+        // The user is in the first box (an earlier opening may have left the focus on a button).
+        box("edSenderName")->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), box("edSenderName"));
         typeText(box("edSenderName"), QStringLiteral("新しい名前"));
         bool visibleDuringBox = false;
         MessageBox::seam().answerWith([&](const MessageBox::Request&) {
