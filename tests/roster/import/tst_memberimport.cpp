@@ -243,6 +243,12 @@ void TestMemberImport::importsLines_data()
     QTest::newRow("one comma: number and name")
         << csv({QStringLiteral("12,山田花子")})
         << QList<QStringList>{row({QStringLiteral("12"), QStringLiteral("山田花子")})} << QStringLiteral("12") << 1;
+    // A short line's fields are taken in order: a number alone is a member with nothing else.
+    QTest::newRow("a number alone adds the member with every other field empty")
+        << csv({QStringLiteral("12")}) << QList<QStringList>{row({QStringLiteral("12")})} << QStringLiteral("12") << 1;
+    QTest::newRow("a number alone over a member empties its other fields")
+        << csv({QStringLiteral("12,山田花子,ヤマダハナコ,150-0001,東京都,,03-1234-5678,"), QStringLiteral("12")})
+        << QList<QStringList>{row({QStringLiteral("12")})} << QStringLiteral("12") << 2;
     QTest::newRow("ninth field does not reach notes") << csv({kWorkedExample + QStringLiteral(",備考ではない")})
                                                       << QList<QStringList>{example} << QStringLiteral("12") << 1;
     QTest::newRow("007 is member 7") << csv({QStringLiteral("007,七")})
