@@ -1,5 +1,7 @@
 #include "roster/MemberMaster.h"
 
+#include "roster/ImportProgress.h"
+
 #include "data/DataModule.h"
 #include "data/FieldValue.h"
 #include "data/RecordRules.h"
@@ -21,13 +23,11 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
-#include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
 #include <QVBoxLayout>
 
-#include <climits>
 #include <iterator>
 
 TMemberMasterForm* MemberMasterForm = nullptr;
@@ -78,20 +78,6 @@ QPushButton* button(QWidget* parent, const char* name, const QString& caption, c
 Table& members()
 {
     return DataModule1->tbMemberMaster;
-}
-
-// A file's size in steps a progress bar can count: bytes, or larger units for files beyond 2 GiB.
-int progressUnits(qint64 bytes, int shift)
-{
-    return int(bytes >> shift);
-}
-
-int progressShift(qint64 fileSize)
-{
-    int shift = 0;
-    while ((fileSize >> shift) > INT_MAX)
-        ++shift;
-    return shift;
 }
 
 } // namespace
@@ -295,35 +281,11 @@ void TMemberMasterForm::btnMargeClick()
         return;
     lastImportFile_ = fileName;
 
-    halvenna::MemberImport import(members());
-    // Shown only when the import runs long; modal, so that nothing else touches the table meanwhile.
-    QProgressDialog progress(this);
-    progress.setObjectName(QStringLiteral("ImportProgress"));
-    progress.setWindowTitle(btnMarge->text());
-    progress.setLabelText(QDir::toNativeSeparators(fileName));
-    progress.setCancelButtonText(QStringLiteral("キャンセル"));
-    progress.setWindowModality(Qt::ApplicationModal);
-    progress.setAutoClose(true);
-    progress.setMinimumDuration(importProgressDelay);
-    progress.setValue(0);
-    // Its button, its close box and Esc all stop the import.
-    connect(&progress, &QProgressDialog::canceled, this, [&import] { import.requestCancel(); });
-    connect(&progress, &QDialog::rejected, this, [&import] { import.requestCancel(); });
-    int shift = -1;
-    import.setProgress(
-        [&](qint64 bytesRead, qint64 fileSize) {
-            if (shift < 0) {
-                shift = fileSize > 0 ? progressShift(fileSize) : 0;
-    // A size that is not known shows as a busy bar.
-    progress.setRange(0, fileSize > 0 ? progressUnits(fileSize, shift) : 0);
-}
-if (progress.maximum() > 0)
-    progress.setValue(qMin(progressUnits(bytesRead, shift), progress.maximum()));
-// Until the progress shows, the user's input waits for the end of the import.
-QCoreApplication::processEvents(progress.isVisible() ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
-},
-        importProgressStep);
-import.run(fileName);
+    halvenna::MemberImport merge(members());
+    halvenna::ImportProgress progress(merge, fileName, btnMarge->text(), importProgressDelay, this);
+    merge.setProgress([&progress](qint64 bytesRead, qint64 fileSize) { progress.advance(bytesRead, fileSize); },
+                      importProgressStep);
+    merge.run(fileName);
 }
 
 void TMemberMasterForm::btnNewReadClick()
