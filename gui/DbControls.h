@@ -36,7 +36,6 @@ class FieldLineEdit : public QLineEdit
 public:
     explicit FieldLineEdit(QWidget* parent = nullptr);
 
-    FieldKind fieldKind() const { return kind_; }
     void setFieldKind(FieldKind kind) { kind_ = kind; }
     // Shows a value as the field holds it: the text counts as not changed by the user.
     void showText(const QString& text);
@@ -115,7 +114,6 @@ public:
     ~DbComboBox() override;
 
     void setItems(const QStringList& items);
-    FieldLineEdit* fieldLineEdit() const { return edit_; }
 
     // Writes the text the user typed or picked, if any, into the field. Throws.
     void updateRecord();

@@ -58,7 +58,6 @@ public:
 
     // The row the table's current row is shown at; -1 when there is none.
     int currentRow() const { return currentRow_; }
-    RowState currentRowState() const { return state_; }
     // The kind of the field a column shows (text when the table is closed or has no such field).
     FieldKind columnKind(int column) const;
 

@@ -57,8 +57,6 @@ public:
     // If open, unloads the template. The parameters stay.
     void CloseProject();
     bool isOpen() const { return template_ != nullptr; }
-    // The loaded template; null when closed.
-    const ReportTemplate* loadedTemplate() const { return template_.get(); }
 
     // What RunReport hands to the output: the default report with its rows read through its
     // connection. Opens the template if needed.
