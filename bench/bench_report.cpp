@@ -150,12 +150,7 @@ struct Run
 };
 
 // What the engine draws: every text of every page, at 1200 dpi, for the bare loop to draw again.
-struct Drawn
-{
-    int item;
-    QPointF at;
-    QString text;
-};
+using Drawn = halvenna::ReportDocument::PlacedText;
 
 // The yardstick's input, prepared once and outside its timing: the same texts, places, fonts and
 // page size as the engine's.
@@ -180,9 +175,7 @@ Yardstick& yardstick()
             y->fonts.push_back(doc.font(i));
         y->pages.resize(size_t(doc.pageCount()));
         for (int p = 0; p < doc.pageCount(); ++p)
-            doc.layoutPage(p, metrics, [&](int item, const QPointF& at, const QString& text) {
-                y->pages[size_t(p)].push_back({item, at, text});
-            });
+            doc.layoutPage(p, metrics, [&](const Drawn& d) { y->pages[size_t(p)].push_back(d); });
     }
     return *y;
 }
@@ -228,12 +221,27 @@ void BM_BarePdfLoop(benchmark::State& state)
                 if (page > 0)
                     writer.newPage();
                 int current = -1;
+                double size = 0;
                 for (const Drawn& d : y.pages[page]) {
-                    if (d.item != current) {
-                        p.setFont(y.fonts[size_t(d.item)]);
+                    if (d.item != current || d.pointSize != size) {
+                        QFont f = y.fonts[size_t(d.item)];
+                        f.setPointSizeF(d.pointSize);
+                        p.setFont(f);
                         current = d.item;
+                        size = d.pointSize;
                     }
-                    p.drawText(d.at, d.text);
+                    if (d.stretch == 1 && d.clip.isEmpty()) {
+                        p.drawText(d.at, d.text);
+                        continue;
+                    }
+                    // A text condensed or clipped to fit its box is drawn so by the yardstick too.
+                    p.save();
+                    if (!d.clip.isEmpty())
+                        p.setClipRect(d.clip);
+                    p.translate(d.at);
+                    p.scale(d.stretch, 1);
+                    p.drawText(QPointF(0, 0), d.text);
+                    p.restore();
                 }
             }
         }

@@ -16,44 +16,31 @@
 
 namespace halvenna {
 
-struct ReportDocument::Metrics
-{
-    struct Font
-    {
-        explicit Font(const QFont& f, const QPaintDevice* device) : fm(f, device), ascent(fm.ascent())
-        {
-            ascii.fill(-1);
-        }
-        QFontMetricsF fm;
-        qreal ascent;
-        std::array<qreal, 128> ascii; // advances of single-byte characters, measured once; < 0 unknown
-
-        qreal advance(const QString& s)
-        {
-            if (s.size() == 1 && s.at(0).unicode() < 128) {
-                qreal& a = ascii[s.at(0).unicode()];
-                if (a < 0)
-                    a = fm.horizontalAdvance(s);
-                return a;
-            }
-            return fm.horizontalAdvance(s);
-        }
-    };
-
-    int dpiX = 0;
-    int dpiY = 0;
-    qreal perMmX = 0; // device pixels per millimetre
-    qreal perMmY = 0;
-    std::vector<Font> fonts; // one per text item
-};
-
 namespace {
 
-QFont makeFont(const QString& family, double size, bool bold)
+bool isBlankChar(QChar c)
 {
-    QFont f(family);
+    return c == u' ' || c == u'\u3000';
+}
+
+// One character of a text, a surrogate pair kept whole.
+QStringList characters(const QString& text)
+{
+    QStringList out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const qsizetype len = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        out << text.mid(i, len);
+        i += len - 1;
+    }
+    return out;
+}
+
+QFont atSize(const QFont& font, double size)
+{
+    if (qFuzzyCompare(font.pointSizeF(), size))
+        return font;
+    QFont f = font;
     f.setPointSizeF(size);
-    f.setBold(bold);
     return f;
 }
 
@@ -64,11 +51,18 @@ ReportDocument::ReportDocument(std::shared_ptr<const ReportTemplate> reportTempl
     : template_(std::move(reportTemplate)), report_(report), rows_(std::move(rows))
 {
     const TemplateReport& r = this->report();
+    const ReportTemplate& t0 = *template_;
+    memberNoField_ = rows_.fieldIndex(QStringLiteral("id_no"));
     items_.reserve(size_t(r.texts.size()));
     for (const TemplateText& t : r.texts) {
         Item item;
         item.text = &t;
-        item.font = makeFont(t.font, t.size, t.bold);
+        item.font = reportFont(t.font, t.size, t.bold);
+        item.measure = std::make_shared<const FontMeasure>(item.font);
+        // The box: a width not given reaches to the sheet's edge, a height not given is one line.
+        const double width = t.width > 0 ? t.width : qMax(0.0, t0.pageWidth() - t.x);
+        const double height = t.height > 0 ? t.height : item.measure->lineHeight(t.size);
+        item.box = QRectF(t.x, t.y, width, height);
         switch (t.source) {
         case TemplateText::Source::Field:
             item.field = rows_.fieldIndex(t.name);
@@ -106,15 +100,160 @@ QString ReportDocument::title() const
     return QFileInfo(template_->path()).completeBaseName();
 }
 
-ReportDocument::Metrics& ReportDocument::metricsFor(const QPaintDevice& device) const
+QRectF ReportDocument::itemBox(int item) const
 {
-    if (metrics_ && metrics_->dpiX == device.logicalDpiX() && metrics_->dpiY == device.logicalDpiY())
+    return items_.at(size_t(item)).box;
+}
+
+QString ReportDocument::textOf(int page, const Item& item) const
+{
+    if (item.field < 0)
+        return item.unicode;
+    const QByteArrayView bytes = rows_.value(page, item.field);
+    return bytes.isEmpty() ? QString() : sjis::toUnicode(bytes.data(), bytes.size());
+}
+
+// How one item is set on one sheet. Digit cells and byte steps are placed character by character
+// (forEachText); here they only tell whether everything found a place.
+ReportDocument::SetText ReportDocument::setText(int page, int index) const
+{
+    const Item& item = items_[size_t(index)];
+    const TemplateText& t = *item.text;
+    SetText s;
+    const QString text = textOf(page, item);
+    if (text.isEmpty())
+        return s;
+    s.size = float(t.size);
+    s.lines = 1;
+    if (t.cells > 0) {
+        qsizetype count = 0;
+        double widest = 0;
+        for (const QString& ch : characters(text)) {
+            if (ch.size() == 1 && isBlankChar(ch.at(0)))
+                continue;
+            ++count;
+            widest = qMax(widest, item.measure->width(ch));
+        }
+        // A character wider than its cell is condensed, as far as a text may be.
+        const double stretch = widest > t.pitch ? qMax(TextFit::kMinStretch, t.pitch / widest) : 1.0;
+        s.stretch[0] = float(stretch);
+        s.lines = count > 0 ? 1 : 0;
+        s.clipped = count > t.cells;
+        return s;
+    }
+    if (t.pitch > 0) {
+        const QByteArray bytes = sjis::fromUnicode(text);
+        const qsizetype steps = qMax<qsizetype>(1, qRound64(item.box.width() / t.pitch));
+        qsizetype start = 0;
+        if (t.align == TextAlign::Right)
+            start = steps - bytes.size();
+        else if (t.align == TextAlign::Center)
+            start = (steps - bytes.size()) / 2;
+        // A character is left out when its place (the middle of its steps) is outside the box.
+        const qsizetype firstByte = qMax<qsizetype>(0, -start);
+        const qsizetype lastByte = qMin<qsizetype>(bytes.size(), steps - start);
+        s.clipped = firstByte > 0 || lastByte < bytes.size();
+        return s;
+    }
+    const TextFit fit = item.measure->fit(text, item.box.width(), item.box.height());
+    s.size = float(fit.size);
+    s.lines = qint8(fit.lines);
+    s.breakAt = qint32(fit.breakAt);
+    s.stretch[0] = float(fit.stretch[0]);
+    s.stretch[1] = float(fit.stretch[1]);
+    s.width[0] = float(fit.width[0]);
+    s.width[1] = float(fit.width[1]);
+    s.clipped = fit.clipped;
+    return s;
+}
+
+void ReportDocument::ensureSet() const
+{
+    if (setDone_)
+        return;
+    const size_t n = items_.size();
+    setOnce_.assign(n, SetText{});
+    for (size_t i = 0; i < n; ++i)
+        if (items_[i].field < 0)
+            setOnce_[i] = setText(0, int(i));
+    set_.assign(size_t(pageCount()) * n, SetText{});
+    misfits_.clear();
+    for (int page = 0; page < pageCount(); ++page) {
+        Misfit m;
+        for (size_t i = 0; i < n; ++i) {
+            const SetText& s = items_[i].field < 0 ? setOnce_[i] : (set_[size_t(page) * n + i] = setText(page, int(i)));
+            if (s.clipped)
+                m.items << items_[i].text->name;
+        }
+        if (!m.items.isEmpty()) {
+            m.sheet = page;
+            if (memberNoField_ >= 0)
+                m.memberNo = rows_.value(page, memberNoField_).toByteArray();
+            misfits_.append(m);
+        }
+    }
+    setDone_ = true;
+}
+
+const ReportDocument::SetText& ReportDocument::setTextCached(int page, int item) const
+{
+    ensureSet();
+    if (items_[size_t(item)].field < 0)
+        return setOnce_[size_t(item)];
+    return set_[size_t(page) * items_.size() + size_t(item)];
+}
+
+const QList<ReportDocument::Misfit>& ReportDocument::misfits() const
+{
+    ensureSet();
+    return misfits_;
+}
+
+bool ReportDocument::misfit(int page, int item) const
+{
+    if (page < 0 || page >= pageCount() || item < 0 || item >= int(items_.size()))
+        return false;
+    return setTextCached(page, item).clipped;
+}
+
+// The fonts of the items measured on one device: placing a character in its cell or a text in its
+// box takes the device's own advances, so that it lands exactly where the template says.
+struct ReportDocument::DeviceMetrics
+{
+    int dpiX = 0;
+    int dpiY = 0;
+    qreal perMmX = 0;
+    qreal perMmY = 0;
+    std::vector<QFontMetricsF> fonts; // one per item, at its own size
+    const QPaintDevice* device = nullptr;
+
+    // The advance of text in an item's font at a size, in device pixels.
+    qreal advance(int item, const QFont& font, double size, const QString& text) const
+    {
+        if (qFuzzyCompare(font.pointSizeF(), size))
+            return fonts[size_t(item)].horizontalAdvance(text);
+        return QFontMetricsF(atSize(font, size), device).horizontalAdvance(text);
+    }
+    qreal ascent(int item, const QFont& font, double size) const
+    {
+        if (qFuzzyCompare(font.pointSizeF(), size))
+            return fonts[size_t(item)].ascent();
+        return QFontMetricsF(atSize(font, size), device).ascent();
+    }
+};
+
+ReportDocument::DeviceMetrics& ReportDocument::metricsFor(const QPaintDevice& device) const
+{
+    if (metrics_ && metrics_->dpiX == device.logicalDpiX() && metrics_->dpiY == device.logicalDpiY()) {
+        metrics_->device = &device;
         return *metrics_;
-    auto m = std::make_shared<Metrics>();
+    }
+    auto m = std::make_shared<DeviceMetrics>();
     m->dpiX = device.logicalDpiX();
     m->dpiY = device.logicalDpiY();
     m->perMmX = m->dpiX / 25.4;
     m->perMmY = m->dpiY / 25.4;
+    m->device = &device;
     m->fonts.reserve(items_.size());
     for (const Item& item : items_)
         m->fonts.emplace_back(item.font, &device);
@@ -126,45 +265,96 @@ template <typename Sink> void ReportDocument::forEachText(int page, const QPaint
 {
     if (page < 0 || page >= pageCount())
         return;
-    Metrics& m = metricsFor(device);
+    DeviceMetrics& m = metricsFor(device);
+    const qreal perMmX = m.perMmX;
+    const qreal perMmY = m.perMmY;
     for (size_t i = 0; i < items_.size(); ++i) {
         const Item& item = items_[i];
         const TemplateText& t = *item.text;
-        Metrics::Font& f = m.fonts[i];
-        const QByteArrayView bytes = item.field >= 0 ? rows_.value(page, item.field) : QByteArrayView(item.bytes);
-        if (bytes.isEmpty())
+        const SetText& s = setTextCached(page, int(i));
+        if (s.lines == 0)
             continue;
-        const qreal baseline = t.y * m.perMmY + f.ascent;
-        const qreal left = t.x * m.perMmX;
+        const QString text = textOf(page, item);
+        const FontMeasure& fm = *item.measure;
+        const QRectF box = item.box;
+        const QRectF boxPx(box.left() * perMmX, box.top() * perMmY, box.width() * perMmX, box.height() * perMmY);
 
-        if (t.pitch <= 0) {
-            const QString s = item.field >= 0 ? sjis::toUnicode(bytes.data(), bytes.size()) : item.unicode;
-            qreal x = left;
-            if (t.align != TextAlign::Left) {
-                const qreal room = t.width * m.perMmX - f.advance(s);
-                x += t.align == TextAlign::Right ? room : room / 2;
+        if (t.cells > 0 || t.pitch > 0) {
+            // One character per cell (or per byte step), each centred on its place, the line centred
+            // in the box's height. A character whose place lies outside the box is left out (the
+            // sheet is marked); one whose advance reaches past the box's edge is clipped there.
+            const double top = box.top() + (box.height() - fm.lineHeight(t.size)) / 2;
+            const qreal baseline = top * perMmY + m.ascent(int(i), item.font, t.size);
+            const auto place = [&](const QString& ch, double centre) {
+                if (centre < box.left() - 0.005 || centre > box.right() + 0.005)
+                    return;
+                const qreal w = m.advance(int(i), item.font, t.size, ch) * s.stretch[0];
+                const qreal left = centre * perMmX - w / 2;
+                const bool over = left < boxPx.left() - 0.01 || left + w > boxPx.right() + 0.01;
+                sink(PlacedText{int(i), QPointF(left, baseline), ch, t.size, s.stretch[0], over ? boxPx : QRectF()});
+            };
+            if (t.cells > 0) {
+                QStringList chars;
+                for (const QString& ch : characters(text))
+                    if (!(ch.size() == 1 && isBlankChar(ch.at(0))))
+                        chars << ch;
+                const qsizetype n = chars.size();
+                // Filled from the right, the characters beyond the cells are the first ones.
+                const qsizetype first = t.fillFromRight ? qMax<qsizetype>(0, n - t.cells) : 0;
+                const qsizetype shown = qMin<qsizetype>(n, t.cells);
+                const qsizetype startCell = t.fillFromRight ? t.cells - shown : 0;
+                for (qsizetype k = 0; k < shown; ++k)
+                    place(chars.at(first + k), box.left() + (double(startCell + k) + 0.5) * t.pitch);
+                continue;
             }
-            sink(int(i), QPointF(x, baseline), s);
+            // Byte steps: byte k of the text stands in step start + k; a double-byte character takes two.
+            const QByteArray bytes = sjis::fromUnicode(text);
+            const qsizetype n = bytes.size();
+            const qsizetype steps = qMax<qsizetype>(1, qRound64(box.width() / t.pitch));
+            qsizetype start = 0;
+            if (t.align == TextAlign::Right)
+                start = steps - n;
+            else if (t.align == TextAlign::Center)
+                start = (steps - n) / 2;
+            for (qsizetype k = 0; k < n;) {
+                const auto b = static_cast<unsigned char>(bytes[k]);
+                const qsizetype len = sjis::isLeadByte(b) && k + 1 < n ? 2 : 1;
+                if (b != ' ')
+                    place(b < 0x80 ? QString(QChar(b)) : sjis::toUnicode(bytes.constData() + k, len),
+                          box.left() + (double(start + k) + double(len) / 2) * t.pitch);
+                k += len;
+            }
             continue;
         }
 
-        // Digit boxes: byte k of the text stands in cell start + k; right-aligned text ends in the last cell.
-        const qsizetype n = bytes.size();
-        const qsizetype cells = qMax<qsizetype>(1, qRound64(t.width / t.pitch));
-        qsizetype start = 0;
-        if (t.align == TextAlign::Right)
-            start = cells - n;
-        else if (t.align == TextAlign::Center)
-            start = (cells - n) / 2;
-        for (qsizetype k = 0; k < n;) {
-            const auto b = static_cast<unsigned char>(bytes[k]);
-            const qsizetype len = sjis::isLeadByte(b) && k + 1 < n ? 2 : 1;
-            if (b != ' ') {
-                const QString ch = b < 0x80 ? QString(QChar(b)) : sjis::toUnicode(bytes.data() + k, len);
-                const qreal centre = (t.x + (double(start + k) + double(len) / 2) * t.pitch) * m.perMmX;
-                sink(int(i), QPointF(centre - f.advance(ch) / 2, baseline), ch);
+        // Lines set into the box: sized and condensed as decided for every device alike, placed by
+        // the device's own advances; a line that the device's rounding leaves a hair too wide is
+        // clipped at the box, as is a text that did not fit.
+        TextFit fit;
+        fit.lines = s.lines;
+        fit.breakAt = s.breakAt;
+        const std::array<QString, 2> lines = fit.lineTexts(text);
+        const double lineHeight = fm.lineHeight(s.size);
+        const double top = box.top() + (box.height() - s.lines * lineHeight) / 2;
+        for (int l = 0; l < s.lines; ++l) {
+            const QString& line = lines[size_t(l)];
+            // Left-aligned text well inside its box needs no measuring.
+            const bool measure = t.align != TextAlign::Left || s.clipped || s.width[l] > box.width() - 0.2;
+            double stretch = s.stretch[l];
+            qreal w = measure ? m.advance(int(i), item.font, s.size, line) * stretch : 0;
+            // A text that fits, made a hair wider by the device's rounding, is condensed by that hair.
+            if (!s.clipped && w > boxPx.width()) {
+                stretch *= boxPx.width() / w;
+                w = boxPx.width();
             }
-            k += len;
+            qreal x = boxPx.left();
+            if (t.align != TextAlign::Left) {
+                const qreal room = boxPx.width() - w;
+                x += t.align == TextAlign::Right ? room : room / 2;
+            }
+            const bool over = s.clipped || (measure && (x < boxPx.left() - 0.01 || x + w > boxPx.right() + 0.01));
+            const qreal baseline = (top + l * lineHeight) * perMmY + m.ascent(int(i), item.font, s.size);
+            sink(PlacedText{int(i), QPointF(x, baseline), line, s.size, stretch, over ? boxPx : QRectF()});
         }
     }
 }
@@ -174,19 +364,59 @@ void ReportDocument::layoutPage(int page, const QPaintDevice& device, const Text
     forEachText(page, device, sink);
 }
 
-void ReportDocument::drawPage(QPainter& painter, int page, bool outline) const
+void ReportDocument::drawPage(QPainter& painter, int page, bool outline, bool markMisfits) const
 {
     if (outline)
         drawOutline(painter);
+    const QPaintDevice& device = *painter.device();
     painter.setPen(Qt::black);
-    int current = -1;
-    forEachText(page, *painter.device(), [&](int item, const QPointF& at, const QString& text) {
-        if (item != current) {
-            painter.setFont(items_[size_t(item)].font);
-            current = item;
+    int currentItem = -1;
+    double currentSize = 0;
+    forEachText(page, device, [&](const PlacedText& p) {
+        if (p.item != currentItem || p.pointSize != currentSize) {
+            painter.setFont(atSize(items_[size_t(p.item)].font, p.pointSize));
+            currentItem = p.item;
+            currentSize = p.pointSize;
         }
-        painter.drawText(at, text);
+        if (p.stretch == 1 && p.clip.isEmpty()) {
+            painter.drawText(p.at, p.text);
+            return;
+        }
+        painter.save();
+        if (!p.clip.isEmpty())
+            painter.setClipRect(p.clip, Qt::IntersectClip);
+        if (p.stretch == 1) {
+            painter.drawText(p.at, p.text);
+        } else {
+            painter.translate(p.at);
+            painter.scale(p.stretch, 1);
+            painter.drawText(QPointF(0, 0), p.text);
+        }
+        painter.restore();
     });
+    if (markMisfits)
+        drawMarks(painter, page);
+}
+
+void ReportDocument::drawMarks(QPainter& painter, int page) const
+{
+    if (page < 0 || page >= pageCount())
+        return;
+    const QPaintDevice& device = *painter.device();
+    const qreal sx = device.logicalDpiX() / 25.4;
+    const qreal sy = device.logicalDpiY() / 25.4;
+    painter.save();
+    QPen pen(QColor(220, 0, 0));
+    pen.setWidthF(qMax<qreal>(1, 0.3 * sx));
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    for (size_t i = 0; i < items_.size(); ++i) {
+        if (!misfit(page, int(i)))
+            continue;
+        const QRectF b = items_[i].box;
+        painter.drawRect(QRectF(b.left() * sx, b.top() * sy, b.width() * sx, b.height() * sy));
+    }
+    painter.restore();
 }
 
 void ReportDocument::drawOutline(QPainter& painter) const
@@ -210,7 +440,7 @@ void ReportDocument::drawOutline(QPainter& painter) const
             painter.drawLine(QPointF(o.x1 * sx, o.y1 * sy), QPointF(o.x2 * sx, o.y2 * sy));
             break;
         case TemplateOutline::Kind::Label: {
-            const QFont f = makeFont(o.font, o.size, o.bold);
+            const QFont f = reportFont(o.font, o.size, o.bold);
             painter.setFont(f);
             painter.drawText(QPointF(o.x1 * sx, o.y1 * sy + QFontMetricsF(f, &device).ascent()), o.text);
             break;

@@ -2,12 +2,15 @@
 
 #include "report/ReportConnection.h"
 #include "report/ReportTemplate.h"
+#include "report/TextFit.h"
 
 #include <QFont>
 #include <QList>
 #include <QPageLayout>
 #include <QPointF>
+#include <QRectF>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -30,9 +33,29 @@ class ReportDocument
 public:
     // After each sheet: how many are done of how many; returning false stops the output.
     using Progress = std::function<bool(int done, int total)>;
-    // Where one text of a page falls: the text item it comes from, the baseline's left end in the
-    // device's pixels, and the text drawn there.
-    using TextSink = std::function<void(int item, const QPointF& at, const QString& text)>;
+
+    // One text as it is set on a sheet: the text item it comes from, the baseline's left end in the
+    // device's pixels, the text, its size, how much it is condensed (a horizontal scale about `at`)
+    // and, for a text that does not fit, the box it is clipped to (device pixels).
+    struct PlacedText
+    {
+        int item = 0;
+        QPointF at;
+        QString text;
+        double pointSize = 0;
+        double stretch = 1;
+        QRectF clip; // empty: nothing to clip
+    };
+    using TextSink = std::function<void(const PlacedText&)>;
+
+    // A sheet on which some text did not fit its box (it was clipped, or had more characters than
+    // cells): the member's number where the report reads it, and the items' field or parameter names.
+    struct Misfit
+    {
+        int sheet = 0;
+        QByteArray memberNo;
+        QStringList items;
+    };
 
     ReportDocument(std::shared_ptr<const ReportTemplate> reportTemplate, int report, const ReportParams& params,
                    ReportRows rows);
@@ -45,14 +68,23 @@ public:
     QPageLayout pageLayout() const;
     // The name a printer job or a PDF file is given: the template's file name without its suffix.
     QString title() const;
+    // A text item's box on the sheet, mm.
+    QRectF itemBox(int item) const;
 
     // Draws one sheet (from 0). The painter works in its device's pixels, its origin at the sheet's
     // top-left corner; lengths follow from the device's resolution, so a millimetre of the template
-    // is a millimetre on the sheet. The outline is for the preview: printers and files never get it.
-    void drawPage(QPainter& painter, int page, bool outline = false) const;
+    // is a millimetre on the sheet. The outline and the marks of texts that did not fit are for the
+    // preview: printers and files never get them.
+    void drawPage(QPainter& painter, int page, bool outline = false, bool markMisfits = false) const;
     // The texts drawPage draws, in the same order, without drawing them.
     void layoutPage(int page, const QPaintDevice& device, const TextSink& sink) const;
+    // The font of a text item at its template size.
     const QFont& font(int item) const { return items_.at(size_t(item)).font; }
+
+    // The sheets on which some text did not fit, in sheet order. Every sheet is set once to know it.
+    const QList<Misfit>& misfits() const;
+    // Whether a text item did not fit on a sheet.
+    bool misfit(int page, int item) const;
 
     // Draws the sheets from..to (from 0), `copies` times over, onto a paged device, one sheet per
     // page on the template's own page size. Returns false when progress stopped it.
@@ -69,18 +101,42 @@ private:
         QByteArray bytes; // a parameter's or a fixed text's value
         QString unicode;  // the same, for drawing
         QFont font;
+        std::shared_ptr<const FontMeasure> measure;
+        QRectF box; // mm
     };
-    struct Metrics;
+    // How one text was set on one sheet, kept small: ten thousand sheets of twenty texts.
+    struct SetText
+    {
+        float size = 0;
+        float stretch[2] = {1, 1};
+        float width[2] = {0, 0};
+        qint32 breakAt = 0;
+        qint8 lines = 0;
+        bool clipped = false;
+    };
 
-    Metrics& metricsFor(const QPaintDevice& device) const;
+    QString textOf(int page, const Item& item) const;
+    SetText setText(int page, int item) const;
+    const SetText& setTextCached(int page, int item) const;
+    void ensureSet() const;
+    struct DeviceMetrics;
+    DeviceMetrics& metricsFor(const QPaintDevice& device) const;
     template <typename Sink> void forEachText(int page, const QPaintDevice& device, Sink&& sink) const;
     void drawOutline(QPainter& painter) const;
+    void drawMarks(QPainter& painter, int page) const;
 
     std::shared_ptr<const ReportTemplate> template_;
     int report_ = 0;
     ReportRows rows_;
     std::vector<Item> items_;
-    mutable std::shared_ptr<Metrics> metrics_; // for the last device drawn on
+    int memberNoField_ = -1;
+    // Every sheet's texts as set, filled on first need; items that are the same on every sheet
+    // (parameters, fixed texts) are set once.
+    mutable std::vector<SetText> set_;
+    mutable std::vector<SetText> setOnce_;
+    mutable bool setDone_ = false;
+    mutable QList<Misfit> misfits_;
+    mutable std::shared_ptr<DeviceMetrics> metrics_; // for the last device drawn on
 };
 
 } // namespace halvenna

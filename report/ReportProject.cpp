@@ -1,6 +1,7 @@
 #include "report/ReportProject.h"
 
 #include "data/Error.h"
+#include "data/Table.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -74,6 +75,11 @@ ReportDocument ReportProject::makeDocument()
         if (!fields.contains(t.name, Qt::CaseInsensitive))
             fields.append(t.name);
     }
+    // The member's number names a sheet whose text did not fit, where the table has one.
+    const QString memberNo = QStringLiteral("id_no");
+    if (connection->table() && connection->table()->active() && connection->table()->fieldIndex(memberNo) >= 0 &&
+        !fields.contains(memberNo, Qt::CaseInsensitive))
+        fields.append(memberNo);
     try {
         return ReportDocument(template_, index, params_, connection->read(fields));
     } catch (const MissingFieldError& e) {

@@ -15,11 +15,14 @@ namespace halvenna {
 namespace {
 
 // Bounds that keep every drawn thing on a sane scale whatever a file says.
-constexpr double kMaxLength = 2000;   // mm: positions, widths, the page
-constexpr double kMinPage = 10;       // mm
-constexpr double kMinFontSize = 1;    // pt
-constexpr double kMaxFontSize = 200;  // pt
-constexpr double kMinPitch = 0.1;     // mm
+constexpr double kMaxLength = 2000;  // mm: positions, widths, the page
+constexpr double kMinPage = 10;      // mm
+constexpr double kMinFontSize = 1;   // pt
+constexpr double kMaxFontSize = 200; // pt
+constexpr double kMinPitch = 0.1;    // mm
+constexpr double kMinBox = 0.1;      // mm: a text's box
+constexpr double kMaxCells = 100;
+constexpr double kTolerance = 0.01;   // mm: rounding of figures taken from a drawing
 constexpr double kMaxPitch = 100;     // mm
 constexpr qsizetype kMaxName = 64;    // fields, parameters, connections, reports, fonts
 constexpr qsizetype kMaxToken = 1000; // any one value, in characters
@@ -89,6 +92,7 @@ private:
     void text(const Statement& s, TemplateReport& r);
     void outline(const Statement& s, TemplateReport& r);
     TemplateReport& currentReport(const Statement& s);
+    void checkOnSheet(const TemplateText& t) const;
 
     QString path_;
     ReportTemplate t_;
@@ -139,6 +143,11 @@ ReportTemplate TemplateParser::run(const QByteArray& text)
         fail(last, QStringLiteral("page (用紙の幅と高さ) がありません。page width=108 height=178 のように書きます"));
     if (t_.reports_.isEmpty())
         fail(last, QStringLiteral("report がありません"));
+    // Every text's box stands on the sheet, so nothing drawn in it can run off the sheet. (The page
+    // may be named after the texts.)
+    for (const TemplateReport& r : std::as_const(t_.reports_))
+        for (const TemplateText& t : r.texts)
+            checkOnSheet(t);
     return std::move(t_);
 }
 
@@ -362,7 +371,8 @@ TemplateReport& TemplateParser::currentReport(const Statement& s)
 void TemplateParser::text(const Statement& s, TemplateReport& r)
 {
     const Values v(*this, s);
-    v.allow({"field", "param", "fixed", "x", "y", "width", "font", "size", "bold", "align", "pitch"});
+    v.allow({"field", "param", "fixed", "x", "y", "width", "height", "font", "size", "bold", "align", "pitch", "cells",
+             "fill"});
     TemplateText t;
     t.line = s.line;
     const int sources = int(v.has("field")) + int(v.has("param")) + int(v.has("fixed"));
@@ -384,7 +394,10 @@ void TemplateParser::text(const Statement& s, TemplateReport& r)
     }
     t.x = v.number("x", -kMaxLength, kMaxLength, std::nullopt);
     t.y = v.number("y", -kMaxLength, kMaxLength, std::nullopt);
-    t.width = v.number("width", 0, kMaxLength, 0.0);
+    if (v.has("width"))
+        t.width = v.number("width", kMinBox, kMaxLength, std::nullopt);
+    if (v.has("height"))
+        t.height = v.number("height", kMinBox, kMaxLength, std::nullopt);
     t.font = v.text("font", ReportTemplate::defaultFont());
     if (t.font.trimmed().isEmpty() || t.font.size() > kMaxName)
         fail(s.line, QStringLiteral("'font' の値は %1 文字までの書体名にします").arg(kMaxName));
@@ -401,11 +414,51 @@ void TemplateParser::text(const Statement& s, TemplateReport& r)
         fail(s.line, QStringLiteral("'align' の値 '%1' は left、right、center のどれかにします").arg(align.left(20)));
     if (v.has("pitch"))
         t.pitch = v.number("pitch", kMinPitch, kMaxPitch, std::nullopt);
+    if (v.has("cells")) {
+        t.cells = int(v.number("cells", 1, kMaxCells, std::nullopt));
+        if (v.number("cells", 1, kMaxCells, std::nullopt) != t.cells)
+            fail(s.line, QStringLiteral("cells は枠の数 (整数) にします"));
+        if (v.has("align"))
+            fail(s.line, QStringLiteral("cells= の文字は fill=right か fill=left で並べます (align= は使いません)"));
+        const QString fill = v.text("fill", QStringLiteral("left")).toLower();
+        if (fill == u"right")
+            t.fillFromRight = true;
+        else if (fill != u"left")
+            fail(s.line, QStringLiteral("'fill' の値 '%1' は right か left にします").arg(fill.left(20)));
+        if (t.width <= 0 && t.pitch <= 0)
+            fail(s.line, QStringLiteral("cells= には枠全体の幅 width= か一枠の幅 pitch= が要ります"));
+        if (t.pitch <= 0)
+            t.pitch = t.width / t.cells;
+        else if (t.width <= 0)
+            t.width = t.pitch * t.cells;
+        else if (t.pitch * t.cells > t.width + kTolerance)
+            fail(s.line, QStringLiteral("cells=%1 の枠 (pitch=%2) は width=%3 の箱に収まりません")
+                             .arg(t.cells)
+                             .arg(t.pitch)
+                             .arg(t.width));
+    } else if (v.has("fill")) {
+        fail(s.line, QStringLiteral("fill= は cells= と一緒に書きます"));
+    }
     if (t.align != TextAlign::Left && t.width <= 0)
         fail(s.line, QStringLiteral("align=%1 には箱の幅 width= が要ります").arg(align));
-    if (t.align != TextAlign::Left && t.pitch > 0 && t.width < t.pitch)
+    if (t.cells == 0 && t.align != TextAlign::Left && t.pitch > 0 && t.width < t.pitch)
         fail(s.line, QStringLiteral("width は pitch 以上にします (桁の数 = width ÷ pitch)"));
     r.texts.append(t);
+}
+
+void TemplateParser::checkOnSheet(const TemplateText& t) const
+{
+    const double right = t.x + (t.width > 0 ? t.width : 0);
+    const double bottom = t.y + (t.height > 0 ? t.height : 0);
+    if (t.x < -kTolerance || t.y < -kTolerance || right > t_.pageWidth_ + kTolerance ||
+        bottom > t_.pageHeight_ + kTolerance || t.x >= t_.pageWidth_ || t.y >= t_.pageHeight_)
+        fail(t.line, QStringLiteral("text の箱が用紙 (%1 × %2 mm) の外に出ています (左上 x=%3 y=%4、右下 x=%5 y=%6)")
+                         .arg(t_.pageWidth_)
+                         .arg(t_.pageHeight_)
+                         .arg(t.x)
+                         .arg(t.y)
+                         .arg(t.width > 0 ? right : t_.pageWidth_)
+                         .arg(bottom));
 }
 
 void TemplateParser::outline(const Statement& s, TemplateReport& r)

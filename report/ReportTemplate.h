@@ -25,14 +25,22 @@ struct TemplateText
     QByteArray fixed; // the fixed text, code page 932
     double x = 0;     // top-left of the text's box
     double y = 0;
-    double width = 0; // the box's width; needed for right and centred texts
+    // The box. A width of 0 (not given) reaches to the sheet's right edge; a height of 0 (not given)
+    // is one line of the text's font. Nothing of the text is ever drawn outside its box.
+    double width = 0;
+    double height = 0;
     QString font;
     double size = 10; // points
     bool bold = false;
     TextAlign align = TextAlign::Left;
-    // > 0: every byte of the code page 932 text takes one step of this many mm, a double-byte
-    // character two, each drawn centred on its steps: the digit boxes of the printed forms.
+    // > 0 without cells: every byte of the code page 932 text takes one step of this many mm, a
+    // double-byte character two, each drawn centred on its steps (pre-spaced digits in boxes).
+    // With cells: the width of one cell.
     double pitch = 0;
+    // > 0: digit cells. The text's characters, its blanks skipped, stand one per cell, centred,
+    // filling the cells from the right or from the left.
+    int cells = 0;
+    bool fillFromRight = false;
     int line = 0; // where it stands in the file
 };
 

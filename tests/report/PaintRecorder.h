@@ -7,9 +7,13 @@
 #include <QList>
 #include <QPaintDevice>
 #include <QPaintEngine>
+#include <QPainterPath>
 #include <QPointF>
+#include <QRectF>
+#include <QRegion>
 #include <QString>
 #include <QTextItem>
+#include <QTransform>
 
 #include <memory>
 
@@ -18,6 +22,8 @@ struct RecordedText
     QPointF at; // the baseline's left end, device pixels
     QString text;
     QFont font;
+    qreal stretch = 1; // the horizontal scale it was drawn with
+    QRectF clip;       // device pixels; empty when it was not clipped
 };
 
 // What was drawn.
@@ -39,9 +45,23 @@ public:
     {
         if (state.state() & QPaintEngine::DirtyFont)
             font_ = state.font();
+        if (state.state() & QPaintEngine::DirtyTransform)
+            transform_ = state.transform();
+        if (state.state() &
+            (QPaintEngine::DirtyClipPath | QPaintEngine::DirtyClipRegion | QPaintEngine::DirtyClipEnabled)) {
+            if (!state.isClipEnabled() || state.clipOperation() == Qt::NoClip)
+                clip_ = QRectF();
+            else if (state.state() & QPaintEngine::DirtyClipPath)
+                clip_ = state.transform().map(state.clipPath()).boundingRect();
+            else if (state.state() & QPaintEngine::DirtyClipRegion)
+                clip_ = state.transform().map(QRectF(state.clipRegion().boundingRect())).boundingRect();
+        }
     }
     void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
-    void drawTextItem(const QPointF& p, const QTextItem& item) override { rec.texts.append({p, item.text(), font_}); }
+    void drawTextItem(const QPointF& p, const QTextItem& item) override
+    {
+        rec.texts.append({transform_.map(p), item.text(), font_, transform_.m11(), clip_});
+    }
     void drawLines(const QLineF*, int count) override { rec.lines += count; }
     void drawLines(const QLine*, int count) override { rec.lines += count; }
     void drawRects(const QRectF*, int count) override { rec.rects += count; }
@@ -55,6 +75,8 @@ public:
 
 private:
     QFont font_;
+    QTransform transform_;
+    QRectF clip_;
 };
 
 class RecordingDevice : public QPaintDevice

@@ -142,6 +142,208 @@ private Q_SLOTS:
         QCOMPARE(drawn.at(0).font.pointSizeF(), 12.0);
     }
 
+    // Digit cells: one character a cell, centred, the blanks a value carries skipped, filling from the
+    // right or from the left; more characters than cells keep those nearest the side filled from.
+    void digitCellsTakeOneCharacterEach_data()
+    {
+        QTest::addColumn<QByteArray>("item");
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<QList<int>>("cells"); // from 1
+        QTest::addColumn<bool>("misfit");
+        const QByteArray account = "text field=f x=39.56 y=15 width=35.56 height=8 cells=7 fill=right size=14";
+        QTest::newRow("account number 123456 in cells 2-7 of 7")
+            << account << QByteArray("1 2 3 4 56") << QStringList{"1", "2", "3", "4", "5", "6"}
+            << QList<int>{2, 3, 4, 5, 6, 7} << false;
+        QTest::newRow("12 in cells 6-7") << account << QByteArray("1 2") << QStringList{"1", "2"} << QList<int>{6, 7}
+                                         << false;
+        QTest::newRow("seven digits fill every cell")
+            << account << QByteArray("1 2 3 4 5 6 7") << QStringList{"1", "2", "3", "4", "5", "6", "7"}
+            << QList<int>{1, 2, 3, 4, 5, 6, 7} << false;
+        QTest::newRow("nine digits: the last seven, marked")
+            << account << QByteArray("123456789") << QStringList{"3", "4", "5", "6", "7", "8", "9"}
+            << QList<int>{1, 2, 3, 4, 5, 6, 7} << true;
+        const QByteArray amount = "text field=f x=80.2 y=15 width=40.64 height=8 cells=8 fill=right size=14";
+        QTest::newRow("amount 12500 ends in the last cell")
+            << amount << QByteArray("1 2 5 0 0") << QStringList{"1", "2", "5", "0", "0"} << QList<int>{4, 5, 6, 7, 8}
+            << false;
+        const QByteArray zip = "text field=f x=14.5 y=58 height=4 cells=3 pitch=2.5 fill=left size=8";
+        QTest::newRow("postal code front from the left, its spacing skipped")
+            << zip << QByteArray("1  2  3") << QStringList{"1", "2", "3"} << QList<int>{1, 2, 3} << false;
+        QTest::newRow("two digits from the left")
+            << zip << QByteArray("1  2") << QStringList{"1", "2"} << QList<int>{1, 2} << false;
+        QTest::newRow("four digits from the left: the first three, marked")
+            << zip << QByteArray("1234") << QStringList{"1", "2", "3"} << QList<int>{1, 2, 3} << true;
+        QTest::newRow("double-byte digits and ideographic blanks")
+            << QByteArray("text field=f x=10 y=10 width=30 height=8 cells=3 fill=right size=12")
+            << sj(QStringLiteral("１　２")) << QStringList{"１", "２"} << QList<int>{2, 3} << false;
+        QTest::newRow("blanks only draw nothing")
+            << account << QByteArray("   ") << QStringList{} << QList<int>{} << false;
+    }
+    void digitCellsTakeOneCharacterEach()
+    {
+        QFETCH(QByteArray, item);
+        QFETCH(QByteArray, value);
+        QFETCH(QStringList, texts);
+        QFETCH(QList<int>, cells);
+        QFETCH(bool, misfit);
+        const ReportDocument doc = document(item + "\n", {"f"}, {{value}}, {}, "page width=180 height=114\n");
+        const TemplateText& t = doc.report().texts.at(0);
+        const QList<RecordedText> drawn = draw(doc, 0);
+        QStringList got;
+        for (const RecordedText& d : drawn)
+            got << d.text;
+        QCOMPARE(got, texts);
+        for (int i = 0; i < drawn.size(); ++i) {
+            const RecordedText& d = drawn.at(i);
+            const double centre = (d.at.x() + d.stretch * advance(d) / 2) / kPxPerMm;
+            const double expected = t.x + (cells.at(i) - 0.5) * t.pitch;
+            QVERIFY2(qAbs(centre - expected) < 0.01, qPrintable(QStringLiteral("%1 centred at %2 mm, not %3 (cell %4)")
+                                                                    .arg(d.text)
+                                                                    .arg(centre)
+                                                                    .arg(expected)
+                                                                    .arg(cells.at(i))));
+            // Inside its cell, and in the box's height.
+            QVERIFY(d.at.x() >= (t.x + (cells.at(i) - 1) * t.pitch) * kPxPerMm - 0.01);
+            QVERIFY(d.at.x() + d.stretch * advance(d) <= (t.x + cells.at(i) * t.pitch) * kPxPerMm + 0.01);
+            QVERIFY(d.at.y() - ascent(d) >= t.y * kPxPerMm - 0.01);
+        }
+        QCOMPARE(doc.misfit(0, 0), misfit);
+        QCOMPARE(doc.misfits().size(), misfit ? 1 : 0);
+    }
+
+    // A text wider than its box is condensed, then set smaller, then broken into two lines where the
+    // box is tall enough; what still does not fit is clipped. Never does it leave its box.
+    void textIsFittedIntoItsBox_data()
+    {
+        QTest::addColumn<QByteArray>("box");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<bool>("condensed");
+        QTest::addColumn<bool>("smaller");
+        QTest::addColumn<bool>("misfit");
+        const QString name20 = QString(20, u'漢');
+        QTest::newRow("fits as it is") << QByteArray("width=60 height=6 size=10") << QStringLiteral("山田太郎") << 1
+                                       << false << false << false;
+        QTest::newRow("a little too wide: condensed")
+            << QByteArray("width=40 height=6 size=12") << QString(12, u'漢') << 1 << true << false << false;
+        QTest::newRow("much too wide: condensed and smaller")
+            << QByteArray("width=30 height=6 size=12") << name20 << 1 << true << true << false;
+        QTest::newRow("too wide for one line at the smallest: two lines")
+            << QByteArray("width=20 height=10 size=12") << name20 << 2 << true << true << false;
+        QTest::newRow("two lines broken at a blank")
+            << QByteArray("width=16 height=12 size=12") << QStringLiteral("東京都千代田区 千代田一丁目一番地") << 2
+            << true << true << false;
+        QTest::newRow("too wide for its short box: clipped")
+            << QByteArray("width=10 height=4 size=12") << name20 << 1 << true << true << true;
+        QTest::newRow("too much for two lines: clipped")
+            << QByteArray("width=10 height=8 size=12") << QString(40, u'漢') << 2 << true << true << true;
+        QTest::newRow("right-aligned, condensed")
+            << QByteArray("width=30 height=6 size=12 align=right") << QString(11, u'漢') << 1 << true << false << false;
+        QTest::newRow("centred, smaller")
+            << QByteArray("width=20 height=6 size=12 align=center") << QString(10, u'漢') << 1 << true << true << false;
+        QTest::newRow("a box lower than the font: smaller")
+            << QByteArray("width=60 height=3 size=14") << QStringLiteral("山田") << 1 << false << true << false;
+    }
+    void textIsFittedIntoItsBox()
+    {
+        QFETCH(QByteArray, box);
+        QFETCH(QString, text);
+        QFETCH(int, lines);
+        QFETCH(bool, condensed);
+        QFETCH(bool, smaller);
+        QFETCH(bool, misfit);
+        const ReportDocument doc = document("text field=f x=10 y=20 " + box + "\n", {"f"}, {{sj(text)}});
+        const QRectF boxPx(doc.itemBox(0).topLeft() * kPxPerMm, doc.itemBox(0).size() * kPxPerMm);
+        const QList<RecordedText> drawn = draw(doc, 0);
+        QCOMPARE(drawn.size(), lines);
+        QString shown;
+        for (const RecordedText& d : drawn)
+            shown += d.text;
+        if (!misfit)
+            QCOMPARE(QString(shown).remove(u' '), QString(text).remove(u' '));
+        bool wasCondensed = false;
+        bool wasSmaller = false;
+        for (const RecordedText& d : drawn) {
+            wasCondensed = wasCondensed || d.stretch < 0.999;
+            wasSmaller = wasSmaller || d.font.pointSizeF() < doc.report().texts.at(0).size - 0.01;
+            // (A device's rounding may condense a text a hair more than the floor.)
+            QVERIFY2(d.stretch >= 0.6 * 0.98, qPrintable(QString::number(d.stretch)));
+            QVERIFY2(d.font.pointSizeF() >= 6 - 1e-9, qPrintable(QString::number(d.font.pointSizeF())));
+            const QRectF ink(d.at.x(), d.at.y() - ascent(d), d.stretch * advance(d), ascent(d));
+            if (misfit) {
+                // What does not fit is cut at the box.
+                QVERIFY(!d.clip.isEmpty());
+                QVERIFY2(boxPx.adjusted(-0.5, -0.5, 0.5, 0.5).contains(d.clip),
+                         qPrintable(QStringLiteral("clip %1,%2 %3x%4")
+                                        .arg(d.clip.x())
+                                        .arg(d.clip.y())
+                                        .arg(d.clip.width())
+                                        .arg(d.clip.height())));
+            } else {
+                QVERIFY2(boxPx.adjusted(-0.02, -0.02, 0.02, 0.02).contains(ink),
+                         qPrintable(QStringLiteral("%1 at %2,%3 width %4 leaves box %5,%6 %7x%8")
+                                        .arg(d.text)
+                                        .arg(ink.x())
+                                        .arg(ink.y())
+                                        .arg(ink.width())
+                                        .arg(boxPx.x())
+                                        .arg(boxPx.y())
+                                        .arg(boxPx.width())
+                                        .arg(boxPx.height())));
+            }
+        }
+        QCOMPARE(wasCondensed, condensed);
+        QCOMPARE(wasSmaller, smaller);
+        QCOMPARE(doc.misfit(0, 0), misfit);
+        if (drawn.size() == 2) {
+            QVERIFY(drawn.at(1).at.y() > drawn.at(0).at.y());
+            // Two lines part at a blank where there is one.
+            if (!misfit && text.contains(u' '))
+                QCOMPARE(drawn.at(0).text, text.section(u' ', 0, 0));
+        }
+        if (box.contains("align=right"))
+            QVERIFY(qAbs(drawn.at(0).at.x() + drawn.at(0).stretch * advance(drawn.at(0)) - boxPx.right()) < 0.05);
+        if (box.contains("align=center"))
+            QVERIFY(qAbs(drawn.at(0).at.x() + drawn.at(0).stretch * advance(drawn.at(0)) / 2 - boxPx.center().x()) <
+                    0.05);
+    }
+
+    // The sheets where something did not fit are known before output, with the member's number and
+    // the names of what did not fit; the preview marks those boxes, a printed sheet never.
+    void sheetsThatDidNotFitAreListedAndMarked()
+    {
+        const ReportDocument doc = document("text field=name x=10 y=10 width=20 height=4 size=12\n"
+                                            "text field=address1 x=10 y=20 width=40 height=4 size=12\n"
+                                            "text param=SenderName x=10 y=30 width=60 height=5\n",
+                                            {"name", "address1", "id_no"},
+                                            {{sj(QStringLiteral("山田")), sj(QStringLiteral("東京")), "1"},
+                                             {sj(QString(30, u'漢')), sj(QStringLiteral("東京")), "2"},
+                                             {sj(QStringLiteral("佐藤")), sj(QString(60, u'住')), "3"},
+                                             {sj(QString(30, u'漢')), sj(QString(60, u'住')), "4"}},
+                                            {{QStringLiteral("SenderName"), sj(QStringLiteral("差出人"))}});
+        const QList<ReportDocument::Misfit>& misfits = doc.misfits();
+        QCOMPARE(misfits.size(), 3);
+        QCOMPARE(misfits.at(0).sheet, 1);
+        QCOMPARE(misfits.at(0).memberNo, QByteArray("2"));
+        QCOMPARE(misfits.at(0).items, QStringList{"name"});
+        QCOMPARE(misfits.at(1).memberNo, QByteArray("3"));
+        QCOMPARE(misfits.at(1).items, QStringList{"address1"});
+        QCOMPARE(misfits.at(2).items, (QStringList{"name", "address1"}));
+        // Marks: one red box per item that did not fit, in the preview only.
+        const auto marks = [&](int page, bool mark) {
+            RecordingDevice device;
+            QPainter p(&device);
+            doc.drawPage(p, page, false, mark);
+            p.end();
+            return device.recording().rects;
+        };
+        QCOMPARE(marks(0, true), 0);
+        QCOMPARE(marks(1, true), 1);
+        QCOMPARE(marks(3, true), 2);
+        QCOMPARE(marks(3, false), 0);
+    }
+
     // Each sheet shows its own row; parameters and fixed texts are the same on all; a value
     // never set or null prints nothing.
     void valuesComeFromRowsParametersAndTheTemplate()

@@ -100,10 +100,10 @@ private Q_SLOTS:
     void textItemKeepsEverythingItSays()
     {
         const ReportTemplate t = ReportTemplate::parse(
-            kHead +
-                "text field=zip_f x=10.5 y=-2 width=20 size=11.5 bold=yes align=right pitch=1.667 font=\"IPAGothic\"\n"
-                "text fixed=\"様 \\\"A\\\" \\\\ #\" x=.5 y=+3 # the rest is a comment\n"
-                "text param=SenderName x=0 y=0 align=centre width=30\n",
+            kHead + "text field=zip_f x=10.5 y=2 width=20 height=6.5 size=11.5 bold=yes align=right pitch=1.667 "
+                    "font=\"IPAGothic\"\n"
+                    "text fixed=\"様 \\\"A\\\" \\\\ #\" x=.5 y=+3 # the rest is a comment\n"
+                    "text param=SenderName x=0 y=0 align=centre width=30\n",
             kPath);
         const QList<TemplateText>& texts = t.reports().at(0).texts;
         QCOMPARE(texts.size(), 3);
@@ -111,8 +111,9 @@ private Q_SLOTS:
         QCOMPARE(int(a.source), int(TemplateText::Source::Field));
         QCOMPARE(a.name, QStringLiteral("zip_f"));
         QCOMPARE(a.x, 10.5);
-        QCOMPARE(a.y, -2.0);
+        QCOMPARE(a.y, 2.0);
         QCOMPARE(a.width, 20.0);
+        QCOMPARE(a.height, 6.5);
         QCOMPARE(a.size, 11.5);
         QVERIFY(a.bold);
         QCOMPARE(int(a.align), int(TextAlign::Right));
@@ -124,8 +125,12 @@ private Q_SLOTS:
         QCOMPARE(b.fixed, sjis::fromUnicode(QStringLiteral("様 \"A\" \\ #")));
         QCOMPARE(b.x, 0.5);
         QCOMPARE(b.y, 3.0);
-        // Defaults: the program's form font at 10 pt, regular, left, no pitch.
+        // Defaults: the program's form font at 10 pt, regular, left, no pitch, no cells; the box's width
+        // and height to be taken from the sheet and the font.
         QCOMPARE(b.font, QStringLiteral("ＭＳ Ｐゴシック"));
+        QCOMPARE(b.width, 0.0);
+        QCOMPARE(b.height, 0.0);
+        QCOMPARE(b.cells, 0);
         QCOMPARE(b.size, 10.0);
         QVERIFY(!b.bold);
         QCOMPARE(int(b.align), int(TextAlign::Left));
@@ -133,6 +138,40 @@ private Q_SLOTS:
         QCOMPARE(int(texts.at(2).source), int(TemplateText::Source::Param));
         QCOMPARE(texts.at(2).name, QStringLiteral("SenderName"));
         QCOMPARE(int(texts.at(2).align), int(TextAlign::Center));
+    }
+
+    // Digit cells: the cell width from the box, or the box from the cells, and where they fill from.
+    void digitCells_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<int>("cells");
+        QTest::addColumn<double>("pitch");
+        QTest::addColumn<double>("width");
+        QTest::addColumn<bool>("fromRight");
+        QTest::newRow("box divided into cells")
+            << QByteArray("text param=AccountNo3 x=39.56 y=15 width=35.56 height=8 cells=7 fill=right\n") << 7 << 5.08
+            << 35.56 << true;
+        QTest::newRow("cells of a pitch make the box")
+            << QByteArray("text field=zip_f x=14.5 y=58 height=4 cells=3 pitch=2.5\n") << 3 << 2.5 << 7.5 << false;
+        QTest::newRow("cells narrower than their box")
+            << QByteArray("text field=a x=0 y=0 width=12 cells=2 pitch=5 fill=left\n") << 2 << 5.0 << 12.0 << false;
+        QTest::newRow("a drawing's rounding")
+            << QByteArray("text field=a x=0 y=0 width=25.4 cells=5 pitch=5.082\n") << 5 << 5.082 << 25.4 << false;
+    }
+    void digitCells()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(int, cells);
+        QFETCH(double, pitch);
+        QFETCH(double, width);
+        QFETCH(bool, fromRight);
+        const ReportTemplate t =
+            ReportTemplate::parse("page width=180 height=114\nreport name=R connection=c\n" + line, kPath);
+        const TemplateText& text = t.reports().at(0).texts.at(0);
+        QCOMPARE(text.cells, cells);
+        QCOMPARE(text.pitch, pitch);
+        QCOMPARE(text.width, width);
+        QCOMPARE(text.fillFromRight, fromRight);
     }
 
     void badFilesNameTheFileAndLine_data()
@@ -212,6 +251,38 @@ private Q_SLOTS:
             << QByteArray(kHead + "label x=0 y=0\n") << 3 << QStringLiteral("label には text= が要ります");
         QTest::newRow("box without height")
             << QByteArray(kHead + "box x=0 y=0 width=3\n") << 3 << QStringLiteral("box には height= が要ります");
+        QTest::newRow("box beyond the right edge") << QByteArray(kHead + "text field=a x=90 y=0 width=20\n") << 3
+                                                   << QStringLiteral("用紙 (100 × 50 mm) の外に出ています");
+        QTest::newRow("box below the sheet")
+            << QByteArray(kHead + "text field=a x=0 y=45 height=6\n") << 3 << QStringLiteral("の外に出ています");
+        QTest::newRow("box left of the sheet")
+            << QByteArray(kHead + "text field=a x=-1 y=0 width=5\n") << 3 << QStringLiteral("の外に出ています");
+        QTest::newRow("box starting right of the sheet")
+            << QByteArray(kHead + "text field=a x=100 y=0\n") << 3 << QStringLiteral("の外に出ています");
+        QTest::newRow("box named before the page it leaves")
+            << QByteArray("report name=R connection=c\ntext field=a x=0 y=48 height=5\npage width=100 height=50\n") << 2
+            << QStringLiteral("の外に出ています");
+        QTest::newRow("zero width") << QByteArray(kHead + "text field=a x=0 y=0 width=0\n") << 3
+                                    << QStringLiteral("'width' の値 0 は");
+        QTest::newRow("negative height") << QByteArray(kHead + "text field=a x=0 y=0 height=-3\n") << 3
+                                         << QStringLiteral("'height' の値 -3 は");
+        QTest::newRow("zero pitch") << QByteArray(kHead + "text field=a x=0 y=0 pitch=0\n") << 3
+                                    << QStringLiteral("'pitch' の値 0 は");
+        QTest::newRow("zero cells") << QByteArray(kHead + "text field=a x=0 y=0 width=10 cells=0\n") << 3
+                                    << QStringLiteral("'cells' の値 0 は");
+        QTest::newRow("cells that are no whole number")
+            << QByteArray(kHead + "text field=a x=0 y=0 width=10 cells=2.5\n") << 3 << QStringLiteral("整数");
+        QTest::newRow("cells wider than their box")
+            << QByteArray(kHead + "text field=a x=0 y=0 width=20 cells=5 pitch=5\n") << 3
+            << QStringLiteral("cells=5 の枠 (pitch=5) は width=20 の箱に収まりません");
+        QTest::newRow("cells without a width") << QByteArray(kHead + "text field=a x=0 y=0 cells=3\n") << 3
+                                               << QStringLiteral("width= か一枠の幅 pitch= が要ります");
+        QTest::newRow("cells aligned") << QByteArray(kHead + "text field=a x=0 y=0 width=10 cells=2 align=right\n") << 3
+                                       << QStringLiteral("align= は使いません");
+        QTest::newRow("fill without cells") << QByteArray(kHead + "text field=a x=0 y=0 fill=right\n") << 3
+                                            << QStringLiteral("fill= は cells= と一緒に");
+        QTest::newRow("unknown fill") << QByteArray(kHead + "text field=a x=0 y=0 width=10 cells=2 fill=up\n") << 3
+                                      << QStringLiteral("'fill' の値 'up'");
         QTest::newRow("statement glued to a quote")
             << QByteArray("\"page\" width=100 height=50\n") << 1 << QStringLiteral("行の始めに page、report");
     }
@@ -289,7 +360,7 @@ private Q_SLOTS:
                                                 "tel_r",       "address1",      "address2",       "name",
                                                 "item",        "value",         "receipt_year",   "receipt_month",
                                                 "receipt_day", "delivery_year", "delivery_month", "delivery_day"};
-        QTest::newRow("payment slip") << QStringLiteral("Account.Rav") << 219.0 << 95.0
+        QTest::newRow("payment slip") << QStringLiteral("Account.Rav") << 180.0 << 114.0
                                       << QStringList{"AccountNo1", "AccountNo2", "AccountNo3", "SenderName"}
                                       << QStringList{"zip_f", "zip_r", "address1", "address2",  "name",
                                                      "tel_f", "tel_m", "tel_r",    "amount_prn"};
@@ -318,8 +389,10 @@ private Q_SLOTS:
         DataFixture fx;
         for (const QString& f : std::as_const(fields))
             QVERIFY2(fx.dm->tbPrintMember.fieldIndex(f) >= 0, qPrintable(f));
+        // Every text has a box of its own, on the sheet.
         for (const TemplateText& text : r.texts) {
-            QVERIFY2(text.x >= 0 && text.x + text.width <= width && text.y >= 0 && text.y + 5 <= height,
+            QVERIFY2(text.width > 0 && text.height > 0, qPrintable(QStringLiteral("line %1").arg(text.line)));
+            QVERIFY2(text.x >= 0 && text.x + text.width <= width && text.y >= 0 && text.y + text.height <= height,
                      qPrintable(QStringLiteral("line %1").arg(text.line)));
         }
     }
