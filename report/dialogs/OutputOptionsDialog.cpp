@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -18,8 +19,8 @@
 namespace halvenna {
 
 OutputOptionsDialog::OutputOptionsDialog(const OutputChoice& offered, const QString& reportName, int pageCount,
-                                         QWidget* parent)
-    : QDialog(parent)
+                                         const QStringList& misfits, QWidget* parent)
+    : QDialog(parent), misfits_(misfits)
 {
     setObjectName(QStringLiteral("OutputOptions"));
     setWindowTitle(QStringLiteral("Output Options"));
@@ -30,6 +31,29 @@ OutputOptionsDialog::OutputOptionsDialog(const OutputChoice& offered, const QStr
                                      .arg(pageCount == 1 ? QStringLiteral("page") : QStringLiteral("pages")),
                                  this);
     lblReport->setObjectName(QStringLiteral("lblReport"));
+    auto* lblSheets = new QLabel(QStringLiteral("%1 枚").arg(pageCount), this);
+    lblSheets->setObjectName(QStringLiteral("lblSheets"));
+
+    // Printing is not blocked: the user is told, and can see where.
+    QWidget* misfitRow = nullptr;
+    if (!misfits_.isEmpty()) {
+        misfitRow = new QWidget(this);
+        auto* lblMisfits =
+            new QLabel(QStringLiteral("%1 枚に収まらない文字があります").arg(misfits_.size()), misfitRow);
+        lblMisfits->setObjectName(QStringLiteral("lblMisfits"));
+        QPalette red = lblMisfits->palette();
+        red.setColor(QPalette::WindowText, QColor(200, 0, 0));
+        lblMisfits->setPalette(red);
+        auto* btnMisfits = new QPushButton(QStringLiteral("一覧(&L)..."), misfitRow);
+        btnMisfits->setObjectName(QStringLiteral("btnMisfits"));
+        btnMisfits->setAutoDefault(false);
+        btnMisfits->setAccessibleDescription(lblMisfits->text());
+        auto* row = new QHBoxLayout(misfitRow);
+        row->setContentsMargins(0, 0, 0, 0);
+        row->addWidget(lblMisfits, 1);
+        row->addWidget(btnMisfits);
+        connect(btnMisfits, &QPushButton::clicked, this, &OutputOptionsDialog::showMisfits);
+    }
 
     auto* gbDestination = new QGroupBox(QStringLiteral("Destination"), this);
     gbDestination->setObjectName(QStringLiteral("gbDestination"));
@@ -84,6 +108,9 @@ OutputOptionsDialog::OutputOptionsDialog(const OutputChoice& offered, const QStr
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(lblReport);
+    layout->addWidget(lblSheets);
+    if (misfitRow)
+        layout->addWidget(misfitRow);
     layout->addWidget(gbDestination);
     layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
@@ -125,6 +152,29 @@ void OutputOptionsDialog::updateEnabled()
     edFileName->setEnabled(file);
     btnBrowse->setEnabled(file);
     buttons->button(QDialogButtonBox::Ok)->setEnabled(!file || !edFileName->text().trimmed().isEmpty());
+}
+
+void OutputOptionsDialog::showMisfits()
+{
+    QDialog list(this);
+    list.setObjectName(QStringLiteral("MisfitList"));
+    list.setWindowTitle(QStringLiteral("収まらない文字"));
+    auto* label = new QLabel(QStringLiteral("次の枚の文字が枠に収まらず、枠の外は印刷されません(&S):"), &list);
+    auto* lines = new QListWidget(&list);
+    lines->setObjectName(QStringLiteral("lstMisfits"));
+    lines->addItems(misfits_);
+    lines->setCurrentRow(0);
+    label->setBuddy(lines);
+    auto* close = new QDialogButtonBox(QDialogButtonBox::Close, &list);
+    close->button(QDialogButtonBox::Close)->setText(QStringLiteral("閉じる"));
+    close->button(QDialogButtonBox::Close)->setDefault(true);
+    connect(close, &QDialogButtonBox::rejected, &list, &QDialog::reject);
+    auto* layout = new QVBoxLayout(&list);
+    layout->addWidget(label);
+    layout->addWidget(lines);
+    layout->addWidget(close);
+    list.resize(420, 300);
+    list.exec();
 }
 
 void OutputOptionsDialog::browse()

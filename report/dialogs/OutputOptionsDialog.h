@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -31,8 +32,9 @@ class OutputOptionsDialog : public QDialog
 {
     Q_OBJECT
 public:
+    // misfits: one line for each sheet on which some text did not fit its box.
     OutputOptionsDialog(const OutputChoice& offered, const QString& reportName, int pageCount,
-                        QWidget* parent = nullptr);
+                        const QStringList& misfits = {}, QWidget* parent = nullptr);
 
     OutputChoice choice() const;
 
@@ -44,6 +46,7 @@ public:
 private:
     void updateEnabled();
     void browse();
+    void showMisfits();
 
     QRadioButton* rbPrinter;
     QRadioButton* rbPreview;
@@ -53,6 +56,7 @@ private:
     QLineEdit* edFileName;
     QPushButton* btnBrowse;
     QDialogButtonBox* buttons;
+    QStringList misfits_;
 };
 
 } // namespace halvenna

@@ -89,7 +89,8 @@ void PreviewPage::render()
         QPainter p(&image_);
         p.setRenderHint(QPainter::Antialiasing);
         p.setRenderHint(QPainter::TextAntialiasing);
-        document_.drawPage(p, page_, outline_);
+        // A text that did not fit its box is marked in red: here only, never on a sheet.
+        document_.drawPage(p, page_, outline_, true);
     } else if (outline_ && document_.pageCount() == 0) {
         // A report without rows still shows the form it would print on.
         QPainter p(&image_);

@@ -33,6 +33,17 @@ QPrinter& StandardReportOutput::printer()
     return *printer_;
 }
 
+QStringList StandardReportOutput::misfitLines(const ReportDocument& document)
+{
+    QStringList lines;
+    for (const ReportDocument::Misfit& m : document.misfits()) {
+        const QString member =
+            m.memberNo.isEmpty() ? QString() : QStringLiteral(" (ID %1)").arg(QString::fromLatin1(m.memberNo));
+        lines << QStringLiteral("%1 枚目%2: %3").arg(m.sheet + 1).arg(member, m.items.join(QStringLiteral("、")));
+    }
+    return lines;
+}
+
 OutputChoice StandardReportOutput::offered(const ReportDocument& document) const
 {
     OutputChoice c;
@@ -46,8 +57,8 @@ OutputChoice StandardReportOutput::offered(const ReportDocument& document) const
 void StandardReportOutput::output(const ReportDocument& document)
 {
     QWidget* parent = dialogParent();
-    const std::optional<OutputChoice> choice =
-        optionsSeam().ask({offered(document), document.title(), document.pageCount(), this}, parent);
+    const std::optional<OutputChoice> choice = optionsSeam().ask(
+        {offered(document), document.title(), document.pageCount(), misfitLines(document), this}, parent);
     if (!choice)
         return;
     switch (choice->destination) {
@@ -74,7 +85,7 @@ Seam<StandardReportOutput::OptionsRequest, std::optional<OutputChoice>>& Standar
 
 std::optional<OutputChoice> StandardReportOutput::showOptions(const OptionsRequest& r, QWidget* parent)
 {
-    OutputOptionsDialog dialog(r.offered, r.title, r.pageCount, parent);
+    OutputOptionsDialog dialog(r.offered, r.title, r.pageCount, r.misfits, parent);
     StandardReportOutput* output = r.output;
     const int pageCount = r.pageCount;
     dialog.printerSetup = [output, pageCount](QWidget* from) { output->setUpPrinter(from, pageCount); };

@@ -5,6 +5,7 @@
 #include "report/dialogs/OutputOptionsDialog.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -31,6 +32,7 @@ public:
         OutputChoice offered;
         QString title;
         int pageCount = 0;
+        QStringList misfits; // one line for each sheet on which some text did not fit
         StandardReportOutput* output = nullptr;
     };
 
@@ -38,6 +40,9 @@ public:
     ~StandardReportOutput() override;
 
     void output(const ReportDocument& document) override;
+
+    // The lines that tell the user, sheet by sheet, where some text did not fit its box.
+    static QStringList misfitLines(const ReportDocument& document);
 
     // What the options dialog offers next: preview, one copy, the file last written (or one named
     // after the report in the home folder).

@@ -20,6 +20,8 @@
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QPainter>
 #include <QPrinter>
 #include <QPushButton>
 #include <QRadioButton>
@@ -248,6 +250,118 @@ private Q_SLOTS:
         press(&status, QStringLiteral("Escape"));
         QVERIFY(!status.step(2, 10));
         QVERIFY(status.cancelled());
+    }
+
+    // Before anything is output, "Output Options" says how many sheets the run has and, where some
+    // text did not fit its box, on how many sheets; the list names each one. Printing is not blocked.
+    void optionsTellWhichSheetsDidNotFit()
+    {
+        auto templ = std::make_shared<const ReportTemplate>(
+            ReportTemplate::parse("page width=108 height=178\nreport name=R connection=rvtbPrintMaster\n"
+                                  "text field=name x=10 y=10 width=30 height=4 size=14\n",
+                                  QStringLiteral("Names.Rav")));
+        ReportRows rows({QStringLiteral("name"), QStringLiteral("id_no")});
+        rows.appendRow({sj(QStringLiteral("山田")), "5"});
+        rows.appendRow({sj(QString(40, u'漢')), "7"});
+        rows.appendRow({sj(QStringLiteral("佐藤")), "9"});
+        rows.appendRow({sj(QString(40, u'漢')), "12"});
+        const ReportDocument doc(templ, 0, {}, std::move(rows));
+        StandardReportOutput output;
+
+        QString sheets;
+        QString misfitLine;
+        QStringList listed;
+        bool listClosedByEsc = false;
+        QTimer::singleShot(0, this, [&] {
+            QWidget* options = QApplication::activeModalWidget();
+            auto close = qScopeGuard([&] {
+                if (options && options->isVisible())
+                    static_cast<QDialog*>(options)->reject();
+            });
+            QVERIFY(options && options->windowTitle() == QStringLiteral("Output Options"));
+            QVERIFY(QTest::qWaitForWindowActive(options));
+            auto* lblSheets = options->findChild<QLabel*>(QStringLiteral("lblSheets"));
+            auto* lblMisfits = options->findChild<QLabel*>(QStringLiteral("lblMisfits"));
+            QVERIFY(lblSheets && lblMisfits);
+            sheets = lblSheets->text();
+            misfitLine = lblMisfits->text();
+            // The list opens once the button's click comes through: watch for it.
+            QTimer watcher;
+            watcher.setInterval(20);
+            connect(&watcher, &QTimer::timeout, this, [&] {
+                QWidget* list = QApplication::activeModalWidget();
+                if (!list || list->objectName() != u"MisfitList" || !list->isActiveWindow())
+                    return;
+                watcher.stop();
+                auto* lines = list->findChild<QListWidget*>(QStringLiteral("lstMisfits"));
+                for (int i = 0; i < lines->count(); ++i)
+                    listed << lines->item(i)->text();
+                QTest::keyClick(list, Qt::Key_Escape);
+                listClosedByEsc = !list->isVisible();
+            });
+            watcher.start();
+            press(options, QStringLiteral("Alt+L"));
+            QTRY_VERIFY(!watcher.isActive());
+            press(options, QStringLiteral("Escape"));
+        });
+        output.output(doc);
+        QVERIFY(!QTest::currentTestFailed());
+        QCOMPARE(sheets, QStringLiteral("4 枚"));
+        QCOMPARE(misfitLine, QStringLiteral("2 枚に収まらない文字があります"));
+        QCOMPARE(listed, (QStringList{QStringLiteral("2 枚目 (ID 7): name"), QStringLiteral("4 枚目 (ID 12): name")}));
+        QVERIFY(listClosedByEsc);
+        // The same lines reach the seam, and a run where everything fits has none.
+        StandardReportOutput::optionsSeam().answer(std::nullopt);
+        output.output(doc);
+        QCOMPARE(StandardReportOutput::optionsSeam().requests().last().misfits, listed);
+        StandardReportOutput::optionsSeam().answer(std::nullopt);
+        output.output(nameDocument(3));
+        QVERIFY(StandardReportOutput::optionsSeam().requests().last().misfits.isEmpty());
+    }
+
+    // The preview marks, in red, the boxes whose text did not fit; the sheet printed has no mark.
+    void previewMarksWhatDidNotFit()
+    {
+        auto templ = std::make_shared<const ReportTemplate>(
+            ReportTemplate::parse("page width=108 height=178\nreport name=R connection=rvtbPrintMaster\n"
+                                  "text field=name x=10 y=10 width=30 height=4 size=14\n",
+                                  QStringLiteral("Names.Rav")));
+        ReportRows rows({QStringLiteral("name")});
+        rows.appendRow({sj(QString(40, u'漢'))});
+        rows.appendRow({sj(QStringLiteral("山田"))});
+        const ReportDocument doc(templ, 0, {}, std::move(rows));
+        const auto redPixels = [&](int page, bool preview) {
+            QImage image(1080, 1780, QImage::Format_RGB32);
+            image.setDotsPerMeterX(10000);
+            image.setDotsPerMeterY(10000);
+            image.fill(Qt::white);
+            QPainter p(&image);
+            doc.drawPage(p, page, false, preview);
+            p.end();
+            int red = 0;
+            for (int y = 90; y < 160; ++y)
+                for (int x = 90; x < 410; ++x) {
+                    const QColor c = image.pixelColor(x, y);
+                    red += c.red() > 180 && c.green() < 80 && c.blue() < 80;
+                }
+            return red;
+        };
+        QVERIFY(redPixels(0, true) > 100);
+        QCOMPARE(redPixels(0, false), 0);
+        QCOMPARE(redPixels(1, true), 0);
+        // The preview window draws its sheets so.
+        ReportPreview preview(doc);
+        preview.resize(800, 900);
+        showActive(&preview);
+        const QImage shown = preview.grab().toImage();
+        int red = 0;
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = 0; x < shown.width(); ++x) {
+                const QColor c = shown.pixelColor(x, y);
+                red += c.red() > 180 && c.green() < 80 && c.blue() < 80;
+            }
+        QVERIFY2(red > 50, qPrintable(QString::number(red)));
+        preview.reject();
     }
 
     // On the road of a run: the options dialog shown for real, answered from the keyboard.
