@@ -43,7 +43,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             active += r.active ? 1 : 0;
             check(!r.name.trimmed().isEmpty() && !r.connection.isEmpty());
             for (const TemplateText& x : r.texts) {
-                check(within(x.x, -2000, 2000) && within(x.y, -2000, 2000) && within(x.width, 0, 2000));
+                check(within(x.x, -2000, 2000) && within(x.y, -2000, 2000) && within(x.width, 0, 2000) &&
+                      within(x.height, 0, 2000));
+                // The box stands on the sheet, so nothing drawn in it can leave the sheet.
+                check(x.x >= -0.01 && x.y >= -0.01 && x.x < t.pageWidth() && x.y < t.pageHeight());
+                check(x.width == 0 || x.x + x.width <= t.pageWidth() + 0.01);
+                check(x.height == 0 || x.y + x.height <= t.pageHeight() + 0.01);
+                // Digit cells fit their box.
+                check(x.cells >= 0 && x.cells <= 100);
+                check(x.cells == 0 || (x.pitch > 0 && x.width > 0 && x.cells * x.pitch <= x.width + 0.01 &&
+                                       x.align == TextAlign::Left));
                 check(within(x.size, 1, 200) && !x.font.trimmed().isEmpty());
                 check(x.pitch == 0 || within(x.pitch, 0.1, 100));
                 check(x.align == TextAlign::Left || x.width > 0);
