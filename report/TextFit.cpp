@@ -55,8 +55,8 @@ std::array<QString, 2> TextFit::lineTexts(const QString& text) const
 
 FontMeasure::FontMeasure(const QFont& font)
     : metrics_(font, &referenceDevice()), size_(font.pointSizeF() > 0 ? font.pointSizeF() : 10),
-      mmPerPixel_(25.4 / kDpi), ascent_(metrics_.ascent() * mmPerPixel_),
-      lineHeight_((metrics_.ascent() + metrics_.descent()) * mmPerPixel_)
+      mmPerPixel_(25.4 / kDpi), lineHeight_((metrics_.ascent() + metrics_.descent()) * mmPerPixel_),
+      widest_(metrics_.maxWidth() * mmPerPixel_)
 {}
 
 FontMeasure::OneLine FontMeasure::fitOneLine(double widthAtOwnSize, double boxWidth, double maxSize) const
@@ -79,6 +79,14 @@ TextFit FontMeasure::fit(const QString& text, double boxWidth, double boxHeight)
     TextFit r;
     if (text.isEmpty())
         return r;
+    // A text that fits even were every character the font's widest needs no measuring: most of a
+    // form's texts are short, and ten thousand sheets are set before the first is printed.
+    if (text.size() * widest_ <= boxWidth && lineHeight_ <= boxHeight + kSlack) {
+        r.size = size_;
+        r.lines = 1;
+        r.width[0] = text.size() * widest_;
+        return r;
+    }
     const double floor = std::min(TextFit::kMinPointSize, size_);
     // The tallest size whose line fits the box's height, never below the legible minimum.
     const double maxSize1 = std::clamp(size_ * boxHeight / lineHeight_, floor, size_);

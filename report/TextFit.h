@@ -21,7 +21,7 @@ struct TextFit
     int lines = 0;                       // 0: nothing to draw; 1 or 2
     qsizetype breakAt = 0;               // with two lines: where the second starts in the text
     std::array<double, 2> stretch{1, 1}; // horizontal scale of each line
-    std::array<double, 2> width{0, 0};   // each line's width as drawn, mm
+    std::array<double, 2> width{0, 0};   // each line's width as drawn, mm (at most: a short text is not measured)
     bool clipped = false;                // some of the text falls outside the box
 
     // The two lines of text (the second empty for one line), without the blanks at the break.
@@ -38,7 +38,6 @@ public:
     double pointSize() const { return size_; }
     // At the font's own size.
     double width(const QString& text) const { return metrics_.horizontalAdvance(text) * mmPerPixel_; }
-    double ascent(double size) const { return ascent_ * size / size_; }
     double lineHeight(double size) const { return lineHeight_ * size / size_; }
 
     // Sets text into a box width x height (mm), no larger than the font's own size.
@@ -59,8 +58,8 @@ private:
     QFontMetricsF metrics_;
     double size_;
     double mmPerPixel_;
-    double ascent_;
     double lineHeight_;
+    double widest_; // the widest character's advance, mm at the font's own size
 };
 
 // The font a report text is drawn with: hinting off, so that its widths scale exactly with the
