@@ -35,6 +35,10 @@
 
 #include <algorithm>
 
+#include <cerrno>
+#include <csignal>
+
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -127,6 +131,7 @@ public:
         // log and its working files stay there too.
         const QString pdfConf = QStringLiteral("Out %1\nSpool %2\nLog %3\nLogType 7\nLabel 1\nTitlePref 1\nGrp lp\n")
                                     .arg(outputDir(), path(QStringLiteral("pdf-spool")), path(QStringLiteral("log")));
+        removeFilesOfEndedRuns();
         if (!write(path(QStringLiteral("conf/cups-files.conf")), files) ||
             !write(path(QStringLiteral("conf/cupsd.conf")), conf) || !write(cupsPdfConf_, pdfConf))
             return false;
@@ -136,6 +141,8 @@ public:
         cupsd_.setArguments({QStringLiteral("-f"), QStringLiteral("-c"), path(QStringLiteral("conf/cupsd.conf")),
                              QStringLiteral("-s"), path(QStringLiteral("conf/cups-files.conf"))});
         cupsd_.setProcessChannelMode(QProcess::MergedChannels);
+        // A test killed on its way (a timeout, a crash) takes its server with it.
+        cupsd_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         cupsd_.start();
         if (!cupsd_.waitForStarted(10000))
             return fail(QStringLiteral("cannot start %1: %2").arg(cupsd, cupsd_.errorString()));
@@ -311,6 +318,19 @@ private:
     {
         error_ = message;
         return false;
+    }
+
+    // cups-pdf's settings left under /etc/cups by a test process that was killed before it could
+    // remove them: named after that process, which is gone.
+    static void removeFilesOfEndedRuns()
+    {
+        const QDir etc(QStringLiteral("/etc/cups"));
+        const QRegularExpression ours(QStringLiteral("^cups-pdf-halvenna-test-(\\d+)\\.conf$"));
+        for (const QString& name : etc.entryList({QStringLiteral("cups-pdf-halvenna-test-*.conf")}, QDir::Files)) {
+            const QRegularExpressionMatch m = ours.match(name);
+            if (m.hasMatch() && ::kill(pid_t(m.captured(1).toLongLong()), 0) != 0 && errno == ESRCH)
+                QFile::remove(etc.filePath(name));
+        }
     }
 
     static QString findProgram(const QString& name)
