@@ -46,6 +46,10 @@ OutputChoice StandardReportOutput::offered(const ReportDocument& document) const
 void StandardReportOutput::output(const ReportDocument& document)
 {
     QWidget* parent = dialogParent();
+    // A page range counts for the output whose Setup chose it: one left from an earlier output would
+    // leave sheets out unasked.
+    if (printer_)
+        printer_->setPrintRange(QPrinter::AllPages);
     const std::optional<OutputChoice> choice =
         optionsSeam().ask({offered(document), document.title(), document.pageCount(), this}, parent);
     if (!choice)
@@ -60,9 +64,11 @@ void StandardReportOutput::output(const ReportDocument& document)
     case OutputChoice::Destination::File:
         writeFile(document, choice->fileName, parent);
         break;
-    case OutputChoice::Destination::Printer:
-        printDocument(document, 0, document.pageCount() - 1, choice->copies, parent);
+    case OutputChoice::Destination::Printer: {
+        const auto [from, to] = pagesChosen(document.pageCount());
+        printDocument(document, from, to, choice->copies, parent);
         break;
+    }
     }
 }
 
@@ -77,7 +83,13 @@ std::optional<OutputChoice> StandardReportOutput::showOptions(const OptionsReque
     OutputOptionsDialog dialog(r.offered, r.title, r.pageCount, parent);
     StandardReportOutput* output = r.output;
     const int pageCount = r.pageCount;
-    dialog.printerSetup = [output, pageCount](QWidget* from) { output->setUpPrinter(from, pageCount); };
+    dialog.printerSetup = [output, pageCount](QWidget* from, int copies) -> std::optional<int> {
+        QPrinter& p = output->printer();
+        p.setCopyCount(copies);
+        if (!output->setUpPrinter(from, pageCount))
+            return std::nullopt;
+        return p.copyCount();
+    };
     dialog.chooseFile = [output](QWidget* from, const QString& current) { return output->chooseFile(from, current); };
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
@@ -101,13 +113,16 @@ void StandardReportOutput::printFromPreview(const ReportDocument& document, QWid
     p.setPrintRange(QPrinter::AllPages);
     if (!setUpPrinter(parent, document.pageCount()))
         return;
-    int from = 0;
-    int to = document.pageCount() - 1;
-    if (p.printRange() == QPrinter::PageRange && p.fromPage() > 0) {
-        from = p.fromPage() - 1;
-        to = qMin(to, p.toPage() - 1);
-    }
+    const auto [from, to] = pagesChosen(document.pageCount());
     printDocument(document, from, to, p.copyCount(), parent);
+}
+
+std::pair<int, int> StandardReportOutput::pagesChosen(int pageCount)
+{
+    const QPrinter& p = printer();
+    if (p.printRange() == QPrinter::PageRange && p.fromPage() > 0)
+        return {p.fromPage() - 1, qMin(pageCount - 1, p.toPage() - 1)};
+    return {0, pageCount - 1};
 }
 
 bool StandardReportOutput::printDocument(const ReportDocument& document, int from, int to, int copies, QWidget* parent)

@@ -1,37 +1,96 @@
 // The print window's forms on a real print system: a private cupsd with PDF queues (cups-pdf),
 // which the program reaches as Qt reaches any CUPS server; each job's PDF is read back with
-// poppler's tools. Output Options is answered "Printer", the printer is the server's default.
+// poppler's tools. Output Options is answered "Printer", the printer is the server's default or the
+// one chosen under Setup.
 #include "app/Startup.h"
 #include "common/DataFixture.h"
 #include "common/PrivateCups.h"
 #include "common/Seams.h"
 #include "gui/MessageBox.h"
+#include "gui/PrintSetup.h"
 #include "printing/Invoice.h"
 #include "report/ReportTestSupport.h"
 #include "report/dialogs/OutputOptionsDialog.h"
 #include "report/dialogs/StandardReportOutput.h"
 #include "settings/SenderSettings.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
+#include <QKeySequence>
 #include <QLineF>
 #include <QMessageBox>
 #include <QPrinter>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSpinBox>
 #include <QTimer>
 #include <QtTest>
+
+#include <algorithm>
 
 using halvenna::FieldValue;
 using halvenna::MessageBox;
 using halvenna::OutputChoice;
+using halvenna::PrintSetup;
 using halvenna::StandardReportOutput;
 using halvenna::Table;
 
 namespace {
 
 const QString pdfQueue = QStringLiteral("halvenna-pdf"); // any sheet size, the default destination
+
+// The setup a user makes in the print dialog: the printer, a page range (0: all pages), the copies.
+struct Setup
+{
+    QString printer;
+    int from = 0;
+    int to = 0;
+    int copies = 1;
+};
+
+void answerSetup(const Setup& s, int* copiesShown = nullptr)
+{
+    PrintSetup::seam().answerWith([s, copiesShown](const PrintSetup::Request& r) {
+        QPrinter& p = *r.printer;
+        if (copiesShown)
+            *copiesShown = p.copyCount();
+        p.setPrinterName(s.printer);
+        if (s.from > 0) {
+            p.setPrintRange(QPrinter::PageRange);
+            p.setFromTo(s.from, s.to);
+        } else {
+            p.setPrintRange(QPrinter::AllPages);
+        }
+        p.setCopyCount(s.copies);
+        p.setCollateCopies(true);
+        return true;
+    });
+}
+
+// Keys as a user types them into the active window: "Alt+P, Alt+C, Ctrl+A, type:2, Return".
+void press(QWidget* window, const QString& script)
+{
+    for (const QString& raw : script.split(u',', Qt::SkipEmptyParts)) {
+        const QString step = raw.trimmed();
+        QWidget* focus = QApplication::focusWidget() && QApplication::focusWidget()->window() == window
+                             ? QApplication::focusWidget()
+                             : window;
+        if (step.startsWith(QStringLiteral("type:"))) {
+            QTest::keyClicks(focus, step.mid(5));
+            continue;
+        }
+        const QKeySequence keys(step);
+        QTest::keyClick(focus, keys[0].key(), keys[0].keyboardModifiers());
+        // A mnemonic presses its button and lets go a moment later, as a click does.
+        if (keys[0].keyboardModifiers() & Qt::AltModifier) {
+            const QList<QAbstractButton*> buttons = window->findChildren<QAbstractButton*>();
+            QTRY_VERIFY(std::none_of(buttons.begin(), buttons.end(), [](QAbstractButton* b) { return b->isDown(); }));
+        }
+    }
+}
 
 // The names on each page of a PDF, in the order of `names`' first appearance on it.
 QStringList namesByPage(const QString& pdf, const QStringList& names)
@@ -139,6 +198,37 @@ private:
     const QStringList members_{QStringLiteral("山田太郎"), QStringLiteral("鈴木花子"), QStringLiteral("田中一郎")};
 
     QPushButton* button(const QString& name) { return InvoiceForm->findChild<QPushButton*>(name); }
+
+    // Clicks a print button and answers Output Options in the real dialog with `keys` once it shows;
+    // what the copies box shows right after Setup in *copiesAfterSetup. The dialog is looked for
+    // until it is up, since the print job runs events of its own before it opens it.
+    void clickThroughOutputOptions(const QString& buttonName, const QString& keys, int* copiesAfterSetup)
+    {
+        const qsizetype setup = keys.indexOf(QStringLiteral("Alt+S"));
+        QVERIFY(setup >= 0);
+        bool shown = false;
+        QTimer poll;
+        poll.setInterval(20);
+        poll.callOnTimeout([&] {
+            auto* options = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!options || options->windowTitle() != QStringLiteral("Output Options") || !options->isActiveWindow())
+                return;
+            poll.stop();
+            shown = true;
+            auto close = qScopeGuard([&] {
+                if (options->isVisible())
+                    options->reject();
+            });
+            press(options, keys.left(setup + 5));
+            *copiesAfterSetup = options->findChild<QSpinBox*>(QStringLiteral("edCopies"))->value();
+            press(options, keys.mid(setup + 5));
+        });
+        poll.start();
+        QTest::mouseClick(button(buttonName), Qt::LeftButton);
+        poll.stop();
+        QVERIFY2(shown, "Output Options did not show");
+        QVERIFY(!QTest::currentTestFailed());
+    }
 
     void noErrorBox()
     {
@@ -261,6 +351,48 @@ private Q_SLOTS:
             QVERIFY2(misplaced.isEmpty(), qPrintable(QStringLiteral("page %1: ").arg(page) + misplaced.join(u"; ")));
             QVERIFY2(matched >= 5, qPrintable(QStringLiteral("page %1: %2 words read back").arg(page).arg(matched)));
         }
+    }
+
+    // The page range and the copies chosen under Setup are what the printer gets, and the copies
+    // box shows Setup's copies; copies typed into the box afterwards win.
+    void setupChoosesThePagesAndTheCopies_data()
+    {
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<int>("from"); // Setup's page range, 0: all
+        QTest::addColumn<int>("to");
+        QTest::addColumn<int>("copies"); // chosen under Setup
+        QTest::addColumn<int>("boxAfterSetup");
+        QTest::addColumn<QStringList>("names"); // page by page
+        const QString y = QStringLiteral("山田太郎"), s = QStringLiteral("鈴木花子"), t = QStringLiteral("田中一郎");
+        QTest::newRow("pages 2-2, 2 copies") << "Alt+P, Alt+S, Return" << 2 << 2 << 2 << 2 << QStringList{s, s};
+        QTest::newRow("pages 2-3, 1 copy") << "Alt+P, Alt+S, Return" << 2 << 3 << 1 << 1 << QStringList{s, t};
+        QTest::newRow("all pages, 2 copies collated")
+            << "Alt+P, Alt+S, Return" << 0 << 0 << 2 << 2 << QStringList{y, s, t, y, s, t};
+        QTest::newRow("pages 1-2, 3 copies, then 1 typed")
+            << "Alt+P, Alt+S, Alt+C, Ctrl+A, type:1, Return" << 1 << 2 << 3 << 3 << QStringList{y, s};
+    }
+    void setupChoosesThePagesAndTheCopies()
+    {
+        QFETCH(QString, keys);
+        QFETCH(int, from);
+        QFETCH(int, to);
+        QFETCH(int, copies);
+        QFETCH(int, boxAfterSetup);
+        QFETCH(QStringList, names);
+        int copiesShown = 0;
+        answerSetup({pdfQueue, from, to, copies}, &copiesShown);
+        int box = 0;
+        clickThroughOutputOptions(QStringLiteral("btnAccountAllPrn"), keys, &box);
+        noErrorBox();
+        QCOMPARE(copiesShown, 1); // Setup opens with the box's copies
+        QCOMPARE(box, boxAfterSetup);
+        const auto asked = PrintSetup::seam().requests();
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked.first().pageCount, 3); // a range of the run's sheets may be chosen
+
+        const QStringList pdfs = cups_.waitForPdfs(pdfQueue, 1);
+        QVERIFY2(pdfs.size() == 1, qPrintable(cups_.error()));
+        QCOMPARE(namesByPage(pdfs.first(), members_), names);
     }
 };
 
