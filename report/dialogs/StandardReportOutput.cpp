@@ -8,7 +8,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QPageSize>
 #include <QPrinter>
+#include <QPrinterInfo>
 
 namespace halvenna {
 
@@ -132,7 +134,16 @@ bool StandardReportOutput::printDocument(const ReportDocument& document, int fro
     QPrinter& p = printer();
     if (p.outputFormat() == QPrinter::NativeFormat && p.printerName().isEmpty())
         throw Error(QStringLiteral("プリンタがありません。プリンタを設定してから印刷してください"));
+    const QString destination = p.outputFileName().isEmpty() ? p.printerName() : p.outputFileName();
     p.setFullPage(true);
+    // A printer that cannot take the form's sheet would print on its own paper, the data off the
+    // form's boxes: nothing is sent then. The printer starts from its own default sheet, since a sheet
+    // set for the printer chosen before stays set, refused or not, when another one is chosen.
+    if (p.outputFormat() == QPrinter::NativeFormat)
+        if (const QPageSize own = QPrinterInfo(p).defaultPageSize(); own.isValid())
+            p.setPageSize(own);
+    if (!p.setPageLayout(document.pageLayout()))
+        throw Error(QStringLiteral("プリンタ %1 は %2 の用紙に印刷できません").arg(destination, document.sheetSize()));
     p.setDocName(document.title());
     // Where the printer makes the copies itself, one pass is enough; elsewhere each copy is sent.
     p.setCopyCount(copies);
@@ -141,7 +152,6 @@ bool StandardReportOutput::printDocument(const ReportDocument& document, int fro
         p.setCopyCount(1);
         passes = copies;
     }
-    const QString destination = p.outputFileName().isEmpty() ? p.printerName() : p.outputFileName();
     ReportStatusDialog status(document.title(), destination, parent);
     status.start();
     return document.print(p, from, to, passes, [&](int done, int total) {

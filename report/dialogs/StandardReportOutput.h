@@ -49,7 +49,8 @@ public:
     OutputChoice offered(const ReportDocument& document) const;
 
     // Prints sheets from..to `copies` times on the printer as set up, with "Report Status"; false
-    // when the user cancelled. The printer is kept from one output to the next.
+    // when the user cancelled. The printer is kept from one output to the next. A printer that
+    // refuses the template's sheet size is an error, before anything is sent to it.
     bool printDocument(const ReportDocument& document, int from, int to, int copies, QWidget* parent);
     // Writes the PDF with "Report Status"; false when the user cancelled (no file is left then).
     bool writeFile(const ReportDocument& document, const QString& fileName, QWidget* parent);

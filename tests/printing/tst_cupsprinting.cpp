@@ -40,7 +40,8 @@ using halvenna::Table;
 
 namespace {
 
-const QString pdfQueue = QStringLiteral("halvenna-pdf"); // any sheet size, the default destination
+const QString pdfQueue = QStringLiteral("halvenna-pdf");     // any sheet size, the default destination
+const QString fixedQueue = QStringLiteral("halvenna-fixed"); // only its named sizes
 
 // The setup a user makes in the print dialog: the printer, a page range (0: all pages), the copies.
 struct Setup
@@ -242,6 +243,8 @@ private Q_SLOTS:
         QVERIFY2(cups_.start(), qPrintable(QStringLiteral("cannot start the private cupsd: ") + cups_.error()));
         QVERIFY2(cups_.addPdfQueue(pdfQueue, {.customSizes = true, .makeDefault = true}),
                  qPrintable(QStringLiteral("cannot add the PDF queue: ") + cups_.error()));
+        QVERIFY2(cups_.addPdfQueue(fixedQueue, {.customSizes = false, .makeDefault = false}),
+                 qPrintable(QStringLiteral("cannot add the PDF queue without custom sizes: ") + cups_.error()));
 
         halvenna::installJapaneseFont();
         f_ = std::make_unique<DataFixture>();
@@ -393,6 +396,41 @@ private Q_SLOTS:
         const QStringList pdfs = cups_.waitForPdfs(pdfQueue, 1);
         QVERIFY2(pdfs.size() == 1, qPrintable(cups_.error()));
         QCOMPARE(namesByPage(pdfs.first(), members_), names);
+    }
+
+    // A printer whose driver has no sheet of the form's size is refused in the standard box, naming
+    // the printer and the size, and gets no job; so too after the same form printed on a printer
+    // that has the sheet, whose setting the printer object still holds when the other is chosen.
+    void aRefusedSheetSizeIsAnErrorAndSendsNothing_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("size");
+        QTest::newRow("waybill") << "btnPrnCurrent"
+                                 << "108 × 178 mm";
+        QTest::newRow("payment slip, fed landscape") << "btnAccountPrn"
+                                                     << "219 × 95 mm";
+    }
+    void aRefusedSheetSizeIsAnErrorAndSendsNothing()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, size);
+        int box = 0;
+        answerSetup({pdfQueue});
+        clickThroughOutputOptions(button, QStringLiteral("Alt+P, Alt+S, Return"), &box);
+        noErrorBox();
+        const QStringList pdfs = cups_.waitForPdfs(pdfQueue, 1);
+        QVERIFY2(pdfs.size() == 1, qPrintable(cups_.error()));
+        QCOMPARE(reporttest::pdfPages(pdfs.first()), 1);
+
+        answerSetup({fixedQueue});
+        MessageBox::seam().answer(QMessageBox::Ok);
+        clickThroughOutputOptions(button, QStringLiteral("Alt+P, Alt+S, Return"), &box);
+        const auto boxes = MessageBox::seam().requests();
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes.first().icon, QMessageBox::Critical);
+        QCOMPARE(boxes.first().text, QStringLiteral("プリンタ %1 は %2 の用紙に印刷できません.").arg(fixedQueue, size));
+        QCOMPARE(cups_.jobIds(fixedQueue), QList<int>());
+        QVERIFY(!InvoiceForm->rvpjInvoice->isOpen());
     }
 };
 
