@@ -16,7 +16,8 @@
 // Needs the packages cups, cups-client and printer-driver-cups-pdf (scripts/deps.sh), and root:
 // cups-pdf's backend is root's alone (mode 0700), so only a cupsd running as root can start it.
 // cups-pdf reads its settings from /etc/cups and nowhere else; the one file this writes there is
-// named after the process and removed again by stop().
+// named after the process and removed again by stop(), or, where the process was killed first, by
+// the next start(). cupsd itself ends with the process that started it.
 
 #include <QByteArray>
 #include <QDeadlineTimer>
