@@ -95,6 +95,12 @@ QPageLayout ReportDocument::pageLayout() const
     return layout;
 }
 
+QString ReportDocument::sheetSize() const
+{
+    return QStringLiteral("%1 × %2 mm")
+        .arg(QString::number(template_->pageWidth()), QString::number(template_->pageHeight()));
+}
+
 QString ReportDocument::title() const
 {
     return QFileInfo(template_->path()).completeBaseName();
@@ -456,7 +462,9 @@ bool ReportDocument::print(QPagedPaintDevice& device, int from, int to, int copi
     to = qMin(to, pageCount() - 1);
     copies = qMax(1, copies);
     const int total = to >= from ? (to - from + 1) * copies : 0;
-    device.setPageLayout(pageLayout());
+    // Refused, the device would keep its own paper and the sheets would land off the form.
+    if (!device.setPageLayout(pageLayout()))
+        throw Error(QStringLiteral("%1 を出力できません (%2 の用紙に設定できません)").arg(title(), sheetSize()));
     QPainter painter;
     if (!painter.begin(&device))
         throw Error(QStringLiteral("%1 を出力できません (出力先を開けません)").arg(title()));

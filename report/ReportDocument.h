@@ -66,6 +66,8 @@ public:
     // The sheet for a printer or a PDF: the template's own size and orientation, no margins, the
     // whole sheet painted.
     QPageLayout pageLayout() const;
+    // The sheet's size as the user reads it in a message, the template's width × height: "108 × 178 mm".
+    QString sheetSize() const;
     // The name a printer job or a PDF file is given: the template's file name without its suffix.
     QString title() const;
     // A text item's box on the sheet, mm.
@@ -87,7 +89,8 @@ public:
     bool misfit(int page, int item) const;
 
     // Draws the sheets from..to (from 0), `copies` times over, onto a paged device, one sheet per
-    // page on the template's own page size. Returns false when progress stopped it.
+    // page on the template's own page size. Returns false when progress stopped it; a device that
+    // refuses the page size is an error before anything is drawn.
     bool print(QPagedPaintDevice& device, int from, int to, int copies, const Progress& progress = {}) const;
     // Writes every sheet to a PDF file, replacing it only once the whole file is written: a stopped or
     // failed output leaves no file behind (nor changes one that was there). False when stopped.

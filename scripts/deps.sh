@@ -8,6 +8,7 @@ packages=(
     fonts-ipafont-gothic
     libgtest-dev libbenchmark-dev
     xvfb xauth xdotool poppler-utils python3 python3-xlib
+    cups cups-client cups-bsd printer-driver-cups-pdf
     clang libclang-rt-14-dev clang-format
 )
 missing=()

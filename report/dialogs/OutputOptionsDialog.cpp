@@ -133,8 +133,11 @@ OutputOptionsDialog::OutputOptionsDialog(const OutputChoice& offered, const QStr
         connect(rb, &QRadioButton::toggled, this, &OutputOptionsDialog::updateEnabled);
     connect(edFileName, &QLineEdit::textChanged, this, &OutputOptionsDialog::updateEnabled);
     connectGuarded(btnSetup, &QPushButton::clicked, this, [this] {
-        if (printerSetup)
-            printerSetup(this);
+        if (!printerSetup)
+            return;
+        // The copies chosen under Setup are the ones printed, so the box takes them.
+        if (const std::optional<int> copies = printerSetup(this, edCopies->value()))
+            edCopies->setValue(qBound(1, *copies, 999));
     });
     connectGuarded(btnBrowse, &QPushButton::clicked, this, &OutputOptionsDialog::browse);
 

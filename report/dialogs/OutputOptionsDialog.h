@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 class QCheckBox;
 class QDialogButtonBox;
@@ -39,8 +40,9 @@ public:
     OutputChoice choice() const;
 
     // The printer's setup (the print dialog) and choosing the file (the save dialog); the caller
-    // provides both, so that they go through its seams.
-    std::function<void(QWidget* parent)> printerSetup;
+    // provides both, so that they go through its seams. The setup opens with the copies in the box
+    // and gives back those chosen there once accepted, nullopt when cancelled.
+    std::function<std::optional<int>(QWidget* parent, int copies)> printerSetup;
     std::function<QString(QWidget* parent, const QString& current)> chooseFile;
 
 private:

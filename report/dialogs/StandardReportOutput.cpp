@@ -8,7 +8,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QPageSize>
 #include <QPrinter>
+#include <QPrinterInfo>
 
 namespace halvenna {
 
@@ -57,6 +59,10 @@ OutputChoice StandardReportOutput::offered(const ReportDocument& document) const
 void StandardReportOutput::output(const ReportDocument& document)
 {
     QWidget* parent = dialogParent();
+    // A page range counts for the output whose Setup chose it: one left from an earlier output would
+    // leave sheets out unasked.
+    if (printer_)
+        printer_->setPrintRange(QPrinter::AllPages);
     const std::optional<OutputChoice> choice = optionsSeam().ask(
         {offered(document), document.title(), document.pageCount(), misfitLines(document), this}, parent);
     if (!choice)
@@ -71,9 +77,11 @@ void StandardReportOutput::output(const ReportDocument& document)
     case OutputChoice::Destination::File:
         writeFile(document, choice->fileName, parent);
         break;
-    case OutputChoice::Destination::Printer:
-        printDocument(document, 0, document.pageCount() - 1, choice->copies, parent);
+    case OutputChoice::Destination::Printer: {
+        const auto [from, to] = pagesChosen(document.pageCount());
+        printDocument(document, from, to, choice->copies, parent);
         break;
+    }
     }
 }
 
@@ -88,7 +96,13 @@ std::optional<OutputChoice> StandardReportOutput::showOptions(const OptionsReque
     OutputOptionsDialog dialog(r.offered, r.title, r.pageCount, r.misfits, parent);
     StandardReportOutput* output = r.output;
     const int pageCount = r.pageCount;
-    dialog.printerSetup = [output, pageCount](QWidget* from) { output->setUpPrinter(from, pageCount); };
+    dialog.printerSetup = [output, pageCount](QWidget* from, int copies) -> std::optional<int> {
+        QPrinter& p = output->printer();
+        p.setCopyCount(copies);
+        if (!output->setUpPrinter(from, pageCount))
+            return std::nullopt;
+        return p.copyCount();
+    };
     dialog.chooseFile = [output](QWidget* from, const QString& current) { return output->chooseFile(from, current); };
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
@@ -112,13 +126,16 @@ void StandardReportOutput::printFromPreview(const ReportDocument& document, QWid
     p.setPrintRange(QPrinter::AllPages);
     if (!setUpPrinter(parent, document.pageCount()))
         return;
-    int from = 0;
-    int to = document.pageCount() - 1;
-    if (p.printRange() == QPrinter::PageRange && p.fromPage() > 0) {
-        from = p.fromPage() - 1;
-        to = qMin(to, p.toPage() - 1);
-    }
+    const auto [from, to] = pagesChosen(document.pageCount());
     printDocument(document, from, to, p.copyCount(), parent);
+}
+
+std::pair<int, int> StandardReportOutput::pagesChosen(int pageCount)
+{
+    const QPrinter& p = printer();
+    if (p.printRange() == QPrinter::PageRange && p.fromPage() > 0)
+        return {p.fromPage() - 1, qMin(pageCount - 1, p.toPage() - 1)};
+    return {0, pageCount - 1};
 }
 
 bool StandardReportOutput::printDocument(const ReportDocument& document, int from, int to, int copies, QWidget* parent)
@@ -128,7 +145,16 @@ bool StandardReportOutput::printDocument(const ReportDocument& document, int fro
     QPrinter& p = printer();
     if (p.outputFormat() == QPrinter::NativeFormat && p.printerName().isEmpty())
         throw Error(QStringLiteral("プリンタがありません。プリンタを設定してから印刷してください"));
+    const QString destination = p.outputFileName().isEmpty() ? p.printerName() : p.outputFileName();
     p.setFullPage(true);
+    // A printer that cannot take the form's sheet would print on its own paper, the data off the
+    // form's boxes: nothing is sent then. The printer starts from its own default sheet, since a sheet
+    // set for the printer chosen before stays set, refused or not, when another one is chosen.
+    if (p.outputFormat() == QPrinter::NativeFormat)
+        if (const QPageSize own = QPrinterInfo(p).defaultPageSize(); own.isValid())
+            p.setPageSize(own);
+    if (!p.setPageLayout(document.pageLayout()))
+        throw Error(QStringLiteral("プリンタ %1 は %2 の用紙に印刷できません").arg(destination, document.sheetSize()));
     p.setDocName(document.title());
     // Where the printer makes the copies itself, one pass is enough; elsewhere each copy is sent.
     p.setCopyCount(copies);
@@ -137,7 +163,6 @@ bool StandardReportOutput::printDocument(const ReportDocument& document, int fro
         p.setCopyCount(1);
         passes = copies;
     }
-    const QString destination = p.outputFileName().isEmpty() ? p.printerName() : p.outputFileName();
     ReportStatusDialog status(document.title(), destination, parent);
     status.start();
     return document.print(p, from, to, passes, [&](int done, int total) {

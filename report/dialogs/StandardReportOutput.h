@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 class QPrinter;
 class QWidget;
@@ -20,6 +21,10 @@ namespace halvenna {
 // preselected), then "Report Status" while sheets go to the printer or a file, or the modal
 // "Report Preview", from which the sheets can be printed too. Cancelling any of them ends the
 // output quietly. Errors (a printer or a file that cannot be written) are thrown to the caller.
+//
+// "Printer" prints the page range chosen under the printer's Setup in that "Output Options", else
+// every sheet, as many times as its copies box says, which takes the copies chosen under Setup.
+// Printing from the preview takes the range and the copies from its own Setup.
 //
 // Each modal question goes through a seam that a test answers in advance: the options (here), the
 // printer's setup (PrintSetup, "ReportPrintSetup") and the file name (FileDialog, "SaveReportAs").
@@ -49,7 +54,8 @@ public:
     OutputChoice offered(const ReportDocument& document) const;
 
     // Prints sheets from..to `copies` times on the printer as set up, with "Report Status"; false
-    // when the user cancelled. The printer is kept from one output to the next.
+    // when the user cancelled. The printer is kept from one output to the next. A printer that
+    // refuses the template's sheet size is an error, before anything is sent to it.
     bool printDocument(const ReportDocument& document, int from, int to, int copies, QWidget* parent);
     // Writes the PDF with "Report Status"; false when the user cancelled (no file is left then).
     bool writeFile(const ReportDocument& document, const QString& fileName, QWidget* parent);
@@ -62,6 +68,8 @@ private:
     static std::optional<OutputChoice> showOptions(const OptionsRequest& request, QWidget* parent);
     bool setUpPrinter(QWidget* parent, int pageCount);
     QString chooseFile(QWidget* parent, const QString& current);
+    // The sheets (from 0) the printer's setup chose: a page range, else all of them.
+    std::pair<int, int> pagesChosen(int pageCount);
     void printFromPreview(const ReportDocument& document, QWidget* parent);
 
     std::unique_ptr<QPrinter> printer_;

@@ -25,6 +25,7 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSpinBox>
 #include <QTest>
@@ -33,6 +34,7 @@
 #include <algorithm>
 
 using namespace halvenna;
+using halvenna::PrintSetup;
 using reporttest::sj;
 
 namespace {
@@ -85,6 +87,58 @@ ReportDocument nameDocument(int pages)
     for (int i = 0; i < pages; ++i)
         rows.appendRow({sj(QStringLiteral("会員%1").arg(i + 1))});
     return ReportDocument(nameTemplate(), 0, {}, std::move(rows));
+}
+
+// The member on each page of a PDF from nameDocument: 1 for "会員1".
+QList<int> membersByPage(const QString& pdf)
+{
+    QList<int> members;
+    const int pages = reporttest::pdfPages(pdf);
+    for (int page = 1; page <= pages; ++page) {
+        const QRegularExpressionMatch m =
+            QRegularExpression(QStringLiteral("会員(\\d+)")).match(reporttest::pdfText(pdf, page));
+        members << (m.hasMatch() ? m.captured(1).toInt() : 0);
+    }
+    return members;
+}
+
+// Setup in the print dialog as a user makes it, on a printer that writes a PDF file: a page range
+// (0: all pages) and the copies.
+void answerPdfSetup(const QString& pdf, int from, int to, int copies)
+{
+    PrintSetup::seam().answerWith([=](const PrintSetup::Request& r) {
+        QPrinter& p = *r.printer;
+        p.setOutputFormat(QPrinter::PdfFormat);
+        p.setOutputFileName(pdf);
+        p.setPrintRange(from > 0 ? QPrinter::PageRange : QPrinter::AllPages);
+        if (from > 0)
+            p.setFromTo(from, to);
+        p.setCopyCount(copies);
+        return true;
+    });
+}
+
+// Runs an output with "Output Options" shown for real and answered with `keys` once it is up.
+bool outputThroughOptions(StandardReportOutput& output, const ReportDocument& doc, const QString& keys)
+{
+    bool shown = false;
+    QTimer poll;
+    poll.setInterval(20);
+    poll.callOnTimeout([&] {
+        auto* options = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!options || options->windowTitle() != QStringLiteral("Output Options") || !options->isActiveWindow())
+            return;
+        poll.stop();
+        shown = true;
+        auto close = qScopeGuard([&] {
+            if (options->isVisible())
+                options->reject();
+        });
+        press(options, keys);
+    });
+    poll.start();
+    output.output(doc);
+    return shown;
 }
 
 } // namespace
@@ -454,6 +508,88 @@ private Q_SLOTS:
             QCOMPARE(reporttest::pdfPages(pdf), pages);
         if (pages > 0)
             QVERIFY(reporttest::pdfText(pdf, pages).contains(QStringLiteral("鈴木一郎")));
+    }
+
+    // The copies box takes the copies chosen under Setup once it is accepted; Setup opens with the
+    // box's copies.
+    void setupGivesTheCopiesBox_data()
+    {
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<int>("answer"); // copies chosen under Setup; 0: Setup cancelled
+        QTest::addColumn<int>("asked");  // the copies Setup opened with
+        QTest::addColumn<int>("copies"); // in the box, and the choice, afterwards
+        QTest::newRow("accepted") << "Alt+P, Alt+S" << 3 << 1 << 3;
+        QTest::newRow("cancelled keeps the box") << "Alt+P, Alt+C, Ctrl+A, type:4, Alt+S" << 0 << 4 << 4;
+        QTest::newRow("accepted after typing") << "Alt+P, Alt+C, Ctrl+A, type:4, Alt+S" << 2 << 4 << 2;
+        QTest::newRow("typed after Setup") << "Alt+P, Alt+S, Alt+C, Ctrl+A, type:5" << 2 << 1 << 5;
+    }
+    void setupGivesTheCopiesBox()
+    {
+        QFETCH(QString, keys);
+        QFETCH(int, answer);
+        QFETCH(int, asked);
+        QFETCH(int, copies);
+        OutputOptionsDialog dialog(OutputChoice{}, QStringLiteral("Names"), 3);
+        QList<int> opened;
+        dialog.printerSetup = [&](QWidget*, int current) -> std::optional<int> {
+            opened << current;
+            return answer > 0 ? std::optional<int>(answer) : std::nullopt;
+        };
+        showActive(&dialog);
+        press(&dialog, keys);
+        QCOMPARE(opened, QList<int>{asked});
+        QCOMPARE(dialog.findChild<QSpinBox*>(QStringLiteral("edCopies"))->value(), copies);
+        press(&dialog, QStringLiteral("Return"));
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(dialog.choice().copies, copies);
+    }
+
+    // "Printer" prints the page range chosen under Setup, as many times as the copies box says (on a
+    // printer that makes no copies itself, each copy is drawn).
+    void printerTakesSetupsPagesAndCopies_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("to");
+        QTest::addColumn<int>("copies");
+        QTest::addColumn<QList<int>>("members"); // page by page
+        QTest::newRow("pages 2-2, 2 copies") << 2 << 2 << 2 << QList<int>{2, 2};
+        QTest::newRow("pages 1-2, 1 copy") << 1 << 2 << 1 << QList<int>{1, 2};
+        QTest::newRow("all pages, 2 copies") << 0 << 0 << 2 << QList<int>{1, 2, 3, 1, 2, 3};
+        QTest::newRow("pages 3-9 end at the last") << 3 << 9 << 1 << QList<int>{3};
+    }
+    void printerTakesSetupsPagesAndCopies()
+    {
+        QFETCH(int, from);
+        QFETCH(int, to);
+        QFETCH(int, copies);
+        QFETCH(QList<int>, members);
+        const ReportDocument doc = nameDocument(3);
+        StandardReportOutput output;
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath(QStringLiteral("printed.pdf"));
+        answerPdfSetup(pdf, from, to, copies);
+        QVERIFY(outputThroughOptions(output, doc, QStringLiteral("Alt+P, Alt+S, Return")));
+        QVERIFY(!QTest::currentTestFailed());
+        QCOMPARE(PrintSetup::seam().requests().size(), 1);
+        QCOMPARE(PrintSetup::seam().requests().first().pageCount, 3);
+        QCOMPARE(membersByPage(pdf), members);
+    }
+
+    // A page range chosen under one output's Setup does not leave sheets out of the next output,
+    // on the same printer, whose Setup was not opened.
+    void aPageRangeCountsForItsOwnOutputOnly()
+    {
+        const ReportDocument doc = nameDocument(3);
+        StandardReportOutput output;
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath(QStringLiteral("printed.pdf"));
+        answerPdfSetup(pdf, 2, 2, 1);
+        QVERIFY(outputThroughOptions(output, doc, QStringLiteral("Alt+P, Alt+S, Return")));
+        QCOMPARE(membersByPage(pdf), QList<int>{2});
+        QVERIFY(QFile::remove(pdf));
+        QVERIFY(outputThroughOptions(output, doc, QStringLiteral("Alt+P, Return")));
+        QVERIFY(!QTest::currentTestFailed());
+        QCOMPARE(membersByPage(pdf), (QList<int>{1, 2, 3}));
     }
 
     void printingFromThePreview()
