@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QVarLengthArray>
 
 #include <exception>
 
@@ -603,7 +604,8 @@ void Table::notify(int event, const QString& field)
 {
     if (disableCount_ > 0 && event != evUpdateData && event != evCheckBrowseMode)
         return;
-    const QList<DataSource*> sources = sources_;
+    // A source may be detached while told: walk a copy, made on the stack as this runs at every move.
+    const QVarLengthArray<DataSource*, 4> sources(sources_.cbegin(), sources_.cend());
     for (DataSource* s : sources) {
         switch (event) {
         case evActive:
