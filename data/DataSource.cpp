@@ -2,8 +2,6 @@
 
 #include "data/Table.h"
 
-#include <QVarLengthArray>
-
 namespace halvenna {
 
 DataLink::~DataLink()
@@ -63,10 +61,10 @@ void DataSource::detach(DataLink* link)
 
 void DataSource::notify(Event event, const QString& field)
 {
-    // A link may detach (or attach others) while being told: walk a copy, skip the gone ones. The
-    // copy is made on the stack: this runs several times at every move of a table.
-    const QVarLengthArray<DataLink*, 8> links(links_.cbegin(), links_.cend());
-    for (DataLink* link : links) {
+    if (links_.isEmpty())
+        return;
+    // A link may detach (or attach others) while being told: walk a copy, skip the gone ones.
+    for (DataLink* link : PointerSnapshot<DataLink>(links_)) {
         if (!links_.contains(link))
             continue;
         switch (event) {

@@ -5,17 +5,10 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QVarLengthArray>
 
 #include <exception>
 
 namespace halvenna {
-
-namespace {
-
-enum NotifyEvent { evActive, evDataSet, evScroll, evRecord, evEditing, evUpdateData, evCheckBrowseMode };
-
-} // namespace
 
 FieldNames::FieldNames(std::initializer_list<const char*> names)
 {
@@ -121,8 +114,8 @@ void Table::open()
     cursor_.setKnownCount(-1);
     range_.markStale();
     ensureRange();
-    notify(evActive);
-    notify(evDataSet);
+    notify(DataSource::Event::Active, QString());
+    notify(DataSource::Event::DataSet, QString());
 }
 
 void Table::close()
@@ -150,8 +143,8 @@ void Table::close()
     resolved_.clear();
     cursor_.clear();
     cursor_.setKnownCount(-1);
-    notify(evActive);
-    notify(evDataSet);
+    notify(DataSource::Event::Active, QString());
+    notify(DataSource::Event::DataSet, QString());
     if (failure)
         std::rethrow_exception(failure);
 }
@@ -162,7 +155,7 @@ void Table::refreshRange()
 {
     range_.markStale();
     if (db_)
-        notify(evDataSet);
+        notify(DataSource::Event::DataSet, QString());
 }
 
 void Table::liftMasterLink(bool lifted)
@@ -196,12 +189,12 @@ void Table::beforeMove()
 
 void Table::afterMove()
 {
-    notify(evScroll);
+    notify(DataSource::Event::Scroll, QString());
 }
 
 void Table::finishDetailsBeforeChange()
 {
-    notify(evCheckBrowseMode);
+    notify(DataSource::Event::CheckBrowseMode, QString());
 }
 
 void Table::first()
@@ -351,8 +344,8 @@ void Table::startNewRow(bool atEnd)
     }
     inNewRecordEvent_ = false;
     modified_ = false;
-    notify(evDataSet);
-    notify(evEditing);
+    notify(DataSource::Event::DataSet, QString());
+    notify(DataSource::Event::Editing, QString());
 }
 
 int Table::insertPosition()
@@ -392,12 +385,12 @@ void Table::edit()
     state_ = TableState::Edit;
     modified_ = false;
     row_.clearDirty();
-    notify(evEditing);
+    notify(DataSource::Event::Editing, QString());
 }
 
 void Table::updateRecord()
 {
-    notify(evUpdateData);
+    notify(DataSource::Event::UpdateData, QString());
 }
 
 void Table::post()
@@ -412,8 +405,8 @@ void Table::post()
     storeRow();
     state_ = TableState::Browse;
     modified_ = false;
-    notify(evEditing);
-    notify(evDataSet);
+    notify(DataSource::Event::Editing, QString());
+    notify(DataSource::Event::DataSet, QString());
 }
 
 void Table::storeRow()
@@ -453,8 +446,8 @@ void Table::cancel()
         cursor_.load(cursor_.rowid());
         cursor_.setKnownPosition(savedRecNo_);
     }
-    notify(evEditing);
-    notify(evDataSet);
+    notify(DataSource::Event::Editing, QString());
+    notify(DataSource::Event::DataSet, QString());
 }
 
 void Table::deleteRecord()
@@ -475,8 +468,8 @@ void Table::deleteRecord()
     modified_ = false;
     // The row after the deleted one becomes current, or the one before it at the end.
     cursor_.afterDelete(position);
-    notify(evEditing);
-    notify(evDataSet);
+    notify(DataSource::Event::Editing, QString());
+    notify(DataSource::Event::DataSet, QString());
 }
 
 void Table::checkBrowseMode()
@@ -504,7 +497,7 @@ void Table::emptyTable()
         cursor_.setKnownCount(0);
         cursor_.clear();
         cursor_.first();
-        notify(evDataSet);
+        notify(DataSource::Event::DataSet, QString());
         return;
     }
     const std::unique_ptr<sql::Connection> db = connect(filePath());
@@ -544,7 +537,7 @@ void Table::wrote(int field)
 {
     if (!inNewRecordEvent_)
         modified_ = true;
-    notify(evRecord, shape_.field(field).name);
+    notify(DataSource::Event::Record, shape_.field(field).name);
 }
 
 void Table::setFieldText(const QString& name, const QByteArray& sjisText)
@@ -600,37 +593,15 @@ void Table::detachSource(DataSource* s)
     sources_.removeAll(s);
 }
 
-void Table::notify(int event, const QString& field)
+void Table::notify(DataSource::Event event, const QString& field)
 {
-    if (disableCount_ > 0 && event != evUpdateData && event != evCheckBrowseMode)
+    // Suspended controls hear nothing but the requests to finish pending input and changes.
+    if (sources_.isEmpty() ||
+        (disableCount_ > 0 && event != DataSource::Event::UpdateData && event != DataSource::Event::CheckBrowseMode))
         return;
-    // A source may be detached while told: walk a copy, made on the stack as this runs at every move.
-    const QVarLengthArray<DataSource*, 4> sources(sources_.cbegin(), sources_.cend());
-    for (DataSource* s : sources) {
-        switch (event) {
-        case evActive:
-            s->notify(DataSource::Event::Active);
-            break;
-        case evDataSet:
-            s->notify(DataSource::Event::DataSet);
-            break;
-        case evScroll:
-            s->notify(DataSource::Event::Scroll);
-            break;
-        case evRecord:
-            s->notify(DataSource::Event::Record, field);
-            break;
-        case evEditing:
-            s->notify(DataSource::Event::Editing);
-            break;
-        case evUpdateData:
-            s->notify(DataSource::Event::UpdateData);
-            break;
-        case evCheckBrowseMode:
-            s->notify(DataSource::Event::CheckBrowseMode);
-            break;
-        }
-    }
+    // A source may be detached while told: walk a copy.
+    for (DataSource* s : PointerSnapshot<DataSource>(sources_))
+        s->notify(event, field);
 }
 
 void Table::disableControls()
@@ -643,7 +614,7 @@ void Table::enableControls()
     if (disableCount_ == 0)
         return;
     if (--disableCount_ == 0)
-        notify(evDataSet);
+        notify(DataSource::Event::DataSet, QString());
 }
 
 void Table::releaseReadLock() noexcept
@@ -701,7 +672,7 @@ void Table::forgetRolledBackRows()
     try {
         if (!editing() && cursor_.hasRow())
             cursor_.load(cursor_.rowid());
-        notify(evDataSet);
+        notify(DataSource::Event::DataSet, QString());
     } catch (...) {
         // The error that ended the transaction is the one to report.
     }

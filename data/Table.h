@@ -200,7 +200,7 @@ private:
     void startNewRow(bool atEnd);
     void wrote(int field);
     void storeRow();
-    void notify(int event, const QString& field = {});
+    void notify(DataSource::Event event, const QString& field);
     void beforeMove();
     void afterMove();
     void finishDetailsBeforeChange();
