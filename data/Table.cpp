@@ -128,10 +128,13 @@ void Table::close()
     std::exception_ptr failure;
     if (batchDepth_ > 0) {
         batchDepth_ = 0;
-        try {
-            db_->commit(u"変更を保存できません");
-        } catch (...) {
-            failure = std::current_exception(); // reported once the table is closed
+        // (The engine may have ended it already, after an I/O error or a full disk.)
+        if (db_->inTransaction()) {
+            try {
+                db_->commit(u"変更を保存できません");
+            } catch (...) {
+                failure = std::current_exception(); // reported once the table is closed
+            }
         }
     }
     cursor_.forgetStatements();
