@@ -2,6 +2,7 @@
 // until a move, a store or letting go of the read lock needs them copied. Each of those keeps the
 // values a caller reads, and no read lock outlives what needs it.
 #include "common/DataFixture.h"
+#include "data/Error.h"
 #include "data/sql/SqliteConnection.h"
 
 #include <QTest>
@@ -122,6 +123,43 @@ private Q_SLOTS:
         QCOMPARE(f.str(t, "name"), QStringLiteral("typed"));
         QCOMPARE(f.str(t, "zip"), QStringLiteral("150-0001"));
         QCOMPARE(f.str(t, "zip_f"), QStringLiteral("1  5  0"));
+    }
+
+    // A table closed while a batch is open keeps what the batch stored, as ending the batch would; a
+    // commit the engine refuses is reported once the table has closed, and nothing of it is kept.
+    void closingInsideABatchCommitsIt_data()
+    {
+        QTest::addColumn<bool>("readerInTheWay");
+        QTest::newRow("committed") << false;
+        QTest::newRow("refused") << true;
+    }
+    void closingInsideABatchCommitsIt()
+    {
+        QFETCH(bool, readerInTheWay);
+        DataFixture f;
+        f.addMember(1, QStringLiteral("m1"));
+        Table& t = f.dm->tbMemberMaster;
+        const QString file = t.filePath();
+        t.beginBatch();
+        f.addMember(2, QStringLiteral("m2"));
+        const auto reader = sql::SqliteConnection::open(file, QStringLiteral("reader"));
+        sql::Statement& reading = reader->prepare(QStringLiteral("SELECT name FROM MemberMaster"));
+        if (readerInTheWay)
+            QVERIFY(reading.step(u"読めません")); // keeps a shared lock: the commit cannot finish
+        QString message = QStringLiteral("<no error>");
+        try {
+            t.close();
+        } catch (const Error& e) {
+            message = e.message();
+        }
+        reading.reset();
+        QVERIFY(!t.active());
+        QCOMPARE(message, readerInTheWay
+                              ? QStringLiteral("tbMemberMaster: テーブル %1 は他のプログラムが使用中です").arg(file)
+                              : QStringLiteral("<no error>"));
+        t.endBatch(); // the batch ended with the table: nothing left to end
+        t.open();
+        QCOMPARE(t.recordCount(), readerInTheWay ? 1 : 2);
     }
 
     // A walk reads each row's own values, also after a row on the way was edited and stored.
