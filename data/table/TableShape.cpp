@@ -68,10 +68,9 @@ int TableShape::require(const QString& name) const
     return i;
 }
 
-void TableShape::checkIndex(int index) const
+void TableShape::throwNoField(int index) const
 {
-    if (index < 0 || index >= fields_.size())
-        throw DatabaseError(QStringLiteral("%1: 項目番号 %2 が見つかりません").arg(component_).arg(index));
+    throw DatabaseError(QStringLiteral("%1: 項目番号 %2 が見つかりません").arg(component_).arg(index));
 }
 
 QString TableShape::orderBy(bool descending, bool restricted) const

@@ -33,7 +33,11 @@ public:
     // The same, throwing "項目 '<name>' が見つかりません" when missing.
     int require(const QString& name) const;
     // Throws for a position that is no field of the open table.
-    void checkIndex(int index) const;
+    void checkIndex(int index) const
+    {
+        if (index < 0 || index >= fields_.size())
+            throwNoField(index);
+    }
 
     // The field that is the row's identity itself (INTEGER PRIMARY KEY), or -1.
     int identityField() const { return identityField_; }
@@ -59,6 +63,8 @@ public:
     [[noreturn]] void throwNoRow(QStringView what) const;
 
 private:
+    [[noreturn]] void throwNoField(int index) const;
+
     QString component_;
     sql::Connection* db_ = nullptr;
     QString table_;
