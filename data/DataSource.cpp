@@ -50,12 +50,14 @@ void DataSource::setDataSet(Table* table)
 void DataSource::attach(DataLink* link)
 {
     links_.append(link);
+    ++linkChanges_;
     link->source_ = this;
 }
 
 void DataSource::detach(DataLink* link)
 {
     links_.removeAll(link);
+    ++linkChanges_;
     link->source_ = nullptr;
 }
 
@@ -64,8 +66,9 @@ void DataSource::notify(Event event, const QString& field)
     if (links_.isEmpty())
         return;
     // A link may detach (or attach others) while being told: walk a copy, skip the gone ones.
+    const quint64 changesBefore = linkChanges_;
     for (DataLink* link : PointerSnapshot<DataLink>(links_)) {
-        if (!links_.contains(link))
+        if (linkChanges_ != changesBefore && !links_.contains(link))
             continue;
         switch (event) {
         case Event::Active:

@@ -92,6 +92,7 @@ private:
     QString name_;
     Table* table_ = nullptr;
     QList<DataLink*> links_;
+    quint64 linkChanges_ = 0; // links attached or detached so far
 };
 
 } // namespace halvenna
