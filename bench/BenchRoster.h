@@ -1,16 +1,13 @@
 #pragma once
 
 // Realistic rosters for the benchmarks, written straight into a table file in one transaction.
+#include "BenchSupport.h"
 #include "data/Schema.h"
 
 #include <QDir>
 #include <QFile>
 #include <QString>
 #include <QTemporaryDir>
-
-#include <sqlite3.h>
-
-#include <stdexcept>
 
 namespace bench {
 
@@ -35,29 +32,22 @@ public:
     explicit Roster(int members)
     {
         halvenna::schema::createMissingTables(dir_.path());
-        sqlite3* db = nullptr;
-        sqlite3_open(QFile::encodeName(QDir(dir_.path()).filePath("MemberMaster.db")).constData(), &db);
-        sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-        sqlite3_stmt* st = nullptr;
-        sqlite3_prepare_v2(db,
-                           "INSERT INTO MemberMaster (id_no, name, name_kana, zip, address1, address2, tel, fax, "
-                           "notes, zip_f, zip_r, tel_f, tel_m, tel_r, print) "
-                           "VALUES (?, ?, 'ヤマダタロウ', '150-0001', ?, 'ハイツ201号室', '03-1234-5678', "
-                           "'03-1234-5679', '', '1  5  0', '0  0  0  1', '03', '1234', '5678', 0)",
-                           -1, &st, nullptr);
+        const auto connection = openSqlite(QDir(dir_.path()).filePath("MemberMaster.db"));
+        sqlite3* db = connection->handle();
+        exec(db, "BEGIN");
+        Statement st(db, "INSERT INTO MemberMaster (id_no, name, name_kana, zip, address1, address2, tel, fax, "
+                         "notes, zip_f, zip_r, tel_f, tel_m, tel_r, print) "
+                         "VALUES (?, ?, 'ヤマダタロウ', '150-0001', ?, 'ハイツ201号室', '03-1234-5678', "
+                         "'03-1234-5679', '', '1  5  0', '0  0  0  1', '03', '1234', '5678', 0)");
         for (int i = 0; i < members; ++i) {
             const QByteArray name = memberName(i).toUtf8();
             const QByteArray address = memberAddress(i).toUtf8();
             sqlite3_bind_int(st, 1, i);
             sqlite3_bind_text(st, 2, name.constData(), int(name.size()), SQLITE_TRANSIENT);
             sqlite3_bind_text(st, 3, address.constData(), int(address.size()), SQLITE_TRANSIENT);
-            if (sqlite3_step(st) != SQLITE_DONE)
-                throw std::runtime_error(sqlite3_errmsg(db));
-            sqlite3_reset(st);
+            st.run();
         }
-        sqlite3_finalize(st);
-        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-        sqlite3_close(db);
+        exec(db, "COMMIT");
     }
     QString path() const { return dir_.path(); }
     QString file(const char* name) const { return QDir(dir_.path()).filePath(QLatin1String(name)); }

@@ -5,6 +5,7 @@
 //
 //   bench_report                         every benchmark, then a summary with the ratio
 //   bench_report --preview-child DIR     (internal) previews DIR's staging rows, prints VmHWM before and after
+#include "BenchSupport.h"
 #include "data/DataModule.h"
 #include "data/Error.h"
 #include "data/RecordRules.h"
@@ -26,8 +27,6 @@
 #include <QTimer>
 
 #include <benchmark/benchmark.h>
-
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <chrono>
@@ -61,16 +60,14 @@ public:
     explicit Staging(int rows)
     {
         halvenna::schema::createMissingTables(dir_.path());
-        sqlite3* db = nullptr;
-        sqlite3_open(QFile::encodeName(QDir(dir_.path()).filePath(QStringLiteral("PrintMember.db"))).constData(), &db);
-        sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-        sqlite3_stmt* st = nullptr;
-        sqlite3_prepare_v2(db,
-                           "INSERT INTO PrintMember (id_no, name, zip, address1, address2, tel, zip_f, zip_r, tel_f, "
-                           "tel_m, tel_r, item, value, receipt_year, receipt_month, receipt_day, delivery_year, "
-                           "delivery_month, delivery_day) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
-                           "'2024', '12', '31', '2025', '1', '1')",
-                           -1, &st, nullptr);
+        const auto connection = bench::openSqlite(QDir(dir_.path()).filePath(QStringLiteral("PrintMember.db")));
+        sqlite3* db = connection->handle();
+        bench::exec(db, "BEGIN");
+        bench::Statement st(db,
+                            "INSERT INTO PrintMember (id_no, name, zip, address1, address2, tel, zip_f, zip_r, tel_f, "
+                            "tel_m, tel_r, item, value, receipt_year, receipt_month, receipt_day, delivery_year, "
+                            "delivery_month, delivery_day) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+                            "'2024', '12', '31', '2025', '1', '1')");
         static const char16_t* family[] = {u"山田", u"佐藤", u"鈴木", u"高橋", u"田中", u"伊藤", u"渡辺", u"中村"};
         static const char16_t* given[] = {u"太郎", u"花子", u"一郎", u"美咲", u"健太", u"陽子", u"翔", u"愛"};
         static const char16_t* town[] = {u"東京都渋谷区神宮前", u"大阪府大阪市北区梅田", u"北海道札幌市中央区北一条西",
@@ -98,13 +95,9 @@ public:
             sqlite3_bind_int(st, 1, i + 1);
             for (int v = 0; v < values.size(); ++v)
                 sqlite3_bind_text(st, v + 2, values.at(v).constData(), int(values.at(v).size()), SQLITE_TRANSIENT);
-            if (sqlite3_step(st) != SQLITE_DONE)
-                throw std::runtime_error(sqlite3_errmsg(db));
-            sqlite3_reset(st);
+            st.run();
         }
-        sqlite3_finalize(st);
-        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-        sqlite3_close(db);
+        bench::exec(db, "COMMIT");
     }
     QString path() const { return dir_.path(); }
 
@@ -201,7 +194,7 @@ void BM_EngineToPdf(benchmark::State& state)
     state.counters["pages"] = kSheets;
     state.counters["MiB"] = double(QFileInfo(pdf).size()) / (1 << 20);
 }
-BENCHMARK(BM_EngineToPdf)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+HALVENNA_BENCHMARK(BM_EngineToPdf)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
 // The yardstick: a QPdfWriter on a file, the same page layout, and for each page the same texts
 // drawn with the same fonts at the same places.
@@ -252,7 +245,7 @@ void BM_BarePdfLoop(benchmark::State& state)
     state.counters["pages"] = double(y.pages.size());
     state.counters["MiB"] = double(QFileInfo(pdf).size()) / (1 << 20);
 }
-BENCHMARK(BM_BarePdfLoop)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+HALVENNA_BENCHMARK(BM_BarePdfLoop)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
 // Previewing the 10,000 sheets and paging to the last, in a child process so that the peak
 // resident memory (VmHWM) is the preview's alone: idle (program, tables and template loaded)
@@ -277,7 +270,7 @@ void BM_PreviewPeakMemory(benchmark::State& state)
         timings()["preview peak MiB"].push_back(peak);
     }
 }
-BENCHMARK(BM_PreviewPeakMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
+HALVENNA_BENCHMARK(BM_PreviewPeakMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 qint64 highWaterKib()
 {

@@ -55,7 +55,7 @@ void BM_OpenRosterWindow(benchmark::State& state)
     }
     dm->DataModuleDestroy();
 }
-BENCHMARK(BM_OpenRosterWindow)->Arg(100)->Arg(100000)->Unit(benchmark::kMillisecond);
+HALVENNA_BENCHMARK(BM_OpenRosterWindow)->Arg(100)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 // Only the first screen: made, shown and painted; the exact count is left to the event loop.
 void BM_RosterWindowFirstScreen(benchmark::State& state)
@@ -72,7 +72,7 @@ void BM_RosterWindowFirstScreen(benchmark::State& state)
     }
     dm->DataModuleDestroy();
 }
-BENCHMARK(BM_RosterWindowFirstScreen)->Arg(100)->Arg(100000)->Unit(benchmark::kMillisecond);
+HALVENNA_BENCHMARK(BM_RosterWindowFirstScreen)->Arg(100)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 // From the first member to the last: the table moves, the grid follows, scrolls and paints.
 void BM_JumpToLastMember(benchmark::State& state)
@@ -98,7 +98,7 @@ void BM_JumpToLastMember(benchmark::State& state)
     form.hide();
     dm->DataModuleDestroy();
 }
-BENCHMARK(BM_JumpToLastMember)->Arg(100)->Arg(100000)->Unit(benchmark::kMillisecond);
+HALVENNA_BENCHMARK(BM_JumpToLastMember)->Arg(100)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 // The offscreen platform says on every show what it cannot do; the figures are what matters here.
 void quietPlatform(QtMsgType type, const QMessageLogContext& context, const QString& message)

@@ -50,21 +50,25 @@ void DataSource::setDataSet(Table* table)
 void DataSource::attach(DataLink* link)
 {
     links_.append(link);
+    ++linkChanges_;
     link->source_ = this;
 }
 
 void DataSource::detach(DataLink* link)
 {
     links_.removeAll(link);
+    ++linkChanges_;
     link->source_ = nullptr;
 }
 
 void DataSource::notify(Event event, const QString& field)
 {
+    if (links_.isEmpty())
+        return;
     // A link may detach (or attach others) while being told: walk a copy, skip the gone ones.
-    const QList<DataLink*> links = links_;
-    for (DataLink* link : links) {
-        if (!links_.contains(link))
+    const quint64 changesBefore = linkChanges_;
+    for (DataLink* link : PointerSnapshot<DataLink>(links_)) {
+        if (linkChanges_ != changesBefore && !links_.contains(link))
             continue;
         switch (event) {
         case Event::Active:

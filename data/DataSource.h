@@ -3,10 +3,35 @@
 #include <QList>
 #include <QString>
 
+#include <algorithm>
+#include <iterator>
+
 namespace halvenna {
 
 class Table;
 class DataSource;
+
+// The pointers of a list as they were when it was made, for walking while those told may change
+// the list. Held on the stack for the few pointers there usually are: a move of a table tells its
+// sources and links several times, and copying a QList would count references atomically.
+template <typename T> class PointerSnapshot
+{
+public:
+    explicit PointerSnapshot(const QList<T*>& list) : size_(list.size())
+    {
+        if (size_ <= qsizetype(std::size(local_)))
+            std::copy(list.cbegin(), list.cend(), local_);
+        else
+            heap_ = list;
+    }
+    T* const* begin() const { return size_ <= qsizetype(std::size(local_)) ? local_ : heap_.constData(); }
+    T* const* end() const { return begin() + size_; }
+
+private:
+    qsizetype size_;
+    T* local_[8];
+    QList<T*> heap_;
+};
 
 // What a table tells the controls bound to it. A link is a plain C++ observer (not a Qt signal)
 // so that an error raised while a control hands its pending input to the row (updateData)
@@ -67,6 +92,7 @@ private:
     QString name_;
     Table* table_ = nullptr;
     QList<DataLink*> links_;
+    quint64 linkChanges_ = 0; // links attached or detached so far
 };
 
 } // namespace halvenna

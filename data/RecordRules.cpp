@@ -44,12 +44,15 @@ ZipAndTel splitZipAndTel(const FieldValue& zip, const FieldValue& tel)
 
 void splitZipAndTel(Table& t)
 {
-    const ZipAndTel r = splitZipAndTel(t.fieldValue(QStringLiteral("zip")), t.fieldValue(QStringLiteral("tel")));
-    t.setFieldValue(QStringLiteral("zip_f"), FieldValue::text(r.zipF));
-    t.setFieldValue(QStringLiteral("zip_r"), FieldValue::text(r.zipR));
-    t.setFieldValue(QStringLiteral("tel_f"), FieldValue::text(r.telF));
-    t.setFieldValue(QStringLiteral("tel_m"), FieldValue::text(r.telM));
-    t.setFieldValue(QStringLiteral("tel_r"), FieldValue::text(r.telR));
+    // Runs at every post of a member: the table looks the seven fields up once.
+    static const FieldNames names{"zip", "tel", "zip_f", "zip_r", "tel_f", "tel_m", "tel_r"};
+    const std::vector<int>& f = t.resolve(names);
+    const ZipAndTel r = splitZipAndTel(t.fieldValue(f[0]), t.fieldValue(f[1]));
+    t.setFieldValue(f[2], FieldValue::text(r.zipF));
+    t.setFieldValue(f[3], FieldValue::text(r.zipR));
+    t.setFieldValue(f[4], FieldValue::text(r.telF));
+    t.setFieldValue(f[5], FieldValue::text(r.telM));
+    t.setFieldValue(f[6], FieldValue::text(r.telR));
 }
 
 QByteArray amountPrintForm(const FieldValue& amount)

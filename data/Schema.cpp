@@ -1,12 +1,11 @@
 #include "data/Schema.h"
 
 #include "data/Error.h"
+#include "data/sql/SqliteConnection.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
-#include <sqlite3.h>
 
 namespace halvenna::schema {
 
@@ -69,20 +68,14 @@ QStringList createMissingTables(const QString& dir)
             continue;
         const QString temp = path + QStringLiteral(".new");
         QFile::remove(temp);
-        sqlite3* db = nullptr;
-        int rc = sqlite3_open_v2(QFile::encodeName(temp).constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                                 nullptr);
-        QString detail;
-        if (rc == SQLITE_OK) {
-            const QByteArray sql = createSql(table).toUtf8();
-            rc = sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr);
-        }
-        if (rc != SQLITE_OK)
-            detail = QString::fromUtf8(sqlite3_errmsg(db));
-        sqlite3_close(db);
-        if (rc != SQLITE_OK) {
+        const QString sql = createSql(table);
+        try {
+            const auto db = sql::SqliteConnection::open(temp, path, sql::SqliteConnection::Mode::Create);
+            db->execute(sql, u"CREATE");
+        } catch (const sql::EngineError& e) {
+            // The connection has closed by now: the half-made file can go.
             QFile::remove(temp);
-            throw Error(QStringLiteral("%1 を作れません (%2)").arg(path, detail));
+            throw Error(QStringLiteral("%1 を作れません (%2)").arg(path, e.detail()));
         }
         // rename() never replaces an existing file, so a table made meanwhile is kept too.
         if (!QFile::rename(temp, path)) {

@@ -2,46 +2,47 @@
 
 #include "data/DataSource.h"
 #include "data/FieldValue.h"
+#include "data/table/Cursor.h"
+#include "data/table/DetailRange.h"
+#include "data/table/GridPages.h"
+#include "data/table/RowBuffer.h"
+#include "data/table/TableShape.h"
+#include "data/table/TableTypes.h"
 
-#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
+#include <deque>
 #include <functional>
+#include <initializer_list>
 #include <memory>
-
-struct sqlite3;
-struct sqlite3_stmt;
+#include <utility>
+#include <vector>
 
 namespace halvenna {
 
-enum class TableState { Inactive, Browse, Edit, Insert };
+namespace sql {
+class Connection;
+}
 
-struct FieldDef
+// Field names that code uses on every row, looked up once per opening of each table they are used
+// with (Table::resolve). Made once, as a static of the code that uses them.
+class FieldNames
 {
-    QString name;
-    FieldKind kind = FieldKind::Text;
-    int width = 0; // code page 932 bytes for text; 0 = no limit
+public:
+    FieldNames(std::initializer_list<const char*> names);
+    const QStringList& names() const { return names_; }
+
+private:
+    QStringList names_;
 };
 
-struct LocateOptions
-{
-    bool caseInsensitive = false;
-    bool partialKey = false;
-};
-
-// One row of a table as a grid shows it: its identity and the display text of each field.
-struct RowSnapshot
-{
-    qint64 rowid = 0;
-    QStringList texts;
-    QList<bool> nulls;
-};
-
-// A table component: one table of one SQLite file, with a current row, the four states, events,
-// and the master-detail link. Rows are read through a forward cursor that is only stepped on
-// `next`, so walking a table costs one step per row; a row's values are converted only when read.
+// A table component: one table of one database file, with a current row, the four states, events
+// and the master-detail link. The pieces live in data/table/: the cursor and its moves (Cursor),
+// the current row's values and their storing (RowBuffer), the rows a grid reads (GridPages) and the
+// range of a detail table (DetailRange); the engine stands behind sql::Connection (data/sql/).
+// This class keeps the states and their rules, the events and the batches.
 class Table
 {
 public:
@@ -69,7 +70,7 @@ public:
     // Lifts (true) or restores (false) the restriction to the master's current row, so that a
     // report can walk every row of a detail table. Moves to the first row of the new range.
     void liftMasterLink(bool lifted);
-    bool masterLinkLifted() const { return linkLifted_; }
+    bool masterLinkLifted() const { return range_.lifted(); }
 
     // --- state
     void open();
@@ -92,10 +93,11 @@ public:
     // identity, an estimate from the identities' span (exact when the numbers have no gaps).
     // Grids show their first screen with it and ask recordCount() once the screen is up.
     int estimatedRecordCount();
-    bool countKnown() const { return count_ >= 0; }
+    bool countKnown() const { return cursor_.knownCount() >= 0; }
     bool isEmpty();
     // Finds the first row (within the range for a detail) whose field equals value; stays put if none.
     bool locate(const QString& field, const FieldValue& value, LocateOptions options = {});
+    bool locate(int field, const FieldValue& value, LocateOptions options = {});
     // Moves to a row a grid shows, known by its identity and position.
     void gotoRow(qint64 rowid, int position);
     // The position (from 0) of the current row in table order; -1 when there is none.
@@ -116,15 +118,26 @@ public:
     // Deletes every row. Works on the closed table too.
     void emptyTable();
 
-    // --- fields
-    const QList<FieldDef>& fields() const { return fields_; }
+    // --- fields, by name or by position (from fieldIndex or resolve, valid while the table is open;
+    // a position that is no field is refused with an error)
+    const QList<FieldDef>& fields() const { return shape_.fields(); }
     int fieldIndex(const QString& name) const; // -1 when missing
+    // The positions of names, looked up once per opening of this table. Throws for a missing field.
+    const std::vector<int>& resolve(const FieldNames& names) const;
     const FieldDef& fieldDef(const QString& name) const;
+    const FieldDef& fieldDef(int field) const;
     FieldValue fieldValue(const QString& name);
+    FieldValue fieldValue(int field);
     void setFieldValue(const QString& name, const FieldValue& value);
+    void setFieldValue(int field, const FieldValue& value);
     // Writes text as a user or a file gives it: converted to the field's kind
     // ("項目 '%s' の値として不正です" when it is no whole number for an integer field).
     void setFieldText(const QString& name, const QByteArray& sjisText);
+    void setFieldText(int field, const QByteArray& sjisText);
+    // Checks text as setFieldText would store it into a text field, without writing it: cut to the
+    // field's width, what is kept must be code page 932 text, else ConversionError
+    // "項目 '<field>' の値として不正です". Lets a caller refuse a whole line before writing any of it.
+    void checkText(int field, const QByteArray& sjisText) const;
     // Writes the current value of source's field of the same name into this row's field: what a
     // print job does to stage a row. Stored text that surely fits is handed over unconverted.
     void copyField(Table& source, const QString& name);
@@ -168,45 +181,26 @@ public:
     int insertPosition();
     // The current row's display texts (for a pending row a grid shows from the buffer).
     RowSnapshot currentSnapshot();
-    qint64 currentRowid() const { return rowid_; }
-    bool hasCurrentRow() const { return hasRow_; }
+    qint64 currentRowid() const { return cursor_.rowid(); }
+    bool hasCurrentRow() const { return cursor_.hasRow(); }
 
 private:
     friend class DataSource;
-    class MasterLink;
-    struct Cell;
-    struct StatementCache;
+    friend class table::DetailRange;
 
     [[noreturn]] void throwClosed() const;
-    [[noreturn]] void throwEngine(const QString& what, sqlite3* db = nullptr) const;
     void checkActive() const;
-    int requireField(const QString& name) const;
-    sqlite3_stmt* prepare(const QString& sql);
-    sqlite3_stmt* prepareCursor(const QString& sql);
-    void exec(const char* sql);
+    void checkEditing() const;
+    std::unique_ptr<sql::Connection> connect(const QString& path) const;
 
-    QString orderBy(bool descending) const;
-    QString rangeWhere() const;
-    void bindRange(sqlite3_stmt* st, int& index) const;
+    bool findAndMove(int field, const FieldValue& value, LocateOptions options);
     void ensureRange();
     void refreshRange();
-    void resetCursor();
-    void readCurrentFrom(sqlite3_stmt* st);
-    bool seekFirst();
-    bool seekLast();
-    bool seekAfterCurrent(bool backwards);
-    void materialize();
-    void clearCurrent();
-    void setCurrentRowid(qint64 rowid);
-    void loadRowById(qint64 rowid);
-    FieldValue cellValue(int index);
-    RowSnapshot snapshotFrom(sqlite3_stmt* st);
-    QList<RowSnapshot> readRowsOrdered(int offset, int count, bool fromEnd);
-
     void forgetRolledBackRows();
     void startNewRow(bool atEnd);
+    void wrote(int field);
     void storeRow();
-    void notify(int event, const QString& field = {});
+    void notify(DataSource::Event event, const QString& field);
     void beforeMove();
     void afterMove();
     void finishDetailsBeforeChange();
@@ -220,33 +214,14 @@ private:
     QString dir_;
     QString indexField_;
 
-    sqlite3* db_ = nullptr;
-    QList<FieldDef> fields_;
-    QHash<QString, int> fieldsByName_;
-    QString columnList_;
-    QString insertSql_;
-    sqlite3_stmt* insertStmt_ = nullptr;             // reset after each use, so always ready
-    QHash<quint64, sqlite3_stmt*> updateStatements_; // by the set of fields they store
-    QHash<quint32, QString> locateSql_;              // by field, options and key shape
-    QString firstSql_[3];                            // the first row's query, by the range's shape
-    quint64 dirty_ = 0;                              // fields written since editing began
-    int rowidAlias_ = -1;                            // field that is the row's identity (INTEGER PRIMARY KEY), or -1
-    int orderField_ = -1;                            // field the rows are ordered by, or -1 for order of appending
-
-    std::unique_ptr<StatementCache> statements_;
-    std::unique_ptr<StatementCache> cursorStatements_; // kept apart: a live cursor must not be reset by a query
-    // The forward cursor: live while it stands on the current row.
-    sqlite3_stmt* cursor_ = nullptr;
-    bool cursorOnCurrent_ = false;
-
-    // The current row.
-    bool hasRow_ = false;
-    qint64 rowid_ = 0;
-    std::vector<Cell> cells_; // empty while the values are read straight from the cursor
-    bool eof_ = true;
-    bool bof_ = true;
-    int recNo_ = -1;
-    int count_ = -1; // cached record count of the range, -1 unknown
+    std::unique_ptr<sql::Connection> db_;
+    table::TableShape shape_;
+    table::RowBuffer row_;
+    table::DetailRange range_;
+    table::Cursor cursor_;
+    table::GridPages grid_;
+    // Positions of the FieldNames used on this table since it opened (a deque keeps them in place).
+    mutable std::deque<std::pair<const FieldNames*, std::vector<int>>> resolved_;
 
     TableState state_ = TableState::Inactive;
     bool modified_ = false;
@@ -256,15 +231,6 @@ private:
     qint64 savedRowid_ = 0;
     int savedRecNo_ = -1;
     int insertPos_ = -1;
-
-    // Master-detail link.
-    std::unique_ptr<MasterLink> masterLink_;
-    QString masterField_;
-    QString detailField_;
-    bool rangeStale_ = false;
-    bool rangeRestricted_ = false;
-    bool linkLifted_ = false;
-    FieldValue rangeValue_;
 
     int batchDepth_ = 0;
     QList<DataSource*> sources_;

@@ -1,6 +1,5 @@
 #include "roster/import/MemberImport.h"
 
-#include "data/SjisText.h"
 #include "data/Table.h"
 
 #include <QDir>
@@ -12,15 +11,9 @@ namespace halvenna {
 
 namespace {
 
-// The member fields the eight values go to, in the order they are written.
-const QString& fieldName(int k)
-{
-    static const QString names[kMemberValueCount] = {
-        QStringLiteral("id_no"),    QStringLiteral("name"),     QStringLiteral("name_kana"), QStringLiteral("zip"),
-        QStringLiteral("address1"), QStringLiteral("address2"), QStringLiteral("tel"),       QStringLiteral("fax"),
-    };
-    return names[k];
-}
+// The member fields the eight values go to, in the order they are written; every line writes
+// them, so the table looks their positions up once.
+const FieldNames kMemberFields{"id_no", "name", "name_kana", "zip", "address1", "address2", "tel", "fax"};
 
 // The bound grids are not redrawn for every line; they and the detail tables catch up once at the
 // end. Pending input of a bound editor is still written when the first lookup settles the row.
@@ -79,7 +72,6 @@ int MemberImport::run(QIODevice& device, const QString& fileName)
     cancelRequested_ = false;
     linesMerged_ = 0;
     lineNumber_ = 0;
-    textWidthsKnown_ = false;
     CsvLineReader reader(device, fileName, readChunkSize_);
     const qint64 fileSize = device.isSequential() ? -1 : device.size();
     qint64 reported = 0;
@@ -127,34 +119,21 @@ int MemberImport::run(QIODevice& device, const QString& fileName)
 
 void MemberImport::merge(const MemberValues& values)
 {
+    const std::vector<int>& fields = members_.resolve(kMemberFields);
     LocateOptions options;
     options.caseInsensitive = true;
-    const bool found = members_.locate(fieldName(0), FieldValue::text(values[0]), options);
+    const bool found = members_.locate(fields[0], FieldValue::text(values[0]), options);
     // The table keeps text as characters: bytes that are no code page 932 character would be stored
     // as another character, or dropped. Such a line is refused before anything of it is written, so
     // that no half of it is left pending; bytes beyond a field's width are cut away anyway.
-    if (!textWidthsKnown_) {
-        for (int k = 0; k < kMemberValueCount; ++k) {
-            const FieldDef& def = members_.fieldDef(fieldName(k));
-            textWidths_[k] = def.kind == FieldKind::Text ? def.width : -1;
-        }
-        textWidthsKnown_ = true;
-    }
-    for (int k = 1; k < kMemberValueCount; ++k) {
-        const int width = textWidths_[k];
-        if (width < 0)
-            continue;
-        const QByteArray& value = values[k];
-        if (!sjis::isValid(width > 0 && value.size() > width ? sjis::cutToWidth(value, width) : value))
-            throw ConversionError(
-                QStringLiteral("項目 '%1' の値として不正です").arg(members_.fieldDef(fieldName(k)).name));
-    }
+    for (int k = 0; k < kMemberValueCount; ++k)
+        members_.checkText(fields[size_t(k)], values[k]);
     if (found)
         members_.edit();
     else
         members_.append();
     for (int k = 0; k < kMemberValueCount; ++k)
-        members_.setFieldText(fieldName(k), values[k]);
+        members_.setFieldText(fields[size_t(k)], values[k]);
     members_.post();
 }
 

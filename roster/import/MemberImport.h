@@ -5,7 +5,6 @@
 
 #include <QString>
 
-#include <array>
 #include <atomic>
 #include <functional>
 
@@ -78,9 +77,6 @@ private:
     int chunkLines_ = kDefaultChunkLines;
     qsizetype readChunkSize_ = CsvLineReader::kDefaultChunkSize;
     std::atomic_bool cancelRequested_ = false;
-    // Per value of a line: the width of its text field (0: no limit), -1 when the field is no text.
-    std::array<int, kMemberValueCount> textWidths_{};
-    bool textWidthsKnown_ = false; // looked up at the first line of a run
     int linesMerged_ = 0;
     int lineNumber_ = 0;
 };

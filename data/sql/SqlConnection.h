@@ -1,0 +1,158 @@
+#pragma once
+
+// What the table layer asks of an SQL engine: one connection to one table's database, its prepared
+// statements, its transactions and the words for its failures. SQLite stands behind it today
+// (SqliteConnection); nothing here names it.
+
+#include "data/Error.h"
+#include "data/FieldValue.h"
+
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+#include <QStringView>
+
+#include <functional>
+#include <utility>
+
+namespace halvenna::sql {
+
+// What went wrong in the engine, as the user is told of it.
+enum class Failure { DuplicateKey, InUse, DiskFull, ReadOnly, Damaged, Other };
+
+// A failure of the engine on one table. The message is the one the user sees; the failure and the
+// engine's own words are kept for code that words a message of its own (the schema tool).
+class EngineError : public DatabaseError
+{
+public:
+    EngineError(const QString& message, Failure failure, QString detail)
+        : DatabaseError(message), failure_(failure), detail_(std::move(detail))
+    {}
+    Failure failure() const { return failure_; }
+    const QString& detail() const { return detail_; }
+
+private:
+    Failure failure_;
+    QString detail_;
+};
+
+// The message for a failure: label names the table component, location the table's file, what the
+// operation (for failures without words of their own), detail the engine's words.
+QString failureMessage(Failure failure, const QString& label, const QString& location, QStringView what,
+                       const QString& detail);
+
+// The kind of a result value. Anything the engine holds that is neither null nor a whole number is
+// read as text.
+enum class ValueType { Null, Integer, Text };
+
+// A column of a table as the engine declares it.
+struct Column
+{
+    QString name;
+    FieldKind kind = FieldKind::Text;
+    int width = 0; // code page 932 bytes for text; 0 = no limit
+};
+
+struct TableColumns
+{
+    QList<Column> columns;
+    int identity = -1; // the column that is the row's identity itself, or -1
+};
+
+// A prepared statement, owned by its connection and kept until the connection closes. Parameters
+// count from 1, result columns from 0. Text is UTF-8 both ways.
+class Statement
+{
+public:
+    virtual ~Statement() = default;
+
+    virtual void bindNull(int index) = 0;
+    virtual void bindInteger(int index, qint64 value) = 0;
+    // The engine keeps a copy of the bytes.
+    virtual void bindText(int index, QByteArrayView utf8) = 0;
+    // The caller keeps the bytes unchanged until the statement is reset: nothing is copied.
+    virtual void bindTextInPlace(int index, QByteArrayView utf8) = 0;
+
+    // Runs to the next result row: true when there is one, false when the statement is done. A
+    // failure resets the statement and throws EngineError; what names the operation in the message.
+    virtual bool step(QStringView what) = 0;
+    // Ends the run, letting go of whatever the engine holds for it (read locks included).
+    virtual void reset() noexcept = 0;
+
+    // The current row's values; a text view stays valid until the next step or reset.
+    virtual ValueType type(int column) const = 0;
+    virtual qint64 integer(int column) const = 0;
+    virtual QByteArrayView text(int column) const = 0;
+};
+
+// One use of a prepared statement: whatever way the scope is left, the statement is reset, so that
+// no statement keeps a read lock by accident. keep() hands a running statement on (a cursor).
+class Query
+{
+public:
+    explicit Query(Statement& statement) noexcept : statement_(&statement) {}
+    ~Query()
+    {
+        if (statement_)
+            statement_->reset();
+    }
+    Query(const Query&) = delete;
+    Query& operator=(const Query&) = delete;
+
+    Statement* operator->() const { return statement_; }
+    Statement& operator*() const { return *statement_; }
+    Statement* keep() noexcept { return std::exchange(statement_, nullptr); }
+
+private:
+    Statement* statement_;
+};
+
+// The connection to the database of one table: owns its statements and closes when it goes.
+class Connection
+{
+public:
+    // Statements that stay running between calls (the cursor) are kept apart from those used and
+    // reset at once, so that a query of the same text never resets a running cursor.
+    enum class Use { Query, Cursor };
+
+    Connection(QString label, QString location) : label_(std::move(label)), location_(std::move(location)) {}
+    virtual ~Connection() = default;
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // The table component's name and where its data lives, for messages.
+    const QString& label() const { return label_; }
+    const QString& location() const { return location_; }
+
+    // The statement for sql, prepared once and kept: the same text gives the same statement, reset
+    // and with its parameters cleared. Throws EngineError.
+    virtual Statement& prepare(const QString& sql, Use use = Use::Query) = 0;
+    // Runs sql, one or more statements that give no rows. Throws EngineError.
+    virtual void execute(const QString& sql, QStringView what) = 0;
+
+    virtual void begin(QStringView what) = 0;
+    // Ends the transaction, keeping its changes. When the engine refuses, the transaction is rolled
+    // back and the refusal thrown; beforeRollback runs first (the last chance to read what running
+    // statements show) and what it throws is dropped: the refusal is the error to report.
+    virtual void commit(QStringView what, const std::function<void()>& beforeRollback = {}) = 0;
+    virtual void rollback() noexcept = 0;
+    // False also after the engine ended a transaction on its own (after an I/O error or a full disk).
+    virtual bool inTransaction() const = 0;
+
+    // The columns of a table, in their order. Throws EngineError.
+    virtual TableColumns columns(const QString& table) = 0;
+    // The identity of the row the last insert on this connection made.
+    virtual qint64 lastInsertId() const = 0;
+
+    // The engine's dialect: the name of a row's identity, a quoted identifier, and a comparison that
+    // ignores the case of letters.
+    virtual QString rowIdentity() const = 0;
+    virtual QString quoted(const QString& identifier) const;
+    virtual QString ignoringCase(const QString& comparison) const = 0;
+
+private:
+    QString label_;
+    QString location_;
+};
+
+} // namespace halvenna::sql
