@@ -4,6 +4,7 @@
 #include "app/Sender.h"
 #include "app/Top.h"
 #include "data/DataModule.h"
+#include "data/Error.h"
 #include "gui/ErrorReporter.h"
 #include "gui/MessageBox.h"
 #include "gui/ProgramIcon.h"
@@ -146,6 +147,8 @@ void setUpApplication(QApplication& app)
     font.setPixelSize(12);
     QApplication::setFont(font);
     installQtTranslations(app);
+    // Errors the core meets where it cannot throw (resuming bound controls) reach the same box.
+    setUnthrowableHandler([](const std::exception& e) { reportError(e); });
 }
 
 int runApplication(QApplication& app, const StartupFactories& factories)

@@ -1,5 +1,9 @@
 #include "data/Error.h"
 
+#include <QDebug>
+
+#include <utility>
+
 namespace halvenna {
 
 QString errorBoxText(const QString& message)
@@ -11,6 +15,33 @@ QString errorBoxText(const QString& message)
     if (last.unicode() <= u'.')
         return message;
     return message + u'.';
+}
+
+namespace {
+
+std::function<void(const std::exception&)>& unthrowableHandler()
+{
+    static std::function<void(const std::exception&)> handler;
+    return handler;
+}
+
+} // namespace
+
+void reportUnthrowable(const std::exception& e) noexcept
+{
+    try {
+        if (unthrowableHandler())
+            unthrowableHandler()(e);
+        else
+            qWarning().noquote() << messageOf(e);
+    } catch (...) {
+        qWarning("An error could not be reported");
+    }
+}
+
+std::function<void(const std::exception&)> setUnthrowableHandler(std::function<void(const std::exception&)> handler)
+{
+    return std::exchange(unthrowableHandler(), std::move(handler));
 }
 
 QString messageOf(const std::exception& e)

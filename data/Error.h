@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <stdexcept>
 
 namespace halvenna {
@@ -37,5 +38,12 @@ QString errorBoxText(const QString& message);
 
 // The message of an error that is not ours (std::exception from the library).
 QString messageOf(const std::exception& e);
+
+// An error met where it cannot be thrown (a destructor that resumes bound controls): handed to the
+// handler the application installs at start-up (its standard error box); until then written to the
+// log. Never throws.
+void reportUnthrowable(const std::exception& e) noexcept;
+// Installs the handler; returns the one it replaces.
+std::function<void(const std::exception&)> setUnthrowableHandler(std::function<void(const std::exception&)> handler);
 
 } // namespace halvenna

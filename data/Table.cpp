@@ -683,7 +683,7 @@ void Table::forgetRolledBackRows()
 
 Table::Batch::~Batch() noexcept(false)
 {
-    if (std::uncaught_exceptions() > 0) {
+    if (std::uncaught_exceptions() > uncaught_) {
         try {
             t_.endBatch();
         } catch (...) {
@@ -692,6 +692,19 @@ Table::Batch::~Batch() noexcept(false)
         return;
     }
     t_.endBatch();
+}
+
+Table::ControlsSuspended::~ControlsSuspended() noexcept
+{
+    try {
+        t_.enableControls();
+    } catch (const std::exception& e) {
+        if (std::uncaught_exceptions() == uncaught_)
+            reportUnthrowable(e);
+    } catch (...) {
+        if (std::uncaught_exceptions() == uncaught_)
+            reportUnthrowable(Error(QStringLiteral("不明なエラーが発生しました")));
+    }
 }
 
 // ---------------------------------------------------------------- reading rows for grids

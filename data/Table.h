@@ -14,6 +14,7 @@
 #include <QStringList>
 
 #include <deque>
+#include <exception>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -159,16 +160,36 @@ public:
     // an error stays stored: endBatch commits. Nests.
     void beginBatch();
     void endBatch();
+    // One transaction for the life of the scope. Its commit can fail: that error is thrown from the
+    // destructor, unless another error is already on its way out of the scope (that one counts).
     class Batch
     {
     public:
-        explicit Batch(Table& t) : t_(t) { t_.beginBatch(); }
+        explicit Batch(Table& t) : t_(t), uncaught_(std::uncaught_exceptions()) { t_.beginBatch(); }
         ~Batch() noexcept(false);
         Batch(const Batch&) = delete;
         Batch& operator=(const Batch&) = delete;
 
     private:
         Table& t_;
+        int uncaught_;
+    };
+
+    // The bound controls, and the detail tables following this table, kept still for the life of
+    // the scope (bulk work: select-all, an import); resumed however the scope is left. Resuming runs
+    // the controls and the details, which can fail; such a failure never leaves the destructor: it is
+    // reported (reportUnthrowable), unless another error is already on its way out (that one counts).
+    class ControlsSuspended
+    {
+    public:
+        explicit ControlsSuspended(Table& t) : t_(t), uncaught_(std::uncaught_exceptions()) { t_.disableControls(); }
+        ~ControlsSuspended() noexcept;
+        ControlsSuspended(const ControlsSuspended&) = delete;
+        ControlsSuspended& operator=(const ControlsSuspended&) = delete;
+
+    private:
+        Table& t_;
+        int uncaught_;
     };
 
     // --- for grids: reading rows by position without moving the current row

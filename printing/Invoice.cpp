@@ -33,7 +33,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include <exception>
 #include <utility>
 
 TInvoiceForm* InvoiceForm = nullptr;
@@ -203,31 +202,6 @@ void showComboText(QComboBox* combo, const QString& text)
     combo->setCurrentIndex(combo->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive));
     static_cast<FieldLineEdit*>(combo->lineEdit())->showText(text);
 }
-
-// Keeps a table's bound controls from following it while alive, and always resumes them.
-class SuspendedControls
-{
-public:
-    explicit SuspendedControls(Table& t) : t_(t), uncaught_(std::uncaught_exceptions()) { t_.disableControls(); }
-    ~SuspendedControls() noexcept(false)
-    {
-        if (std::uncaught_exceptions() > uncaught_) {
-            try {
-                t_.enableControls();
-            } catch (...) {
-                // The error already on its way is the one the user sees; the controls are resumed.
-            }
-            return;
-        }
-        t_.enableControls();
-    }
-    SuspendedControls(const SuspendedControls&) = delete;
-    SuspendedControls& operator=(const SuspendedControls&) = delete;
-
-private:
-    Table& t_;
-    int uncaught_;
-};
 
 } // namespace
 
@@ -620,19 +594,7 @@ void TInvoiceForm::btnAllClearClick()
 
 void TInvoiceForm::SetAllPrintFlags(bool Value)
 {
-    Table& members = DataModule1->tbMemberMaster;
-    SuspendedControls suspended(members);
-    {
-        Table::Batch batch(members);
-        members.first();
-        while (!members.eof()) {
-            members.edit();
-            members.setFieldValue(QStringLiteral("print"), halvenna::FieldValue::logical(Value));
-            members.post();
-            members.next();
-        }
-    }
-    members.first();
+    halvenna::setAllPrintMarks(DataModule1->tbMemberMaster, Value);
 }
 
 halvenna::PanelDates TInvoiceForm::panelDates() const

@@ -149,6 +149,24 @@ void runPreparedReport(ReportProject& project)
     project.RunReport();
 }
 
+void setAllPrintMarks(Table& members, bool marked)
+{
+    static const FieldNames kPrint{"print"};
+    Table::ControlsSuspended suspended(members);
+    {
+        Table::Batch batch(members);
+        members.first();
+        const int print = members.resolve(kPrint).front();
+        while (!members.eof()) {
+            members.edit();
+            members.setFieldValue(print, FieldValue::logical(marked));
+            members.post();
+            members.next();
+        }
+    }
+    members.first();
+}
+
 qint64 copyCount(const FieldValue& value)
 {
     if (value.isNull())

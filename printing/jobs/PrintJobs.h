@@ -46,6 +46,13 @@ void prepareAccountReport(ReportProject& project, const SenderSettingsData& sett
 // job always runs the template it prepared.
 void runPreparedReport(ReportProject& project);
 
+// --- marking
+
+// "すべて" and "クリア": sets every member's print mark to `marked`, each member posted so that the
+// member record rule runs, in one transaction with the bound controls (and the detail tables) kept
+// still; ends on the first member. A failed post stops it there: what was stored before stays.
+void setAllPrintMarks(Table& members, bool marked);
+
 // --- the staging of the four print jobs
 
 // The number of sheets a member's number of parcels asks for: 1 for null or for text that is no

@@ -15,31 +15,6 @@ namespace {
 // them, so the table looks their positions up once.
 const FieldNames kMemberFields{"id_no", "name", "name_kana", "zip", "address1", "address2", "tel", "fax"};
 
-// The bound grids are not redrawn for every line; they and the detail tables catch up once at the
-// end. Pending input of a bound editor is still written when the first lookup settles the row.
-class ControlsSuspended
-{
-public:
-    explicit ControlsSuspended(Table& t) : t_(t) { t_.disableControls(); }
-    ~ControlsSuspended()
-    {
-        if (std::uncaught_exceptions() > 0) {
-            try {
-                t_.enableControls();
-            } catch (...) {
-                // The error already on its way is the one the user sees.
-            }
-            return;
-        }
-        t_.enableControls();
-    }
-    ControlsSuspended(const ControlsSuspended&) = delete;
-    ControlsSuspended& operator=(const ControlsSuspended&) = delete;
-
-private:
-    Table& t_;
-};
-
 } // namespace
 
 ImportCancelled::ImportCancelled() : Error(QStringLiteral("データの読込を中止しました")) {}
@@ -76,7 +51,9 @@ int MemberImport::run(QIODevice& device, const QString& fileName)
     const qint64 fileSize = device.isSequential() ? -1 : device.size();
     qint64 reported = 0;
 
-    ControlsSuspended suspended(members_);
+    // The bound grids are not redrawn for every line; they and the detail tables catch up once at
+    // the end. Pending input of a bound editor is still written when the first lookup settles the row.
+    Table::ControlsSuspended suspended(members_);
     bool inBatch = false;
     int linesInBatch = 0;
     try {

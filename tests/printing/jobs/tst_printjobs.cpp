@@ -1,5 +1,6 @@
 // The print jobs' staging and the report run's parameters, without a window.
 #include "common/DataFixture.h"
+#include "common/StoredRows.h"
 #include "data/Error.h"
 #include "printing/jobs/PrintJobs.h"
 #include "report/ReportProject.h"
@@ -70,6 +71,36 @@ class TestPrintJobs : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    // Select-all and clear need no window: every member marked (or unmarked) and posted through the
+    // member rule, stored in one transaction, the first member current afterwards.
+    void setAllPrintMarksWithoutAWindow_data()
+    {
+        QTest::addColumn<bool>("marked");
+        QTest::newRow("すべて") << true;
+        QTest::newRow("クリア") << false;
+    }
+    void setAllPrintMarksWithoutAWindow()
+    {
+        QFETCH(bool, marked);
+        DataFixture f;
+        for (int id : {3, 5, 8})
+            f.addMember(id, QStringLiteral("会員%1").arg(id), QStringLiteral("150-0001"),
+                        QStringLiteral("03-1234-5678"));
+        Table& m = f.dm->tbMemberMaster;
+        m.last();
+        m.edit();
+        m.setFieldValue(QStringLiteral("print"), FieldValue::logical(!marked));
+        m.post();
+        setAllPrintMarks(m, marked);
+        QCOMPARE(m.fieldValue(QStringLiteral("id_no")).asInteger(), 3);
+        QCOMPARE(m.state(), TableState::Browse);
+        QVERIFY(!m.controlsDisabled());
+        QCOMPARE(storedRows(m.filePath(), "SELECT id_no, print, zip_f FROM MemberMaster ORDER BY id_no"),
+                 (QList<QStringList>{{"3", marked ? "1" : "0", "1  5  0"},
+                                     {"5", marked ? "1" : "0", "1  5  0"},
+                                     {"8", marked ? "1" : "0", "1  5  0"}}));
+    }
+
     void senderZipParts_data()
     {
         QTest::addColumn<QByteArray>("zip");
