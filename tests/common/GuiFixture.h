@@ -14,10 +14,12 @@
 #include "gui/DbGrid.h"
 #include "gui/MessageBox.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -26,6 +28,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <exception>
 
 // Types text as key presses into widget (the focused widget when null), one character (or surrogate
@@ -51,6 +54,30 @@ inline void typeText(const QString& text)
 inline void pressKey(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier)
 {
     QTest::keyClick(QApplication::focusWidget(), key, mods);
+}
+
+// Keys as a user types them into a window, a script such as "Alt+F, Ctrl+A, type:/tmp/a.pdf, Return":
+// each step goes to the window's focused widget. A button's mnemonic presses it and lets go a
+// moment later, as a click does: the next key waits for the click.
+inline void pressKeys(QWidget* window, const QString& script)
+{
+    for (const QString& raw : script.split(u',', Qt::SkipEmptyParts)) {
+        const QString step = raw.trimmed();
+        QWidget* focus = QApplication::focusWidget() && QApplication::focusWidget()->window() == window
+                             ? QApplication::focusWidget()
+                             : window;
+        if (step.startsWith(QStringLiteral("type:"))) {
+            QTest::keyClicks(focus, step.mid(5));
+            continue;
+        }
+        const QKeySequence keys(step);
+        QVERIFY2(keys.count() == 1, qPrintable(step));
+        QTest::keyClick(focus, keys[0].key(), keys[0].keyboardModifiers());
+        if (keys[0].keyboardModifiers() & Qt::AltModifier) {
+            const QList<QAbstractButton*> buttons = window->findChildren<QAbstractButton*>();
+            QTRY_VERIFY(std::none_of(buttons.begin(), buttons.end(), [](QAbstractButton* b) { return b->isDown(); }));
+        }
+    }
 }
 
 // A window as the roster lays it out: a bound widget, a default button that posts, a cancel button

@@ -1,6 +1,7 @@
 // Fields by position: the same values as by name, positions that are no field refused, names
 // resolved per table, and the check of code page 932 text as storing would keep it.
 #include "common/DataFixture.h"
+#include "common/Errors.h"
 #include "data/Error.h"
 
 #include <QTest>
@@ -10,16 +11,6 @@
 using namespace halvenna;
 
 namespace {
-
-QString errorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const Error& e) {
-        return e.message();
-    }
-    return QStringLiteral("<no error>");
-}
 
 QString shown(const FieldValue& v)
 {

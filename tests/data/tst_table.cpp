@@ -1,6 +1,7 @@
 // The table layer as the windows and jobs rely on it: states, moves, errors, the master-detail
 // link, suspended controls and batches.
 #include "common/DataFixture.h"
+#include "common/Errors.h"
 #include "data/Error.h"
 
 #include <QFile>
@@ -13,16 +14,6 @@
 using namespace halvenna;
 
 namespace {
-
-QString errorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const Error& e) {
-        return e.message();
-    }
-    return QStringLiteral("<no error>");
-}
 
 // Records what a data source tells its controls.
 class RecordingLink : public DataLink

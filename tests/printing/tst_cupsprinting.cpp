@@ -4,6 +4,8 @@
 // one chosen under Setup.
 #include "app/Startup.h"
 #include "common/DataFixture.h"
+#include "common/GuiFixture.h"
+#include "common/PrintRoster.h"
 #include "common/PrivateCups.h"
 #include "common/Seams.h"
 #include "gui/MessageBox.h"
@@ -69,28 +71,6 @@ void answerSetup(const Setup& s, int* copiesShown = nullptr)
         p.setCollateCopies(true);
         return true;
     });
-}
-
-// Keys as a user types them into the active window: "Alt+P, Alt+C, Ctrl+A, type:2, Return".
-void press(QWidget* window, const QString& script)
-{
-    for (const QString& raw : script.split(u',', Qt::SkipEmptyParts)) {
-        const QString step = raw.trimmed();
-        QWidget* focus = QApplication::focusWidget() && QApplication::focusWidget()->window() == window
-                             ? QApplication::focusWidget()
-                             : window;
-        if (step.startsWith(QStringLiteral("type:"))) {
-            QTest::keyClicks(focus, step.mid(5));
-            continue;
-        }
-        const QKeySequence keys(step);
-        QTest::keyClick(focus, keys[0].key(), keys[0].keyboardModifiers());
-        // A mnemonic presses its button and lets go a moment later, as a click does.
-        if (keys[0].keyboardModifiers() & Qt::AltModifier) {
-            const QList<QAbstractButton*> buttons = window->findChildren<QAbstractButton*>();
-            QTRY_VERIFY(std::none_of(buttons.begin(), buttons.end(), [](QAbstractButton* b) { return b->isDown(); }));
-        }
-    }
 }
 
 // The names on each page of a PDF, in the order of `names`' first appearance on it.
@@ -196,7 +176,7 @@ private:
     std::unique_ptr<DataFixture> f_;
     QTimer safetyNet_;
     QStringList unanswered_;
-    const QStringList members_{QStringLiteral("山田太郎"), QStringLiteral("鈴木花子"), QStringLiteral("田中一郎")};
+    const QStringList members_ = printroster::memberNames();
 
     QPushButton* button(const QString& name) { return InvoiceForm->findChild<QPushButton*>(name); }
 
@@ -220,9 +200,9 @@ private:
                 if (options->isVisible())
                     options->reject();
             });
-            press(options, keys.left(setup + 5));
+            pressKeys(options, keys.left(setup + 5));
             *copiesAfterSetup = options->findChild<QSpinBox*>(QStringLiteral("edCopies"))->value();
-            press(options, keys.mid(setup + 5));
+            pressKeys(options, keys.mid(setup + 5));
         });
         poll.start();
         QTest::mouseClick(button(buttonName), Qt::LeftButton);
@@ -248,27 +228,7 @@ private Q_SLOTS:
 
         halvenna::installJapaneseFont();
         f_ = std::make_unique<DataFixture>();
-        AppDir = f_->dir.path() + u'/';
-        for (const char* t : {"Invoice.Rav", "Account.Rav"})
-            QVERIFY(QFile::copy(QStringLiteral(HALVENNA_SOURCE_DIR "/report/templates/") + QLatin1String(t),
-                                AppDir + QLatin1String(t)));
-        SenderSettings.SenderName = halvenna::sjis::fromUnicode(QStringLiteral("佐藤商店"));
-        SenderSettings.SenderZip = "123-4567";
-        SenderSettings.AccountNo1 = "00120";
-        // Three members, all marked; the first has two parcels.
-        for (int id = 1; id <= 3; ++id) {
-            f_->addMember(id, members_.at(id - 1), QStringLiteral("150-0001"), QStringLiteral("03-1234-5678"));
-            Table& m = f_->dm->tbMemberMaster;
-            m.edit();
-            m.setFieldValue(QStringLiteral("print"), FieldValue::logical(true));
-            m.post();
-        }
-        f_->dm->tbMemberMaster.first();
-        Table& c = f_->dm->tbContents;
-        c.edit();
-        c.setFieldValue(QStringLiteral("item"), FieldValue::fromString(QStringLiteral("りんご")));
-        c.setFieldValue(QStringLiteral("value"), FieldValue::text("2"));
-        c.post();
+        QVERIFY(printroster::setUp(*f_, QStringLiteral(HALVENNA_SOURCE_DIR "/report/templates")));
         new TInvoiceForm;
         InvoiceForm->show();
         QVERIFY(QTest::qWaitForWindowExposed(InvoiceForm));

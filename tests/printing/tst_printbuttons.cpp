@@ -2,6 +2,7 @@
 // text shows them, a missing template, a cancelled output.
 #include "app/Startup.h"
 #include "common/DataFixture.h"
+#include "common/PrintRoster.h"
 #include "common/Seams.h"
 #include "gui/MessageBox.h"
 #include "printing/Invoice.h"
@@ -55,30 +56,8 @@ private Q_SLOTS:
     {
         halvenna::installJapaneseFont();
         f_ = std::make_unique<DataFixture>();
-        appDir_ = f_->dir.path() + u'/';
-        AppDir = appDir_;
-        for (const char* t : {"Invoice.Rav", "Account.Rav"})
-            QVERIFY(QFile::copy(QStringLiteral(HALVENNA_SOURCE_DIR "/report/templates/") + QLatin1String(t),
-                                appDir_ + QLatin1String(t)));
-        SenderSettings.SenderName = halvenna::sjis::fromUnicode(QStringLiteral("佐藤商店"));
-        SenderSettings.SenderZip = "123-4567";
-        SenderSettings.AccountNo1 = "00120";
-        // Three members, all marked; the first has two parcels.
-        const char* names[] = {"山田太郎", "鈴木花子", "田中一郎"};
-        for (int id = 1; id <= 3; ++id) {
-            f_->addMember(id, QString::fromUtf8(names[id - 1]), QStringLiteral("150-0001"),
-                          QStringLiteral("03-1234-5678"));
-            Table& m = f_->dm->tbMemberMaster;
-            m.edit();
-            m.setFieldValue(QStringLiteral("print"), FieldValue::logical(true));
-            m.post();
-        }
-        f_->dm->tbMemberMaster.first();
-        Table& c = f_->dm->tbContents;
-        c.edit();
-        c.setFieldValue(QStringLiteral("item"), FieldValue::fromString(QStringLiteral("りんご")));
-        c.setFieldValue(QStringLiteral("value"), FieldValue::text("2"));
-        c.post();
+        QVERIFY(printroster::setUp(*f_, QStringLiteral(HALVENNA_SOURCE_DIR "/report/templates")));
+        appDir_ = AppDir;
         new TInvoiceForm;
         InvoiceForm->show();
         QVERIFY(QTest::qWaitForWindowExposed(InvoiceForm));

@@ -3,6 +3,7 @@
 // exactly as they were found.
 #include "ReportTestSupport.h"
 #include "common/DataFixture.h"
+#include "common/Errors.h"
 #include "common/Seams.h"
 #include "data/DataSource.h"
 #include "data/Error.h"
@@ -37,16 +38,6 @@ QString writeFile(const QString& dir, const QString& name, const QByteArray& tex
         return {};
     f.write(text);
     return path;
-}
-
-QString errorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const Error& e) {
-        return e.message();
-    }
-    return QStringLiteral("<no error>");
 }
 
 // Records what a data source tells its controls.

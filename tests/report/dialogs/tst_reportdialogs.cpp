@@ -1,6 +1,7 @@
 // The engine's own windows driven from the keyboard as a user drives them: "Output Options",
 // "Report Status" and "Report Preview", alone and on the road of a real run.
 #include "common/DataFixture.h"
+#include "common/GuiFixture.h"
 #include "common/Seams.h"
 #include "gui/FileDialog.h"
 #include "gui/PrintSetup.h"
@@ -38,33 +39,6 @@ using halvenna::PrintSetup;
 using reporttest::sj;
 
 namespace {
-
-QWidget* focusIn(QWidget* window)
-{
-    QWidget* f = QApplication::focusWidget();
-    return f && f->window() == window ? f : window;
-}
-
-// Keys as a user types them: "Alt+F, Ctrl+A, type:/tmp/a.pdf, Return".
-void press(QWidget* window, const QString& script)
-{
-    for (const QString& raw : script.split(u',', Qt::SkipEmptyParts)) {
-        const QString step = raw.trimmed();
-        if (step.startsWith(QStringLiteral("type:"))) {
-            QTest::keyClicks(focusIn(window), step.mid(5));
-            continue;
-        }
-        const QKeySequence keys(step);
-        QVERIFY2(keys.count() == 1, qPrintable(step));
-        QTest::keyClick(focusIn(window), keys[0].key(), keys[0].keyboardModifiers());
-        // A button's mnemonic presses it and lets go a moment later, as a click does: wait for the
-        // click before the next key.
-        if (keys[0].keyboardModifiers() & Qt::AltModifier) {
-            const QList<QAbstractButton*> buttons = window->findChildren<QAbstractButton*>();
-            QTRY_VERIFY(std::none_of(buttons.begin(), buttons.end(), [](QAbstractButton* b) { return b->isDown(); }));
-        }
-    }
-}
 
 void showActive(QWidget* w)
 {
@@ -134,7 +108,7 @@ bool outputThroughOptions(StandardReportOutput& output, const ReportDocument& do
             if (options->isVisible())
                 options->reject();
         });
-        press(options, keys);
+        pressKeys(options, keys);
     });
     poll.start();
     output.output(doc);
@@ -191,7 +165,7 @@ private Q_SLOTS:
         QVERIFY(dialog.findChild<QRadioButton*>(QStringLiteral("rbPreview"))->isChecked());
         QVERIFY(!dialog.findChild<QSpinBox*>(QStringLiteral("edCopies"))->isEnabled());
         showActive(&dialog);
-        press(&dialog, keys);
+        pressKeys(&dialog, keys);
         const int state = dialog.isVisible() ? -1 : dialog.result() == QDialog::Accepted ? 1 : 0;
         QCOMPARE(state, result);
         const OutputChoice c = dialog.choice();
@@ -256,12 +230,12 @@ private Q_SLOTS:
         QCOMPARE(preview.findChild<QLabel*>(QStringLiteral("lblPageCount"))->text(), QStringLiteral("of 5"));
         showActive(&preview);
         QCOMPARE(preview.currentPage(), 0);
-        press(&preview, keys);
+        pressKeys(&preview, keys);
         QCOMPARE(preview.currentPage(), page);
         QCOMPARE(preview.findChild<QSpinBox*>(QStringLiteral("edPage"))->value(), page + 1);
         QCOMPARE(preview.findChild<QPushButton*>(QStringLiteral("btnFirst"))->isEnabled(), page > 0);
         QCOMPARE(preview.findChild<QPushButton*>(QStringLiteral("btnLast"))->isEnabled(), page < 4);
-        press(&preview, QStringLiteral("Escape"));
+        pressKeys(&preview, QStringLiteral("Escape"));
         QVERIFY(!preview.isVisible());
     }
 
@@ -278,15 +252,15 @@ private Q_SLOTS:
         const QImage first = view->image();
         QVERIFY(reporttest::inkPixels(first) > 0);
         QVERIFY(reporttest::darkPixels(first) > 0);
-        press(&preview, QStringLiteral("PgDown"));
+        pressKeys(&preview, QStringLiteral("PgDown"));
         view->repaint();
         QVERIFY(view->image() != first);
         const QSize atHundred = view->image().size();
-        press(&preview, QStringLiteral("Ctrl+="));
+        pressKeys(&preview, QStringLiteral("Ctrl+="));
         QCOMPARE(preview.findChild<QComboBox*>(QStringLiteral("cmbZoom"))->currentText(), QStringLiteral("125%"));
         view->repaint();
         QVERIFY(view->image().width() > atHundred.width());
-        press(&preview, QStringLiteral("Alt+O")); // outline off
+        pressKeys(&preview, QStringLiteral("Alt+O")); // outline off
         QVERIFY(!preview.findChild<QCheckBox*>(QStringLiteral("cbOutline"))->isChecked());
         view->repaint();
         QCOMPARE(reporttest::inkPixels(view->image()), 0);
@@ -301,7 +275,7 @@ private Q_SLOTS:
         QVERIFY(status.step(1, 10));
         status.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&status));
-        press(&status, QStringLiteral("Escape"));
+        pressKeys(&status, QStringLiteral("Escape"));
         QVERIFY(!status.step(2, 10));
         QVERIFY(status.cancelled());
     }
@@ -354,9 +328,9 @@ private Q_SLOTS:
                 listClosedByEsc = !list->isVisible();
             });
             watcher.start();
-            press(options, QStringLiteral("Alt+L"));
+            pressKeys(options, QStringLiteral("Alt+L"));
             QTRY_VERIFY(!watcher.isActive());
-            press(options, QStringLiteral("Escape"));
+            pressKeys(options, QStringLiteral("Escape"));
         });
         output.output(doc);
         QVERIFY(!QTest::currentTestFailed());
@@ -487,10 +461,10 @@ private Q_SLOTS:
                     if (w && w->windowTitle() == QStringLiteral("Report Preview")) {
                         previewSeen = true;
                         QVERIFY(QTest::qWaitForWindowActive(w));
-                        press(w, QStringLiteral("PgDown, Escape"));
+                        pressKeys(w, QStringLiteral("PgDown, Escape"));
                     }
                 });
-            press(options, keys);
+            pressKeys(options, keys);
         });
         rvpjInvoice.RunReport();
         QVERIFY(!QTest::currentTestFailed());
@@ -536,10 +510,10 @@ private Q_SLOTS:
             return answer > 0 ? std::optional<int>(answer) : std::nullopt;
         };
         showActive(&dialog);
-        press(&dialog, keys);
+        pressKeys(&dialog, keys);
         QCOMPARE(opened, QList<int>{asked});
         QCOMPARE(dialog.findChild<QSpinBox*>(QStringLiteral("edCopies"))->value(), copies);
-        press(&dialog, QStringLiteral("Return"));
+        pressKeys(&dialog, QStringLiteral("Return"));
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QCOMPARE(dialog.choice().copies, copies);
     }
@@ -615,7 +589,7 @@ private Q_SLOTS:
             });
             QVERIFY(w && w->windowTitle() == QStringLiteral("Report Preview"));
             QVERIFY(QTest::qWaitForWindowActive(w));
-            press(w, QStringLiteral("Alt+P"));
+            pressKeys(w, QStringLiteral("Alt+P"));
             QTRY_VERIFY(QFile::exists(pdf));
         });
         output.output(doc);
