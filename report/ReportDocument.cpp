@@ -230,20 +230,29 @@ struct ReportDocument::DeviceMetrics
     int dpiY = 0;
     qreal perMmX = 0;
     qreal perMmY = 0;
-    std::vector<QFontMetricsF> fonts; // one per item, at its own size
+    std::vector<QFontMetricsF> fonts;          // one per item, at its own size
+    std::vector<std::array<qreal, 128>> ascii; // per item: single-byte characters' advances, < 0 not yet
+    std::vector<qreal> ascents;                // per item, at its own size
     const QPaintDevice* device = nullptr;
 
-    // The advance of text in an item's font at a size, in device pixels.
-    qreal advance(int item, const QFont& font, double size, const QString& text) const
+    // The advance of text in an item's font at a size, in device pixels. The digits and letters of
+    // the cells are measured once per item.
+    qreal advance(int item, const QFont& font, double size, const QString& text)
     {
-        if (qFuzzyCompare(font.pointSizeF(), size))
-            return fonts[size_t(item)].horizontalAdvance(text);
-        return QFontMetricsF(atSize(font, size), device).horizontalAdvance(text);
+        if (!qFuzzyCompare(font.pointSizeF(), size))
+            return QFontMetricsF(atSize(font, size), device).horizontalAdvance(text);
+        if (text.size() == 1 && text.at(0).unicode() < 128) {
+            qreal& a = ascii[size_t(item)][text.at(0).unicode()];
+            if (a < 0)
+                a = fonts[size_t(item)].horizontalAdvance(text);
+            return a;
+        }
+        return fonts[size_t(item)].horizontalAdvance(text);
     }
     qreal ascent(int item, const QFont& font, double size) const
     {
         if (qFuzzyCompare(font.pointSizeF(), size))
-            return fonts[size_t(item)].ascent();
+            return ascents[size_t(item)];
         return QFontMetricsF(atSize(font, size), device).ascent();
     }
 };
@@ -261,8 +270,12 @@ ReportDocument::DeviceMetrics& ReportDocument::metricsFor(const QPaintDevice& de
     m->perMmY = m->dpiY / 25.4;
     m->device = &device;
     m->fonts.reserve(items_.size());
-    for (const Item& item : items_)
+    for (const Item& item : items_) {
         m->fonts.emplace_back(item.font, &device);
+        m->ascents.push_back(m->fonts.back().ascent());
+        m->ascii.emplace_back();
+        m->ascii.back().fill(-1);
+    }
     metrics_ = std::move(m);
     return *metrics_;
 }
@@ -300,10 +313,8 @@ template <typename Sink> void ReportDocument::forEachText(int page, const QPaint
                 sink(PlacedText{int(i), QPointF(left, baseline), ch, t.size, s.stretch[0], over ? boxPx : QRectF()});
             };
             if (t.cells > 0) {
-                QStringList chars;
-                for (const QString& ch : characters(text))
-                    if (!(ch.size() == 1 && isBlankChar(ch.at(0))))
-                        chars << ch;
+                QStringList chars = characters(text);
+                chars.removeIf([](const QString& ch) { return ch.size() == 1 && isBlankChar(ch.at(0)); });
                 const qsizetype n = chars.size();
                 // Filled from the right, the characters beyond the cells are the first ones.
                 const qsizetype first = t.fillFromRight ? qMax<qsizetype>(0, n - t.cells) : 0;
