@@ -1,5 +1,7 @@
 #include "printing/Invoice.h"
 
+#include "printing/PrintPosition.h"
+
 #include "data/DataModule.h"
 #include "data/Error.h"
 #include "data/SjisText.h"
@@ -264,6 +266,10 @@ void TInvoiceForm::buildMenu()
     N3 = n[2];
     N4 = n[3];
     N5 = n[4];
+    // Fitting the forms to the printer: after the printer's setup, before 終了.
+    mnuPrintPosition = new QAction(QStringLiteral("印字位置調整..."), this);
+    mnuPrintPosition->setObjectName(QStringLiteral("mnuPrintPosition"));
+    N1->menu()->insertAction(N3, mnuPrintPosition);
     halvenna::addMenuKey(this, MainMenu1);
 }
 
@@ -468,6 +474,7 @@ void TInvoiceForm::connectHandlers()
     connectGuarded(N2, &QAction::triggered, this, &TInvoiceForm::N2Click);
     connectGuarded(N3, &QAction::triggered, this, &TInvoiceForm::N3Click);
     connectGuarded(N5, &QAction::triggered, this, &TInvoiceForm::N5Click);
+    connectGuarded(mnuPrintPosition, &QAction::triggered, this, &TInvoiceForm::mnuPrintPositionClick);
 }
 
 // ---------------------------------------------------------------- showing, closing, resizing
@@ -652,6 +659,12 @@ void TInvoiceForm::N2Click()
     if (!printer_)
         printer_ = std::make_unique<QPrinter>();
     halvenna::PrintSetup::exec(*printer_, this, QStringLiteral("PrintDialog1"));
+}
+
+void TInvoiceForm::mnuPrintPositionClick()
+{
+    TPrintPositionForm dialog(reportOutput.get(), this);
+    dialog.exec();
 }
 
 void TInvoiceForm::N3Click()

@@ -68,6 +68,7 @@ public:
     QAction* N3 = nullptr;
     QAction* N4 = nullptr;
     QAction* N5 = nullptr;
+    QAction* mnuPrintPosition = nullptr; // "印字位置調整..." in the ファイル menu
     QWidget* ClientArea = nullptr;
 
     halvenna::DbGrid* dbgMemberMaster = nullptr;
@@ -141,6 +142,7 @@ public:
     void N2Click();
     void N3Click();
     void N5Click();
+    void mnuPrintPositionClick();
 
     // Sets the print mark of every member to value, each member posted by the member record rule;
     // ends on the first member. A failed post stops it there: what was stored before stays stored.

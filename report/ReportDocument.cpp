@@ -383,6 +383,11 @@ void ReportDocument::layoutPage(int page, const QPaintDevice& device, const Text
 
 void ReportDocument::drawPage(QPainter& painter, int page, bool outline, bool markMisfits) const
 {
+    if (testSheet_) {
+        if (page == 0)
+            drawTestSheet(painter);
+        return;
+    }
     if (outline)
         drawOutline(painter);
     const QPaintDevice& device = *painter.device();
@@ -413,6 +418,67 @@ void ReportDocument::drawPage(QPainter& painter, int page, bool outline, bool ma
     });
     if (markMisfits)
         drawMarks(painter, page);
+}
+
+ReportDocument ReportDocument::testSheet(std::shared_ptr<const ReportTemplate> reportTemplate)
+{
+    const int report = reportTemplate->defaultReport();
+    ReportDocument d(std::move(reportTemplate), report, {}, ReportRows());
+    d.testSheet_ = true;
+    return d;
+}
+
+QList<QPointF> ReportDocument::testSheetMarks() const
+{
+    const double w = template_->pageWidth();
+    const double h = template_->pageHeight();
+    return {{10, 10}, {w - 10, 10}, {10, h - 10}, {w - 10, h - 10}, {std::round(w / 2), std::round(h / 2)}};
+}
+
+void ReportDocument::drawTestSheet(QPainter& painter) const
+{
+    const QPaintDevice& device = *painter.device();
+    const qreal sx = device.logicalDpiX() / 25.4;
+    const qreal sy = device.logicalDpiY() / 25.4;
+    const double w = template_->pageWidth();
+    const double h = template_->pageHeight();
+    painter.save();
+    QPen thin(Qt::black);
+    thin.setWidthF(0.1 * sx);
+    painter.setPen(thin);
+    painter.setBrush(Qt::NoBrush);
+    // The form's own print and every text's box, where the template puts them.
+    drawOutline(painter);
+    painter.setPen(thin);
+    for (const Item& item : items_) {
+        const QRectF b = item.box;
+        painter.drawRect(QRectF(b.left() * sx, b.top() * sy, b.width() * sx, b.height() * sy));
+    }
+    // A millimetre ruler along the top and the left edge: a tick a millimetre, longer every 5 and
+    // 10, numbered every 10.
+    const QFont numbers = reportFont(ReportTemplate::defaultFont(), 5, false);
+    painter.setFont(numbers);
+    const QFontMetricsF fm(numbers, &device);
+    const auto tick = [](int mm) { return mm % 10 == 0 ? 4.0 : mm % 5 == 0 ? 2.5 : 1.5; };
+    for (int x = 1; x < w; ++x) {
+        painter.drawLine(QPointF(x * sx, 0), QPointF(x * sx, tick(x) * sy));
+        if (x % 10 == 0)
+            painter.drawText(QPointF(x * sx - fm.horizontalAdvance(QString::number(x)) / 2, 4.2 * sy + fm.ascent()),
+                             QString::number(x));
+    }
+    for (int y = 1; y < h; ++y) {
+        painter.drawLine(QPointF(0, y * sy), QPointF(tick(y) * sx, y * sy));
+        if (y % 10 == 0)
+            painter.drawText(QPointF(4.4 * sx, y * sy + fm.ascent() / 2), QString::number(y));
+    }
+    // Crosshairs 10 mm long at known places, each with its position.
+    for (const QPointF& c : testSheetMarks()) {
+        painter.drawLine(QPointF((c.x() - 5) * sx, c.y() * sy), QPointF((c.x() + 5) * sx, c.y() * sy));
+        painter.drawLine(QPointF(c.x() * sx, (c.y() - 5) * sy), QPointF(c.x() * sx, (c.y() + 5) * sy));
+        painter.drawEllipse(QPointF(c.x() * sx, c.y() * sy), 2 * sx, 2 * sy);
+        painter.drawText(QPointF((c.x() + 1) * sx, (c.y() - 1) * sy), QStringLiteral("%1,%2").arg(c.x()).arg(c.y()));
+    }
+    painter.restore();
 }
 
 void ReportDocument::drawMarks(QPainter& painter, int page) const
@@ -467,7 +533,8 @@ void ReportDocument::drawOutline(QPainter& painter) const
     painter.restore();
 }
 
-bool ReportDocument::print(QPagedPaintDevice& device, int from, int to, int copies, const Progress& progress) const
+bool ReportDocument::print(QPagedPaintDevice& device, int from, int to, int copies, const Progress& progress,
+                           QPointF offsetMm) const
 {
     from = qMax(0, from);
     to = qMin(to, pageCount() - 1);
@@ -486,7 +553,12 @@ bool ReportDocument::print(QPagedPaintDevice& device, int from, int to, int copi
                 painter.end();
                 throw Error(QStringLiteral("%1 を出力できません (次のページを始められません)").arg(title()));
             }
+            painter.save();
+            if (!offsetMm.isNull())
+                painter.translate(offsetMm.x() * device.logicalDpiX() / 25.4,
+                                  offsetMm.y() * device.logicalDpiY() / 25.4);
             drawPage(painter, page);
+            painter.restore();
             ++done;
             if (progress && !progress(done, total)) {
                 painter.end();
@@ -499,7 +571,7 @@ bool ReportDocument::print(QPagedPaintDevice& device, int from, int to, int copi
     return true;
 }
 
-bool ReportDocument::writePdf(const QString& path, const Progress& progress) const
+bool ReportDocument::writePdf(const QString& path, const Progress& progress, QPointF offsetMm) const
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
@@ -510,7 +582,7 @@ bool ReportDocument::writePdf(const QString& path, const Progress& progress) con
         pdf.setTitle(title());
         pdf.setCreator(QStringLiteral("Halvenna"));
         // A report without rows still makes a valid file: one blank sheet.
-        finished = print(pdf, 0, pageCount() - 1, 1, progress);
+        finished = print(pdf, 0, pageCount() - 1, 1, progress, offsetMm);
     }
     if (!finished) {
         file.cancelWriting();

@@ -62,7 +62,7 @@ public:
 
     const ReportTemplate& reportTemplate() const { return *template_; }
     const TemplateReport& report() const { return template_->reports().at(report_); }
-    int pageCount() const { return rows_.rowCount(); }
+    int pageCount() const { return testSheet_ ? 1 : rows_.rowCount(); }
     // The sheet for a printer or a PDF: the template's own size and orientation, no margins, the
     // whole sheet painted.
     QPageLayout pageLayout() const;
@@ -91,10 +91,22 @@ public:
     // Draws the sheets from..to (from 0), `copies` times over, onto a paged device, one sheet per
     // page on the template's own page size. Returns false when progress stopped it; a device that
     // refuses the page size is an error before anything is drawn.
-    bool print(QPagedPaintDevice& device, int from, int to, int copies, const Progress& progress = {}) const;
+    // offsetMm moves every item of every sheet by that much (right and down), as the user fitted the
+    // form to the printer; the sheet itself stays.
+    bool print(QPagedPaintDevice& device, int from, int to, int copies, const Progress& progress = {},
+               QPointF offsetMm = {}) const;
     // Writes every sheet to a PDF file, replacing it only once the whole file is written: a stopped or
     // failed output leaves no file behind (nor changes one that was there). False when stopped.
-    bool writePdf(const QString& path, const Progress& progress = {}) const;
+    bool writePdf(const QString& path, const Progress& progress = {}, QPointF offsetMm = {}) const;
+
+    // The test sheet of a form: one sheet of its size on which, in real ink, every text's box and the
+    // form's outline are drawn, with a millimetre ruler along the top and the left edge and
+    // crosshairs at known places (testSheetMarks), so that a user can hold it against the real stock
+    // and read off how far to move the print.
+    static ReportDocument testSheet(std::shared_ptr<const ReportTemplate> reportTemplate);
+    bool isTestSheet() const { return testSheet_; }
+    // Where the test sheet's crosshairs stand, mm: 10 mm in from each corner and the middle.
+    QList<QPointF> testSheetMarks() const;
 
 private:
     struct Item
@@ -127,12 +139,14 @@ private:
     template <typename Sink> void forEachText(int page, const QPaintDevice& device, Sink&& sink) const;
     void drawOutline(QPainter& painter) const;
     void drawMarks(QPainter& painter, int page) const;
+    void drawTestSheet(QPainter& painter) const;
 
     std::shared_ptr<const ReportTemplate> template_;
     int report_ = 0;
     ReportRows rows_;
     std::vector<Item> items_;
     int memberNoField_ = -1;
+    bool testSheet_ = false;
     // Every sheet's texts as set, filled on first need; items that are the same on every sheet
     // (parameters, fixed texts) are set once.
     mutable std::vector<SetText> set_;

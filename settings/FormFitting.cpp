@@ -83,11 +83,20 @@ FormBackground FormFitting::background(const QString& form) const
 
 void FormFitting::saveOffset(const QString& path, const QString& form, const QString& printer, PrintOffset offset)
 {
-    if (!(std::fabs(offset.x) <= kLimit) || !(std::fabs(offset.y) <= kLimit))
-        throw Error(QStringLiteral("印字位置の調整は -%1 mm から +%1 mm までです").arg(kLimit));
-    IniFile::writeKeys(path, section,
-                       {{offsetKey(form, printer, 'X'), text(tenths(offset.x))},
-                        {offsetKey(form, printer, 'Y'), text(tenths(offset.y))}});
+    saveOffsets(path, {{form, printer, offset}});
+}
+
+void FormFitting::saveOffsets(const QString& path, const QList<Saved>& offsets)
+{
+    IniFile::KeysAndValues keys;
+    for (const Saved& s : offsets) {
+        if (!(std::fabs(s.offset.x) <= kLimit) || !(std::fabs(s.offset.y) <= kLimit))
+            throw Error(QStringLiteral("印字位置の調整は -%1 mm から +%1 mm までです").arg(kLimit));
+        keys.append({offsetKey(s.form, s.printer, 'X'), text(tenths(s.offset.x))});
+        keys.append({offsetKey(s.form, s.printer, 'Y'), text(tenths(s.offset.y))});
+    }
+    if (!keys.isEmpty())
+        IniFile::writeKeys(path, section, keys);
 }
 
 void FormFitting::saveBackground(const QString& path, const QString& form, const FormBackground& background)

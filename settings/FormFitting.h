@@ -3,6 +3,7 @@
 #include "settings/IniFile.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 namespace halvenna {
@@ -68,6 +69,14 @@ public:
     // rounded to 0.1 mm; out of range is an Error. Throws Error "<path> に書き込めません" when the file
     // cannot be written (it stays as it was).
     static void saveOffset(const QString& path, const QString& form, const QString& printer, PrintOffset offset);
+    // Several at once, in the same one replacement of the file.
+    struct Saved
+    {
+        QString form;
+        QString printer;
+        PrintOffset offset;
+    };
+    static void saveOffsets(const QString& path, const QList<Saved>& offsets);
     // Stores one form's background the same way; an empty path removes it (stores it empty).
     static void saveBackground(const QString& path, const QString& form, const FormBackground& background);
 

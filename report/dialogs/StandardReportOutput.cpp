@@ -5,6 +5,7 @@
 #include "gui/PrintSetup.h"
 #include "report/dialogs/ReportPreview.h"
 #include "report/dialogs/ReportStatusDialog.h"
+#include "settings/SenderSettings.h"
 
 #include <QApplication>
 #include <QDir>
@@ -25,7 +26,11 @@ QWidget* dialogParent()
 
 } // namespace
 
-StandardReportOutput::StandardReportOutput() = default;
+StandardReportOutput::StandardReportOutput()
+    : offsets([](const QString& form, const QString& printer) {
+          return FormFitting::load(settingsFilePath(AppDir)).offset(form, printer);
+      })
+{}
 StandardReportOutput::~StandardReportOutput() = default;
 
 QPrinter& StandardReportOutput::printer()
@@ -49,7 +54,7 @@ QStringList StandardReportOutput::misfitLines(const ReportDocument& document)
 OutputChoice StandardReportOutput::offered(const ReportDocument& document) const
 {
     OutputChoice c;
-    c.destination = OutputChoice::Destination::Preview;
+    c.destination = offerNext_.value_or(OutputChoice::Destination::Preview);
     c.copies = 1;
     c.fileName =
         !lastFile_.isEmpty() ? lastFile_ : QDir(QDir::homePath()).filePath(document.title() + QStringLiteral(".pdf"));
@@ -63,8 +68,10 @@ void StandardReportOutput::output(const ReportDocument& document)
     // leave sheets out unasked.
     if (printer_)
         printer_->setPrintRange(QPrinter::AllPages);
-    const std::optional<OutputChoice> choice = optionsSeam().ask(
-        {offered(document), document.title(), document.pageCount(), misfitLines(document), this}, parent);
+    const OutputChoice offer = offered(document);
+    offerNext_.reset();
+    const std::optional<OutputChoice> choice =
+        optionsSeam().ask({offer, document.title(), document.pageCount(), misfitLines(document), this}, parent);
     if (!choice)
         return;
     switch (choice->destination) {
@@ -163,21 +170,29 @@ bool StandardReportOutput::printDocument(const ReportDocument& document, int fro
         p.setCopyCount(1);
         passes = copies;
     }
+    // The user's fitting of this form to this printer (a printer set up to print to a file is a file).
+    const PrintOffset offset = offsets(
+        document.title(), p.outputFormat() == QPrinter::NativeFormat ? p.printerName() : FormFitting::pdfPrinter());
     ReportStatusDialog status(document.title(), destination, parent);
     status.start();
-    return document.print(p, from, to, passes, [&](int done, int total) {
-        if (status.step(done, total))
-            return true;
-        p.abort();
-        return false;
-    });
+    return document.print(
+        p, from, to, passes,
+        [&](int done, int total) {
+            if (status.step(done, total))
+                return true;
+            p.abort();
+            return false;
+        },
+        QPointF(offset.x, offset.y));
 }
 
 bool StandardReportOutput::writeFile(const ReportDocument& document, const QString& fileName, QWidget* parent)
 {
     ReportStatusDialog status(document.title(), fileName, parent);
     status.start();
-    const bool finished = document.writePdf(fileName, [&](int done, int total) { return status.step(done, total); });
+    const PrintOffset offset = offsets(document.title(), FormFitting::pdfPrinter());
+    const bool finished = document.writePdf(
+        fileName, [&](int done, int total) { return status.step(done, total); }, QPointF(offset.x, offset.y));
     if (finished)
         lastFile_ = fileName;
     return finished;

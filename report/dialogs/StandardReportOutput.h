@@ -3,6 +3,7 @@
 #include "gui/Seam.h"
 #include "report/ReportProject.h"
 #include "report/dialogs/OutputOptionsDialog.h"
+#include "settings/FormFitting.h"
 
 #include <QString>
 #include <QStringList>
@@ -46,6 +47,12 @@ public:
 
     void output(const ReportDocument& document) override;
 
+    // How far every item of a form moves on a printer (FormFitting::pdfPrinter() for a PDF file):
+    // by default what the settings file beside the program says at the moment of output.
+    std::function<PrintOffset(const QString& form, const QString& printer)> offsets;
+    // The destination "Output Options" offers next, for the next output only (preview otherwise).
+    void offerNext(OutputChoice::Destination destination) { offerNext_ = destination; }
+
     // The lines that tell the user, sheet by sheet, where some text did not fit its box.
     static QStringList misfitLines(const ReportDocument& document);
 
@@ -74,6 +81,7 @@ private:
 
     std::unique_ptr<QPrinter> printer_;
     QString lastFile_;
+    std::optional<OutputChoice::Destination> offerNext_;
 };
 
 } // namespace halvenna

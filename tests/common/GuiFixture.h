@@ -56,6 +56,16 @@ inline void pressKey(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier)
     QTest::keyClick(QApplication::focusWidget(), key, mods);
 }
 
+// Makes a shown window the active one and waits for it: the offscreen platform does not always
+// activate a window shown again, or a modal dialog opened from another one. False when it failed.
+inline bool makeActive(QWidget* window)
+{
+    window->activateWindow();
+    if (!QTest::qWaitForWindowActive(window) || QApplication::activeWindow() != window)
+        QApplication::setActiveWindow(window);
+    return QTest::qWaitFor([&] { return QApplication::activeWindow() == window; });
+}
+
 // Keys as a user types them into a window, a script such as "Alt+F, Ctrl+A, type:/tmp/a.pdf, Return":
 // each step goes to the window's focused widget. A button's mnemonic presses it and lets go a
 // moment later, as a click does: the next key waits for the click.

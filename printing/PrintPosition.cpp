@@ -1,0 +1,196 @@
+#include "printing/PrintPosition.h"
+
+#include "gui/ErrorReporter.h"
+#include "gui/ProgramIcon.h"
+#include "printing/jobs/PrintJobs.h"
+#include "report/ReportDocument.h"
+#include "report/ReportTemplate.h"
+#include "report/dialogs/StandardReportOutput.h"
+#include "settings/SenderSettings.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDoubleSpinBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QVBoxLayout>
+
+#include <memory>
+
+using halvenna::FormFitting;
+using halvenna::PrintOffset;
+
+namespace {
+
+QDoubleSpinBox* offsetBox(QWidget* parent, const char* name)
+{
+    auto* box = new QDoubleSpinBox(parent);
+    box->setObjectName(QLatin1String(name));
+    // The range and the step are the settings file's: anything else is refused as it is typed.
+    box->setRange(-FormFitting::kLimit, FormFitting::kLimit);
+    box->setDecimals(1);
+    box->setSingleStep(0.1);
+    box->setSuffix(QStringLiteral(" mm"));
+    box->setAccelerated(true);
+    return box;
+}
+
+} // namespace
+
+TPrintPositionForm::TPrintPositionForm(halvenna::StandardReportOutput* output, QWidget* parent)
+    : QDialog(parent), output_(output), stored_(FormFitting::load(halvenna::settingsFilePath(AppDir)))
+{
+    setObjectName(QStringLiteral("PrintPositionForm"));
+    setWindowTitle(QStringLiteral("印字位置調整"));
+    setWindowIcon(halvenna::programIcon());
+
+    cmbForm = new QComboBox(this);
+    cmbForm->setObjectName(QStringLiteral("cmbForm"));
+    cmbForm->addItem(QStringLiteral("送り状"), QStringLiteral("Invoice"));
+    cmbForm->addItem(QStringLiteral("払込取扱票"), QStringLiteral("Account"));
+    lblForm = new QLabel(QStringLiteral("用紙(&F):"), this);
+    lblForm->setBuddy(cmbForm);
+
+    cmbPrinter = new QComboBox(this);
+    cmbPrinter->setObjectName(QStringLiteral("cmbPrinter"));
+    for (const QString& name : QPrinterInfo::availablePrinterNames())
+        cmbPrinter->addItem(name, name);
+    cmbPrinter->addItem(QStringLiteral("PDF ファイル"), FormFitting::pdfPrinter());
+    // The printer last set up in the print window, else the system's default.
+    QString current = output_ ? output_->printer().printerName() : QString();
+    if (current.isEmpty())
+        current = QPrinterInfo::defaultPrinterName();
+    if (const int at = cmbPrinter->findData(current); at >= 0)
+        cmbPrinter->setCurrentIndex(at);
+    lblPrinter = new QLabel(QStringLiteral("プリンタ(&P):"), this);
+    lblPrinter->setBuddy(cmbPrinter);
+
+    edX = offsetBox(this, "edX");
+    lblX = new QLabel(QStringLiteral("横方向(&X):"), this);
+    lblX->setBuddy(edX);
+    edX->setToolTip(QStringLiteral("右へ動かすときはプラス、左へはマイナス"));
+    edX->setAccessibleDescription(edX->toolTip());
+    edY = offsetBox(this, "edY");
+    lblY = new QLabel(QStringLiteral("縦方向(&Y):"), this);
+    lblY->setBuddy(edY);
+    edY->setToolTip(QStringLiteral("下へ動かすときはプラス、上へはマイナス"));
+    edY->setAccessibleDescription(edY->toolTip());
+
+    btnTestSheet = new QPushButton(QStringLiteral("テスト印刷(&T)"), this);
+    btnTestSheet->setObjectName(QStringLiteral("btnTestSheet"));
+    btnTestSheet->setAutoDefault(false);
+
+    auto* buttons = new QDialogButtonBox(this);
+    btnOk = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
+    btnOk->setObjectName(QStringLiteral("btnOk"));
+    btnOk->setDefault(true);
+    btnCancel = buttons->addButton(QStringLiteral("キャンセル"), QDialogButtonBox::RejectRole);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+
+    auto* form = new QFormLayout;
+    form->addRow(lblForm, cmbForm);
+    form->addRow(lblPrinter, cmbPrinter);
+    form->addRow(lblX, edX);
+    form->addRow(lblY, edY);
+    auto* note =
+        new QLabel(QStringLiteral("印字を右・下へ動かすときはプラスの値にします。0.1 mm 単位、±20 mm まで。"), this);
+    note->setWordWrap(true);
+    auto* tools = new QHBoxLayout;
+    tools->addWidget(btnTestSheet);
+    tools->addStretch(1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(note);
+    layout->addLayout(tools);
+    layout->addWidget(buttons);
+
+    setTabOrder(cmbForm, cmbPrinter);
+    setTabOrder(cmbPrinter, edX);
+    setTabOrder(edX, edY);
+    setTabOrder(edY, btnTestSheet);
+    setTabOrder(btnTestSheet, btnOk);
+    setTabOrder(btnOk, btnCancel);
+
+    connect(cmbForm, &QComboBox::currentIndexChanged, this, [this] { showPair(); });
+    connect(cmbPrinter, &QComboBox::currentIndexChanged, this, [this] { showPair(); });
+    connect(edX, &QDoubleSpinBox::valueChanged, this, [this] { keepPair(); });
+    connect(edY, &QDoubleSpinBox::valueChanged, this, [this] { keepPair(); });
+    halvenna::connectGuarded(btnTestSheet, &QPushButton::clicked, this, &TPrintPositionForm::btnTestSheetClick);
+    halvenna::connectGuarded(btnOk, &QPushButton::clicked, this, &TPrintPositionForm::btnOkClick);
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    showPair();
+    cmbForm->setFocus();
+}
+
+QString TPrintPositionForm::form() const
+{
+    return cmbForm->currentData().toString();
+}
+
+QString TPrintPositionForm::printer() const
+{
+    return cmbPrinter->currentData().toString();
+}
+
+PrintOffset TPrintPositionForm::shownOffset() const
+{
+    return {edX->value(), edY->value()};
+}
+
+void TPrintPositionForm::showPair()
+{
+    const auto key = qMakePair(form(), printer());
+    const PrintOffset o = edited_.value(key, stored_.offset(key.first, key.second));
+    showing_ = true;
+    edX->setValue(o.x);
+    edY->setValue(o.y);
+    showing_ = false;
+}
+
+void TPrintPositionForm::keepPair()
+{
+    if (!showing_)
+        edited_.insert(qMakePair(form(), printer()), shownOffset());
+}
+
+void TPrintPositionForm::btnTestSheetClick()
+{
+    if (!output_)
+        return;
+    const auto sheet =
+        std::make_shared<const halvenna::ReportTemplate>(halvenna::ReportTemplate::load(halvenna::templatePath(
+            form() == u"Account" ? halvenna::FormKind::PaymentSlip : halvenna::FormKind::Waybill, AppDir)));
+    const halvenna::ReportDocument document = halvenna::ReportDocument::testSheet(sheet);
+    // On the printer chosen here, with the values shown here (stored or not).
+    const QString chosen = printer();
+    const PrintOffset shown = shownOffset();
+    const QString sheetForm = form();
+    auto stored = output_->offsets;
+    const auto restore = qScopeGuard([&] { output_->offsets = stored; });
+    output_->offsets = [&](const QString& f, const QString& p) {
+        return f == sheetForm && p == chosen ? shown : stored(f, p);
+    };
+    if (chosen == FormFitting::pdfPrinter()) {
+        output_->offerNext(halvenna::OutputChoice::Destination::File);
+    } else {
+        output_->printer().setPrinterName(chosen);
+        output_->offerNext(halvenna::OutputChoice::Destination::Printer);
+    }
+    output_->output(document);
+}
+
+void TPrintPositionForm::btnOkClick()
+{
+    QList<FormFitting::Saved> changed;
+    for (auto it = edited_.cbegin(); it != edited_.cend(); ++it)
+        if (!(it.value() == stored_.offset(it.key().first, it.key().second)))
+            changed.append({it.key().first, it.key().second, it.value()});
+    // Stored all at once; should that fail, the box says so and the dialog stays with its values.
+    FormFitting::saveOffsets(halvenna::settingsFilePath(AppDir), changed);
+    accept();
+}

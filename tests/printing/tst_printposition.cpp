@@ -1,0 +1,318 @@
+// Fitting the forms to a printer: "印字位置調整" in the print window's ファイル menu, offsets per form and
+// printer stored in the settings file, every item of a printed sheet moved by exactly that much,
+// and the test sheet with its ruler and crosshairs.
+#include "common/DataFixture.h"
+#include "common/GuiFixture.h"
+#include "common/PrintRoster.h"
+#include "common/Seams.h"
+#include "printing/Invoice.h"
+#include "printing/PrintPosition.h"
+#include "report/ReportTestSupport.h"
+#include "report/dialogs/StandardReportOutput.h"
+#include "settings/FormFitting.h"
+#include "settings/SenderSettings.h"
+
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QTimer>
+#include <QtTest>
+
+using halvenna::FormFitting;
+using halvenna::OutputChoice;
+using halvenna::PrintOffset;
+using halvenna::StandardReportOutput;
+
+namespace {
+
+constexpr double kMmPerPt = 25.4 / 72;
+
+struct Word
+{
+    QString text;
+    QPointF centreMm;
+};
+
+// The words of a PDF's first page and where their middles stand, mm from the sheet's top-left.
+QList<Word> words(const QString& pdf)
+{
+    const QString html = QString::fromUtf8(
+        reporttest::poppler(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), QStringLiteral("-l"),
+                                                          QStringLiteral("1"), pdf, QStringLiteral("-")}));
+    static const QRegularExpression word(QStringLiteral(
+        "<word xMin=\"([\\d.]+)\" yMin=\"([\\d.]+)\" xMax=\"([\\d.]+)\" yMax=\"([\\d.]+)\">([^<]*)</word>"));
+    QList<Word> found;
+    for (auto it = word.globalMatch(html); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        const QPointF a(m.captured(1).toDouble(), m.captured(2).toDouble());
+        const QPointF b(m.captured(3).toDouble(), m.captured(4).toDouble());
+        found.append({m.captured(5), (a + b) / 2 * kMmPerPt});
+    }
+    return found;
+}
+
+// Dark pixels along a short line of the page image (254 dpi: 10 pixels a millimetre).
+int darkAlong(const QImage& image, QPointF fromMm, QPointF toMm)
+{
+    int dark = 0;
+    const int steps = 40;
+    for (int i = 0; i <= steps; ++i) {
+        const QPointF p = (fromMm + (toMm - fromMm) * (double(i) / steps)) * 10;
+        // A hairline is a pixel wide and softened: the darkest pixel next to the point counts.
+        int darkest = 255;
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx) {
+                const QPoint px(qRound(p.x()) + dx, qRound(p.y()) + dy);
+                if (image.rect().contains(px))
+                    darkest = qMin(darkest, qGray(image.pixel(px)));
+            }
+        if (darkest < 180)
+            ++dark;
+    }
+    return dark;
+}
+
+} // namespace
+
+class TestPrintPosition : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<DataFixture> f_;
+    QString ini() const { return halvenna::settingsFilePath(AppDir); }
+
+    // Prints a form's marked members to a PDF through the print window's button.
+    QString printToPdf(const char* button, const QString& name)
+    {
+        const QString pdf = f_->dir.filePath(name);
+        QFile::remove(pdf);
+        StandardReportOutput::optionsSeam().answer(OutputChoice{OutputChoice::Destination::File, 1, pdf});
+        QTest::mouseClick(InvoiceForm->findChild<QPushButton*>(QLatin1String(button)), Qt::LeftButton);
+        return pdf;
+    }
+
+    TPrintPositionForm* openDialog()
+    {
+        auto* dialog = new TPrintPositionForm(InvoiceForm->reportOutput.get(), InvoiceForm);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->show();
+        if (!makeActive(dialog))
+            QTest::qFail("the dialog did not come up", __FILE__, __LINE__);
+        return dialog;
+    }
+
+    static void choose(QComboBox* combo, const QString& data)
+    {
+        combo->setFocus();
+        QTest::keyClick(combo, Qt::Key_Home);
+        for (int guard = 0; combo->currentData().toString() != data && guard < 50; ++guard)
+            QTest::keyClick(combo, Qt::Key_Down);
+    }
+
+    static void retype(QDoubleSpinBox* box, const QString& text)
+    {
+        box->setFocus();
+        box->selectAll();
+        QTest::keyClick(box, Qt::Key_Delete);
+        QTest::keyClicks(box, text);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        reporttest::useFormFont();
+        f_ = std::make_unique<DataFixture>();
+        QVERIFY(printroster::setUp(*f_, QStringLiteral(HALVENNA_SOURCE_DIR "/report/templates")));
+        new TInvoiceForm;
+        InvoiceForm->show();
+        QVERIFY(QTest::qWaitForWindowExposed(InvoiceForm));
+    }
+
+    void cleanupTestCase()
+    {
+        delete InvoiceForm;
+        f_.reset();
+    }
+
+    void init()
+    {
+        seams::begin();
+        QFile::remove(ini());
+    }
+
+    void cleanup() { seams::end(); }
+
+    // The menu item stands after the printer's setup; the dialog is keyboard-complete.
+    void menuAndDialog()
+    {
+        const QList<QAction*> file = InvoiceForm->N1->menu()->actions();
+        QCOMPARE(file.indexOf(InvoiceForm->mnuPrintPosition), file.indexOf(InvoiceForm->N2) + 1);
+        QCOMPARE(InvoiceForm->mnuPrintPosition->text(), QStringLiteral("印字位置調整..."));
+        bool shown = false;
+        QTimer::singleShot(0, this, [&] {
+            auto* d = qobject_cast<TPrintPositionForm*>(QApplication::activeModalWidget());
+            if (!d)
+                return;
+            const auto close = qScopeGuard([d] { d->reject(); });
+            shown = makeActive(d);
+            QTRY_COMPARE(QApplication::focusWidget(), d->cmbForm);
+            QCOMPARE(d->windowTitle(), QStringLiteral("印字位置調整"));
+            for (QLabel* l : {d->lblForm, d->lblPrinter, d->lblX, d->lblY})
+                QVERIFY2(l->buddy(), qPrintable(l->text()));
+            QStringList order;
+            for (int i = 0; i < 6; ++i) {
+                order << QApplication::focusWidget()->objectName();
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            }
+            QCOMPARE(order, (QStringList{"cmbForm", "cmbPrinter", "edX", "edY", "btnTestSheet", "btnOk"}));
+            QCOMPARE(d->cmbPrinter->itemText(d->cmbPrinter->count() - 1), QStringLiteral("PDF ファイル"));
+            QTest::keyClick(d, Qt::Key_Escape);
+            QVERIFY(!d->isVisible());
+        });
+        InvoiceForm->mnuPrintPosition->trigger();
+        QVERIFY(shown);
+        QVERIFY(!QFile::exists(ini()));
+    }
+
+    // Values typed for a form and a printer are stored for that pair only, and are there on the
+    // next opening; Esc stores nothing; out of range or no number is refused as it is typed.
+    void typedOffsetsAreStoredPerFormAndPrinter()
+    {
+        TPrintPositionForm* d = openDialog();
+        choose(d->cmbForm, QStringLiteral("Account"));
+        choose(d->cmbPrinter, FormFitting::pdfPrinter());
+        retype(d->edX, QStringLiteral("-1.5"));
+        retype(d->edY, QStringLiteral("2.3"));
+        choose(d->cmbForm, QStringLiteral("Invoice"));
+        QCOMPARE(d->shownOffset(), PrintOffset{});
+        retype(d->edX, QStringLiteral("25"));
+        QVERIFY(d->edX->value() <= FormFitting::kLimit);
+        retype(d->edY, QStringLiteral("abc"));
+        QCOMPARE(d->edY->value(), 0.0);
+        retype(d->edX, QStringLiteral("0.7"));
+        QTest::keyClick(d->edX, Qt::Key_Return);
+        QTRY_VERIFY(!d->isVisible());
+        FormFitting stored = FormFitting::load(ini());
+        QCOMPARE(stored.offset(QStringLiteral("Account"), FormFitting::pdfPrinter()), (PrintOffset{-1.5, 2.3}));
+        QCOMPARE(stored.offset(QStringLiteral("Invoice"), FormFitting::pdfPrinter()), (PrintOffset{0.7, 0}));
+
+        d = openDialog();
+        choose(d->cmbForm, QStringLiteral("Account"));
+        choose(d->cmbPrinter, FormFitting::pdfPrinter());
+        QCOMPARE(d->shownOffset(), (PrintOffset{-1.5, 2.3}));
+        retype(d->edX, QStringLiteral("9"));
+        const QByteArray before = [&] {
+            QFile file(ini());
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        }();
+        QTest::keyClick(d->edX, Qt::Key_Escape);
+        QTRY_VERIFY(!d->isVisible());
+        QFile file(ini());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), before);
+    }
+
+    // Every item of every sheet sits exactly the offset away from its place, for the form whose pair
+    // is set; the other form is not moved.
+    void offsetsMoveEveryItemOfThatFormOnly()
+    {
+        const QString waybill0 = printToPdf("btnInvoiceAllPrn", QStringLiteral("waybill0.pdf"));
+        const QString slip0 = printToPdf("btnAccountAllPrn", QStringLiteral("slip0.pdf"));
+        FormFitting::saveOffset(ini(), QStringLiteral("Invoice"), FormFitting::pdfPrinter(), {1.5, -2.0});
+        FormFitting::saveOffset(ini(), QStringLiteral("Invoice"), QStringLiteral("some-printer"), {9, 9});
+        const QString waybill1 = printToPdf("btnInvoiceAllPrn", QStringLiteral("waybill1.pdf"));
+        const QString slip1 = printToPdf("btnAccountAllPrn", QStringLiteral("slip1.pdf"));
+
+        const auto compare = [](const QString& before, const QString& after, QPointF shift) {
+            const QList<Word> a = words(before);
+            const QList<Word> b = words(after);
+            QCOMPARE(a.size(), b.size());
+            QVERIFY(a.size() > 10);
+            for (int i = 0; i < a.size(); ++i) {
+                QCOMPARE(b.at(i).text, a.at(i).text);
+                const QPointF moved = b.at(i).centreMm - a.at(i).centreMm;
+                QVERIFY2(
+                    qAbs(moved.x() - shift.x()) < 0.05 && qAbs(moved.y() - shift.y()) < 0.05,
+                    qPrintable(QStringLiteral("'%1' moved %2, %3 mm").arg(a.at(i).text).arg(moved.x()).arg(moved.y())));
+            }
+        };
+        compare(waybill0, waybill1, {1.5, -2.0});
+        compare(slip0, slip1, {0, 0});
+    }
+
+    // The test sheet: one sheet of the form's size, its ruler and crosshairs where they say they
+    // are, moved by the values shown in the dialog (stored or not); nothing is stored.
+    void testSheetShowsRulerAndCrosshairs_data()
+    {
+        QTest::addColumn<QString>("form");
+        QTest::addColumn<QSizeF>("sheetMm");
+        QTest::addColumn<QPointF>("shift");
+        QTest::newRow("waybill, where the template says") << "Invoice" << QSizeF(108, 178) << QPointF(0, 0);
+        QTest::newRow("payment slip, moved 2.0 right and 1.5 down")
+            << "Account" << QSizeF(180, 114) << QPointF(2.0, 1.5);
+    }
+    void testSheetShowsRulerAndCrosshairs()
+    {
+        QFETCH(QString, form);
+        QFETCH(QSizeF, sheetMm);
+        QFETCH(QPointF, shift);
+        TPrintPositionForm* d = openDialog();
+        choose(d->cmbForm, form);
+        choose(d->cmbPrinter, FormFitting::pdfPrinter());
+        retype(d->edX, QString::number(shift.x(), 'f', 1));
+        retype(d->edY, QString::number(shift.y(), 'f', 1));
+        const QString pdf = f_->dir.filePath(QStringLiteral("test-sheet.pdf"));
+        QFile::remove(pdf);
+        StandardReportOutput::optionsSeam().answerWith([&](const StandardReportOutput::OptionsRequest& r) {
+            // A PDF file is offered for the PDF destination.
+            if (r.offered.destination != OutputChoice::Destination::File)
+                return std::optional<OutputChoice>();
+            return std::optional<OutputChoice>(OutputChoice{OutputChoice::Destination::File, 1, pdf});
+        });
+        QTest::mouseClick(d->btnTestSheet, Qt::LeftButton);
+        QTest::keyClick(d, Qt::Key_Escape);
+        QTRY_VERIFY(!d->isVisible());
+        QVERIFY(!QFile::exists(ini()));
+
+        QCOMPARE(reporttest::pdfPages(pdf), 1);
+        const QSizeF pt = reporttest::pdfPageSizePt(pdf);
+        QVERIFY(qAbs(pt.width() * kMmPerPt - sheetMm.width()) < 0.5 &&
+                qAbs(pt.height() * kMmPerPt - sheetMm.height()) < 0.5);
+        const QImage page = reporttest::pdfImage(pdf, 1, 254);
+        QVERIFY(!page.isNull());
+        const QList<QPointF> marks{{10, 10},
+                                   {sheetMm.width() - 10, 10},
+                                   {10, sheetMm.height() - 10},
+                                   {sheetMm.width() - 10, sheetMm.height() - 10},
+                                   {std::round(sheetMm.width() / 2), std::round(sheetMm.height() / 2)}};
+        for (const QPointF& m : marks) {
+            const QPointF c = m + shift;
+            // Both arms of the cross through the mark's place, and nothing where it would stand unmoved.
+            QVERIFY2(darkAlong(page, c - QPointF(4, 0), c + QPointF(4, 0)) > 30,
+                     qPrintable(QStringLiteral("no cross at %1, %2").arg(c.x()).arg(c.y())));
+            QVERIFY(darkAlong(page, c - QPointF(0, 4), c + QPointF(0, 4)) > 30);
+            if (!shift.isNull())
+                QVERIFY(darkAlong(page, m - QPointF(4, 0.8), m + QPointF(-2.5, 0.8)) < 5);
+        }
+        // The ruler's ticks along the top: every millimetre, the tenth ones 4 mm long.
+        for (int x : {10, 20, 30}) {
+            const QPointF top(x + shift.x(), shift.y());
+            QVERIFY2(darkAlong(page, top + QPointF(0, 0.3), top + QPointF(0, 3.7)) > 30,
+                     qPrintable(QStringLiteral("no tick at %1 mm").arg(x)));
+        }
+        const QList<Word> labels = words(pdf);
+        bool found = false;
+        for (const Word& w : labels)
+            found = found || w.text == QStringLiteral("10,10");
+        QVERIFY(found);
+    }
+};
+
+QTEST_MAIN(TestPrintPosition)
+#include "tst_printposition.moc"
