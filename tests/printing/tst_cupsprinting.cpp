@@ -14,6 +14,7 @@
 #include "report/ReportTestSupport.h"
 #include "report/dialogs/OutputOptionsDialog.h"
 #include "report/dialogs/StandardReportOutput.h"
+#include "settings/FormFitting.h"
 #include "settings/SenderSettings.h"
 
 #include <QAbstractButton>
@@ -32,6 +33,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <tuple>
 
 using halvenna::FieldValue;
 using halvenna::MessageBox;
@@ -121,20 +123,23 @@ QList<Word> words(const QString& pdf, int page, qreal* height)
     return found;
 }
 
-// Where each word of the printed page stands against the same page written to a file: the words
+// Where each word of the printed page stands against the same page written to a file (moved by
+// shiftMm, as the user fitted the form to the printer): the words
 // of `printed` that the file does not have within 1 mm of the same place (turned a quarter to the
 // left where the printer got the sheet turned), and how many words matched. A word the file has
 // whole must stand where it does; a piece of one (the filters may split a word) inside its box.
 // Glyphs the filters made into Type 3 fonts without their text (pdftocairo does so with some of
 // a turned sheet's) come back as codes in empty boxes and are passed over.
-QStringList misplacedWords(const QString& printed, const QString& file, int page, bool turned, int* matched)
+QStringList misplacedWords(const QString& printed, const QString& file, int page, bool turned, int* matched,
+                           QPointF shiftMm = {})
 {
     qreal printedHeight = 0;
     qreal fileHeight = 0;
     const QList<Word> got = words(printed, page, &printedHeight);
     const QList<Word> want = words(file, page, &fileHeight);
     const qreal mm = 72 / 25.4;
-    const auto onPrinted = [&](const QRectF& r) {
+    const auto onPrinted = [&](QRectF r) {
+        r.translate(shiftMm * mm); // the user's fitting of the form to this printer
         return turned
                    ? QRectF(QPointF(r.top(), printedHeight - r.right()), QPointF(r.bottom(), printedHeight - r.left()))
                    : r;
@@ -378,6 +383,39 @@ private Q_SLOTS:
         const QStringList misplaced = misplacedWords(pdfs.first(), file, 1, turned, &matched);
         QVERIFY2(misplaced.isEmpty(), qPrintable(misplaced.join(u"; ")));
         QVERIFY2(matched >= 5, qPrintable(QStringLiteral("%1 words read back").arg(matched)));
+    }
+
+    // The offsets fitted for a form on this printer move every item of the printed sheets by exactly
+    // that much against the same run written to a file (whose own pair is zero); the other form
+    // prints where its template says.
+    void offsetsMoveThePrintOnThisPrinter()
+    {
+        const QString ini = halvenna::settingsFilePath(AppDir);
+        QFile::remove(ini);
+        halvenna::FormFitting::saveOffset(ini, QStringLiteral("Invoice"), pdfQueue, {3.0, 2.0});
+        const auto removeSettings = qScopeGuard([&] { QFile::remove(ini); });
+        for (const auto& [button, title, shift] : {std::tuple{"btnInvoiceAllPrn", "Invoice", QPointF(3.0, 2.0)},
+                                                   std::tuple{"btnAccountAllPrn", "Account", QPointF(0, 0)}}) {
+            const QString file = f_->dir.filePath(QLatin1String(title) + QStringLiteral("-fit.pdf"));
+            StandardReportOutput::optionsSeam().answer(OutputChoice{OutputChoice::Destination::File, 1, file});
+            QTest::mouseClick(this->button(QLatin1String(button)), Qt::LeftButton);
+            StandardReportOutput::optionsSeam().answer(OutputChoice{OutputChoice::Destination::Printer, 1, {}});
+            QTest::mouseClick(this->button(QLatin1String(button)), Qt::LeftButton);
+            noErrorBox();
+            const QStringList pdfs = cups_.waitForPdfs(pdfQueue, 1);
+            QVERIFY2(pdfs.size() == 1, qPrintable(cups_.error()));
+            const bool turned = QLatin1String(title) == u"Account";
+            int matched = 0;
+            const QStringList misplaced = misplacedWords(pdfs.first(), file, 1, turned, &matched, shift);
+            QVERIFY2(misplaced.isEmpty(),
+                     qPrintable(QLatin1String(title) + QStringLiteral(": ") + misplaced.join(u"; ")));
+            QVERIFY2(matched >= 5, qPrintable(QStringLiteral("%1 words read back").arg(matched)));
+            if (!shift.isNull()) {
+                // Not where the unmoved file has them.
+                const QStringList unmoved = misplacedWords(pdfs.first(), file, 1, turned, &matched);
+                QVERIFY(unmoved.size() >= 5);
+            }
+        }
     }
 
     // The page range and the copies chosen under Setup are what the printer gets, and the copies
