@@ -108,6 +108,7 @@ TPrintPositionForm::TPrintPositionForm(halvenna::StandardReportOutput* output, Q
     layout->addWidget(note);
     layout->addLayout(tools);
     layout->addWidget(buttons);
+    setMinimumWidth(380);
 
     setTabOrder(cmbForm, cmbPrinter);
     setTabOrder(cmbPrinter, edX);
