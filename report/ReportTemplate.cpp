@@ -427,9 +427,15 @@ void TemplateParser::text(const Statement& s, TemplateReport& r)
             fail(s.line, QStringLiteral("'fill' の値 '%1' は right か left にします").arg(fill.left(20)));
         if (t.width <= 0 && t.pitch <= 0)
             fail(s.line, QStringLiteral("cells= には枠全体の幅 width= か一枠の幅 pitch= が要ります"));
-        if (t.pitch <= 0)
+        if (t.pitch <= 0) {
             t.pitch = t.width / t.cells;
-        else if (t.width <= 0)
+            // A cell narrower than the least pitch a file may write has no room for a digit.
+            if (t.pitch < kMinPitch)
+                fail(s.line, QStringLiteral("cells=%1 の枠は width=%2 の箱では狭すぎます (一枠 %3 mm 以上)")
+                                 .arg(t.cells)
+                                 .arg(t.width)
+                                 .arg(kMinPitch));
+        } else if (t.width <= 0)
             t.width = t.pitch * t.cells;
         else if (t.pitch * t.cells > t.width + kTolerance)
             fail(s.line, QStringLiteral("cells=%1 の枠 (pitch=%2) は width=%3 の箱に収まりません")

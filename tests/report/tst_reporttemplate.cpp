@@ -275,6 +275,9 @@ private Q_SLOTS:
         QTest::newRow("cells wider than their box")
             << QByteArray(kHead + "text field=a x=0 y=0 width=20 cells=5 pitch=5\n") << 3
             << QStringLiteral("cells=5 の枠 (pitch=5) は width=20 の箱に収まりません");
+        QTest::newRow("cells too narrow to draw in")
+            << QByteArray(kHead + "text field=a x=0 y=0 width=0.1 cells=5 fill=right\n") << 3
+            << QStringLiteral("cells=5 の枠は width=0.1 の箱では狭すぎます");
         QTest::newRow("cells without a width") << QByteArray(kHead + "text field=a x=0 y=0 cells=3\n") << 3
                                                << QStringLiteral("width= か一枠の幅 pitch= が要ります");
         QTest::newRow("cells aligned") << QByteArray(kHead + "text field=a x=0 y=0 width=10 cells=2 align=right\n") << 3
