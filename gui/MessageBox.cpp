@@ -35,6 +35,14 @@ const QList<BoxButton>& okCancel()
     return buttons;
 }
 
+const QList<BoxButton>& saveDiscardCancel()
+{
+    static const QList<BoxButton> buttons{{QMessageBox::Save, QStringLiteral("保存する(&S)")},
+                                          {QMessageBox::Discard, QStringLiteral("保存しない(&N)")},
+                                          {QMessageBox::Cancel, QStringLiteral("キャンセル")}};
+    return buttons;
+}
+
 // The button captions are set explicitly so that they never depend on a translation being found.
 MessageBox::Button execBox(const MessageBox::Request& r, QWidget* parent)
 {
@@ -94,6 +102,12 @@ bool MessageBox::confirmOkCancel(const QString& text, QWidget* parent)
 {
     return show(QStringLiteral("確認"), text, QMessageBox::Question, okCancel(), QMessageBox::Ok, QMessageBox::Cancel,
                 parent) == QMessageBox::Ok;
+}
+
+MessageBox::Button MessageBox::askSave(const QString& text, QWidget* parent)
+{
+    return show(QStringLiteral("確認"), text, QMessageBox::Question, saveDiscardCancel(), QMessageBox::Save,
+                QMessageBox::Cancel, parent);
 }
 
 void MessageBox::showApplicationError(const QString& text)

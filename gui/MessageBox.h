@@ -39,6 +39,8 @@ public:
     static bool confirm(const QString& text, QWidget* parent = nullptr);
     // "確認" with OK and Cancel (also Esc); true only for OK.
     static bool confirmOkCancel(const QString& text, QWidget* parent = nullptr);
+    // "確認" with 保存する (default), 保存しない and キャンセル (also Esc): Save, Discard or Cancel.
+    static Button askSave(const QString& text, QWidget* parent = nullptr);
     // The box of an aborted start-up.
     static void showApplicationError(const QString& text);
 

@@ -63,6 +63,7 @@ ReportDocument::ReportDocument(std::shared_ptr<const ReportTemplate> reportTempl
         const double width = t.width > 0 ? t.width : qMax(0.0, t0.pageWidth() - t.x);
         const double height = t.height > 0 ? t.height : item.measure->lineHeight(t.size);
         item.box = QRectF(t.x, t.y, width, height);
+        item.pitch = t.pitch;
         switch (t.source) {
         case TemplateText::Source::Field:
             item.field = rows_.fieldIndex(t.name);
@@ -141,15 +142,15 @@ ReportDocument::SetText ReportDocument::setText(int page, int index) const
             widest = qMax(widest, item.measure->width(ch));
         }
         // A character wider than its cell is condensed, as far as a text may be.
-        const double stretch = widest > t.pitch ? qMax(TextFit::kMinStretch, t.pitch / widest) : 1.0;
+        const double stretch = widest > item.pitch ? qMax(TextFit::kMinStretch, item.pitch / widest) : 1.0;
         s.stretch[0] = float(stretch);
         s.lines = count > 0 ? 1 : 0;
         s.clipped = count > t.cells;
         return s;
     }
-    if (t.pitch > 0) {
+    if (item.pitch > 0) {
         const QByteArray bytes = sjis::fromUnicode(text);
-        const qsizetype steps = qMax<qsizetype>(1, qRound64(item.box.width() / t.pitch));
+        const qsizetype steps = qMax<qsizetype>(1, qRound64(item.box.width() / item.pitch));
         qsizetype start = 0;
         if (t.align == TextAlign::Right)
             start = steps - bytes.size();
@@ -183,11 +184,22 @@ void ReportDocument::ensureSet() const
         if (items_[i].field < 0)
             setOnce_[i] = setText(0, int(i));
     set_.assign(size_t(pageCount()) * n, SetText{});
+    for (int page = 0; page < pageCount(); ++page)
+        for (size_t i = 0; i < n; ++i)
+            if (items_[i].field >= 0)
+                set_[size_t(page) * n + i] = setText(page, int(i));
+    setDone_ = true;
+    collectMisfits();
+}
+
+void ReportDocument::collectMisfits() const
+{
+    const size_t n = items_.size();
     misfits_.clear();
     for (int page = 0; page < pageCount(); ++page) {
         Misfit m;
         for (size_t i = 0; i < n; ++i) {
-            const SetText& s = items_[i].field < 0 ? setOnce_[i] : (set_[size_t(page) * n + i] = setText(page, int(i)));
+            const SetText& s = items_[i].field < 0 ? setOnce_[i] : set_[size_t(page) * n + i];
             if (s.clipped)
                 m.items << items_[i].text->name;
         }
@@ -198,7 +210,33 @@ void ReportDocument::ensureSet() const
             misfits_.append(m);
         }
     }
-    setDone_ = true;
+}
+
+void ReportDocument::setItemBox(int index, const QRectF& box)
+{
+    Item& item = items_.at(size_t(index));
+    const TemplateText& t = *item.text;
+    // Digit cells keep their number: a wider box has wider cells.
+    if (t.cells > 0)
+        item.pitch = box.width() / t.cells;
+    item.box = box;
+    if (!setDone_)
+        return;
+    // Only this item is set again; the others stand as they were.
+    if (item.field < 0) {
+        setOnce_[size_t(index)] = setText(0, index);
+    } else {
+        const size_t n = items_.size();
+        for (int page = 0; page < pageCount(); ++page)
+            set_[size_t(page) * n + size_t(index)] = setText(page, index);
+    }
+    collectMisfits();
+}
+
+QString ReportDocument::itemName(int index) const
+{
+    const TemplateText& t = *items_.at(size_t(index)).text;
+    return t.source == TemplateText::Source::Fixed ? items_.at(size_t(index)).unicode : t.name;
 }
 
 const ReportDocument::SetText& ReportDocument::setTextCached(int page, int item) const
@@ -298,7 +336,7 @@ template <typename Sink> void ReportDocument::forEachText(int page, const QPaint
         const QRectF box = item.box;
         const QRectF boxPx(box.left() * perMmX, box.top() * perMmY, box.width() * perMmX, box.height() * perMmY);
 
-        if (t.cells > 0 || t.pitch > 0) {
+        if (t.cells > 0 || item.pitch > 0) {
             // One character per cell (or per byte step), each centred on its place, the line centred
             // in the box's height. A character whose place lies outside the box is left out (the
             // sheet is marked); one whose advance reaches past the box's edge is clipped there.
@@ -321,13 +359,13 @@ template <typename Sink> void ReportDocument::forEachText(int page, const QPaint
                 const qsizetype shown = qMin<qsizetype>(n, t.cells);
                 const qsizetype startCell = t.fillFromRight ? t.cells - shown : 0;
                 for (qsizetype k = 0; k < shown; ++k)
-                    place(chars.at(first + k), box.left() + (double(startCell + k) + 0.5) * t.pitch);
+                    place(chars.at(first + k), box.left() + (double(startCell + k) + 0.5) * item.pitch);
                 continue;
             }
             // Byte steps: byte k of the text stands in step start + k; a double-byte character takes two.
             const QByteArray bytes = sjis::fromUnicode(text);
             const qsizetype n = bytes.size();
-            const qsizetype steps = qMax<qsizetype>(1, qRound64(box.width() / t.pitch));
+            const qsizetype steps = qMax<qsizetype>(1, qRound64(box.width() / item.pitch));
             qsizetype start = 0;
             if (t.align == TextAlign::Right)
                 start = steps - n;
@@ -338,7 +376,7 @@ template <typename Sink> void ReportDocument::forEachText(int page, const QPaint
                 const qsizetype len = sjis::isLeadByte(b) && k + 1 < n ? 2 : 1;
                 if (b != ' ')
                     place(b < 0x80 ? QString(QChar(b)) : sjis::toUnicode(bytes.constData() + k, len),
-                          box.left() + (double(start + k) + double(len) / 2) * t.pitch);
+                          box.left() + (double(start + k) + double(len) / 2) * item.pitch);
                 k += len;
             }
             continue;

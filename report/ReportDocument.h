@@ -62,6 +62,7 @@ public:
 
     const ReportTemplate& reportTemplate() const { return *template_; }
     const TemplateReport& report() const { return template_->reports().at(report_); }
+    int reportIndex() const { return report_; }
     int pageCount() const { return testSheet_ ? 1 : rows_.rowCount(); }
     // The sheet for a printer or a PDF: the template's own size and orientation, no margins, the
     // whole sheet painted.
@@ -72,6 +73,15 @@ public:
     QString title() const;
     // A text item's box on the sheet, mm.
     QRectF itemBox(int item) const;
+    int itemCount() const { return int(items_.size()); }
+    // What the user calls an item: its field's or parameter's name, or a fixed text itself.
+    QString itemName(int item) const;
+    // The width of one digit cell or byte step of an item, mm; 0 for a plain text.
+    double itemPitch(int item) const { return items_.at(size_t(item)).pitch; }
+    // Moves a text item to another box (mm) on every sheet, as the user lays out the form in the
+    // preview; digit cells keep their number and take the new width between them. Nothing else of
+    // the run changes; the misfits are known again at once.
+    void setItemBox(int item, const QRectF& box);
 
     // Draws one sheet (from 0). The painter works in its device's pixels, its origin at the sheet's
     // top-left corner; lengths follow from the device's resolution, so a millimetre of the template
@@ -117,7 +127,8 @@ private:
         QString unicode;  // the same, for drawing
         QFont font;
         std::shared_ptr<const FontMeasure> measure;
-        QRectF box; // mm
+        QRectF box;       // mm
+        double pitch = 0; // mm, the template's unless the box was resized
     };
     // How one text was set on one sheet, kept small: ten thousand sheets of twenty texts.
     struct SetText
@@ -134,6 +145,7 @@ private:
     SetText setText(int page, int item) const;
     const SetText& setTextCached(int page, int item) const;
     void ensureSet() const;
+    void collectMisfits() const;
     struct DeviceMetrics;
     DeviceMetrics& metricsFor(const QPaintDevice& device) const;
     template <typename Sink> void forEachText(int page, const QPaintDevice& device, Sink&& sink) const;

@@ -1,13 +1,17 @@
 #include "report/dialogs/ReportPreview.h"
 
+#include "data/Error.h"
 #include "gui/ErrorReporter.h"
-#include "report/ReportDocument.h"
+#include "gui/MessageBox.h"
+#include "report/TemplateEditor.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
@@ -24,6 +28,14 @@ namespace {
 constexpr int kMargin = 12; // grey around the sheet
 constexpr double kScreenDpi = 96;
 const int kZooms[] = {25, 50, 75, 100, 125, 150, 200, 300}; // percent
+constexpr double kGrip = 4;                                 // px: how near an edge a press takes hold of it
+constexpr double kSmallest = 1;                             // mm: the least width or height a box is given by hand
+
+// A length dragged with the mouse lands on the 0.1 mm grid the arrow keys step on.
+double onGrid(double mm)
+{
+    return std::round(mm * 10) / 10;
+}
 
 } // namespace
 
@@ -110,10 +122,171 @@ void PreviewPage::paintEvent(QPaintEvent*)
     const QRect sheet(QPoint(kMargin, kMargin), sheetPixels());
     p.fillRect(sheet.translated(3, 3), QColor(0, 0, 0, 80));
     p.drawImage(sheet.topLeft(), image_);
+    if (!layoutMode_)
+        return;
+    // Every box faintly, the selected one plainly with its grips.
+    const auto widgetBox = [this](const QRectF& mm) {
+        return QRectF(toWidget(mm.topLeft()), toWidget(mm.bottomRight()));
+    };
+    p.setPen(QPen(QColor(0, 120, 215, 110), 1, Qt::DashLine));
+    for (int i = 0; i < document_.itemCount(); ++i)
+        if (i != selected_)
+            p.drawRect(widgetBox(document_.itemBox(i)));
+    if (selected_ >= 0 && selected_ < document_.itemCount()) {
+        const QRectF box = widgetBox(document_.itemBox(selected_));
+        p.setPen(QPen(QColor(0, 90, 200), 2));
+        p.drawRect(box);
+        p.setBrush(QColor(0, 90, 200));
+        for (const QPointF& c : {box.topLeft(), box.topRight(), box.bottomLeft(), box.bottomRight()})
+            p.drawRect(QRectF(c - QPointF(3, 3), QSizeF(6, 6)));
+    }
+}
+
+void PreviewPage::setLayoutMode(bool on)
+{
+    layoutMode_ = on;
+    dragging_ = false;
+    setMouseTracking(on);
+    if (!on)
+        unsetCursor();
+    update();
+}
+
+void PreviewPage::setSelected(int item)
+{
+    if (item == selected_)
+        return;
+    selected_ = item;
+    update();
+    Q_EMIT selectedChanged(item);
+}
+
+void PreviewPage::refresh()
+{
+    stale_ = true;
+    update();
+}
+
+QPointF PreviewPage::toWidget(QPointF mm) const
+{
+    const double perMm = kScreenDpi * zoom_ / 25.4;
+    return QPointF(kMargin + mm.x() * perMm, kMargin + mm.y() * perMm);
+}
+
+QPointF PreviewPage::toSheet(QPointF widget) const
+{
+    const double perMm = kScreenDpi * zoom_ / 25.4;
+    return QPointF((widget.x() - kMargin) / perMm, (widget.y() - kMargin) / perMm);
+}
+
+Qt::Edges PreviewPage::edgesAt(QPointF at) const
+{
+    Qt::Edges edges;
+    if (selected_ < 0 || selected_ >= document_.itemCount())
+        return edges;
+    const QRectF mm = document_.itemBox(selected_);
+    const QRectF box(toWidget(mm.topLeft()), toWidget(mm.bottomRight()));
+    if (!box.adjusted(-kGrip, -kGrip, kGrip, kGrip).contains(at))
+        return edges;
+    if (std::abs(at.x() - box.left()) <= kGrip)
+        edges |= Qt::LeftEdge;
+    else if (std::abs(at.x() - box.right()) <= kGrip)
+        edges |= Qt::RightEdge;
+    if (std::abs(at.y() - box.top()) <= kGrip)
+        edges |= Qt::TopEdge;
+    else if (std::abs(at.y() - box.bottom()) <= kGrip)
+        edges |= Qt::BottomEdge;
+    return edges;
+}
+
+int PreviewPage::itemAt(QPointF at) const
+{
+    // Of the boxes under the point, the smallest: a cell box inside a bigger one stays reachable.
+    const QPointF mm = toSheet(at);
+    int best = -1;
+    double bestArea = 0;
+    for (int i = 0; i < document_.itemCount(); ++i) {
+        const QRectF box = document_.itemBox(i);
+        const double area = box.width() * box.height();
+        if (box.contains(mm) && (best < 0 || area < bestArea)) {
+            best = i;
+            bestArea = area;
+        }
+    }
+    return best;
+}
+
+void PreviewPage::mousePressEvent(QMouseEvent* event)
+{
+    if (!layoutMode_ || event->button() != Qt::LeftButton)
+        return QWidget::mousePressEvent(event);
+    const QPointF at = event->position();
+    dragEdges_ = edgesAt(at);
+    if (!dragEdges_) {
+        const int item = itemAt(at);
+        setSelected(item);
+        if (item < 0)
+            return;
+    }
+    dragging_ = true;
+    dragStart_ = at;
+    dragFrom_ = document_.itemBox(selected_);
+    dragBox_ = dragFrom_;
+}
+
+void PreviewPage::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!layoutMode_)
+        return QWidget::mouseMoveEvent(event);
+    const QPointF at = event->position();
+    if (!dragging_) {
+        const Qt::Edges edges = edgesAt(at);
+        if ((edges & (Qt::LeftEdge | Qt::RightEdge)) && (edges & (Qt::TopEdge | Qt::BottomEdge)))
+            setCursor(bool(edges & Qt::LeftEdge) == bool(edges & Qt::TopEdge) ? Qt::SizeFDiagCursor
+                                                                              : Qt::SizeBDiagCursor);
+        else if (edges & (Qt::LeftEdge | Qt::RightEdge))
+            setCursor(Qt::SizeHorCursor);
+        else if (edges)
+            setCursor(Qt::SizeVerCursor);
+        else
+            setCursor(itemAt(at) >= 0 ? Qt::SizeAllCursor : Qt::ArrowCursor);
+        return;
+    }
+    const QPointF d = toSheet(at) - toSheet(dragStart_);
+    const double dx = onGrid(d.x());
+    const double dy = onGrid(d.y());
+    QRectF box = dragFrom_;
+    if (!dragEdges_) {
+        box.translate(dx, dy);
+    } else {
+        if (dragEdges_ & Qt::LeftEdge)
+            box.setLeft(qMin(box.left() + dx, box.right() - kSmallest));
+        if (dragEdges_ & Qt::RightEdge)
+            box.setRight(qMax(box.right() + dx, box.left() + kSmallest));
+        if (dragEdges_ & Qt::TopEdge)
+            box.setTop(qMin(box.top() + dy, box.bottom() - kSmallest));
+        if (dragEdges_ & Qt::BottomEdge)
+            box.setBottom(qMax(box.bottom() + dy, box.top() + kSmallest));
+    }
+    if (box != dragBox_) {
+        dragBox_ = box;
+        Q_EMIT boxDragging(selected_, box);
+    }
+}
+
+void PreviewPage::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (!layoutMode_ || !dragging_ || event->button() != Qt::LeftButton)
+        return QWidget::mouseReleaseEvent(event);
+    dragging_ = false;
+    if (selected_ >= 0 && document_.itemBox(selected_) != dragFrom_)
+        Q_EMIT boxDragged(selected_, dragFrom_, document_.itemBox(selected_));
 }
 
 ReportPreview::ReportPreview(const ReportDocument& document, QWidget* parent) : QDialog(parent), document_(document)
 {
+    for (int i = 0; i < document_.itemCount(); ++i)
+        saved_.append(document_.itemBox(i));
     setObjectName(QStringLiteral("ReportPreview"));
     setWindowTitle(QStringLiteral("Report Preview"));
     setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
@@ -147,10 +320,13 @@ ReportPreview::ReportPreview(const ReportDocument& document, QWidget* parent) : 
     cbOutline->setObjectName(QStringLiteral("cbOutline"));
     cbOutline->setChecked(true);
     cbOutline->setToolTip(QStringLiteral("The form's own print, shown here only: it is never printed"));
+    btnLayout = button("btnLayout", QStringLiteral("配置調整(&A)"));
+    btnLayout->setCheckable(true);
+    btnLayout->setToolTip(QStringLiteral("項目の位置と大きさを動かして、テンプレートに保存します (Ctrl+L)"));
     btnPrint = button("btnPrint", QStringLiteral("&Print..."));
     btnClose = button("btnClose", QStringLiteral("&Close"));
 
-    view_ = new PreviewPage(document, this);
+    view_ = new PreviewPage(document_, this);
     area_ = new QScrollArea(this);
     area_->setObjectName(QStringLiteral("saPage"));
     area_->setAccessibleName(QStringLiteral("Sheet"));
@@ -167,11 +343,50 @@ ReportPreview::ReportPreview(const ReportDocument& document, QWidget* parent) : 
     bar->addWidget(lblZoom);
     bar->addWidget(cmbZoom);
     bar->addWidget(cbOutline);
+    bar->addWidget(btnLayout);
     bar->addStretch();
     bar->addWidget(btnPrint);
     bar->addWidget(btnClose);
+
+    // The layout bar, shown in layout mode only.
+    layoutBar_ = new QWidget(this);
+    layoutBar_->setObjectName(QStringLiteral("layoutBar"));
+    cmbItem = new QComboBox(layoutBar_);
+    cmbItem->setObjectName(QStringLiteral("cmbItem"));
+    cmbItem->addItem(QStringLiteral("(選択なし)"), -1);
+    for (int i = 0; i < document_.itemCount(); ++i)
+        cmbItem->addItem(document_.itemName(i), i);
+    auto* lblItem = new QLabel(QStringLiteral("項目(&I):"), layoutBar_);
+    lblItem->setBuddy(cmbItem);
+    lblLayout = new QLabel(layoutBar_);
+    lblLayout->setObjectName(QStringLiteral("lblLayout"));
+    lblLayout->setAccessibleName(QStringLiteral("選択した項目の位置"));
+    lblLayout->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
+    const auto layoutButton = [this](const char* name, const QString& text) {
+        auto* b = new QPushButton(text, layoutBar_);
+        b->setObjectName(QLatin1String(name));
+        b->setAutoDefault(false);
+        return b;
+    };
+    btnUndo = layoutButton("btnUndo", QStringLiteral("元に戻す(&U)"));
+    btnUndo->setToolTip(QStringLiteral("最後の移動を取り消します (Ctrl+Z)"));
+    btnSaveLayout = layoutButton("btnSaveLayout", QStringLiteral("保存(&S)"));
+    btnSaveLayout->setToolTip(QStringLiteral("位置と大きさをテンプレート ファイルに書き込みます"));
+    btnRestore = layoutButton("btnRestore", QStringLiteral("初期値に戻す(&D)"));
+    btnRestore->setToolTip(QStringLiteral("プログラムに付いてきたテンプレートに戻します"));
+    auto* layoutRow = new QHBoxLayout(layoutBar_);
+    layoutRow->setContentsMargins(0, 0, 0, 0);
+    layoutRow->addWidget(lblItem);
+    layoutRow->addWidget(cmbItem);
+    layoutRow->addWidget(lblLayout, 1);
+    layoutRow->addWidget(btnUndo);
+    layoutRow->addWidget(btnSaveLayout);
+    layoutRow->addWidget(btnRestore);
+    layoutBar_->setVisible(false);
+
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(bar);
+    layout->addWidget(layoutBar_);
     layout->addWidget(area_, 1);
 
     cmbZoom->setCurrentIndex(cmbZoom->findData(100));
@@ -187,8 +402,25 @@ ReportPreview::ReportPreview(const ReportDocument& document, QWidget* parent) : 
     connect(btnClose, &QPushButton::clicked, this, &QDialog::reject);
     connectGuarded(btnPrint, &QPushButton::clicked, this, [this] {
         if (print)
-            print(this);
+            print(this, document_);
     });
+    connect(btnLayout, &QPushButton::toggled, this, &ReportPreview::setLayoutMode);
+    connect(cmbItem, &QComboBox::currentIndexChanged, this,
+            [this](int index) { selectItem(cmbItem->itemData(index).toInt()); });
+    connect(view_, &PreviewPage::selectedChanged, this, &ReportPreview::selectItem);
+    connect(view_, &PreviewPage::boxDragging, this, [this](int item, const QRectF& box) {
+        document_.setItemBox(item, onSheet(box));
+        view_->refresh();
+        updateLayoutStatus();
+    });
+    connect(view_, &PreviewPage::boxDragged, this, [this](int item, const QRectF& from, const QRectF&) {
+        undo_.append({item, from});
+        updateLayoutStatus();
+    });
+    connect(btnUndo, &QPushButton::clicked, this, &ReportPreview::undo);
+    connectGuarded(btnSaveLayout, &QPushButton::clicked, this, [this] { saveLayout(); });
+    connectGuarded(btnRestore, &QPushButton::clicked, this, &ReportPreview::restoreLayout);
+    area_->installEventFilter(this);
 
     const auto shortcut = [this](const QKeySequence& keys, auto slot, QWidget* scope = nullptr) {
         auto* s = new QShortcut(keys, scope ? scope : this);
@@ -205,6 +437,11 @@ ReportPreview::ReportPreview(const ReportDocument& document, QWidget* parent) : 
     shortcut(QKeySequence::ZoomIn, [this] { zoomBy(1); });
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_Equal), [this] { zoomBy(1); });
     shortcut(QKeySequence::ZoomOut, [this] { zoomBy(-1); });
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_L), [this] { btnLayout->toggle(); });
+    shortcut(QKeySequence::Undo, [this] {
+        if (view_->layoutMode())
+            undo();
+    });
 
     // Big enough for the whole sheet at actual size, where the screen allows.
     QSize want = view_->sizeHint() + QSize(40, bar->sizeHint().height() + 48);
@@ -214,7 +451,224 @@ ReportPreview::ReportPreview(const ReportDocument& document, QWidget* parent) : 
     resize(want);
 
     updateControls();
+    updateLayoutStatus();
     area_->setFocus();
+}
+
+void ReportPreview::setLayoutMode(bool on)
+{
+    if (btnLayout->isChecked() != on) {
+        btnLayout->setChecked(on); // comes back here through toggled
+        return;
+    }
+    layoutBar_->setVisible(on);
+    view_->setLayoutMode(on);
+    area_->setFocus();
+    updateLayoutStatus();
+}
+
+void ReportPreview::selectItem(int item)
+{
+    if (item < -1 || item >= document_.itemCount())
+        item = -1;
+    view_->setSelected(item);
+    {
+        const QSignalBlocker block(cmbItem);
+        cmbItem->setCurrentIndex(cmbItem->findData(item));
+    }
+    if (item >= 0) {
+        const QRectF box = document_.itemBox(item);
+        area_->ensureVisible(qRound(view_->toWidget(box.center()).x()), qRound(view_->toWidget(box.center()).y()));
+    }
+    updateLayoutStatus();
+}
+
+QRectF ReportPreview::onSheet(QRectF box) const
+{
+    // A box stays on the sheet, as a template must have it.
+    const double w = document_.reportTemplate().pageWidth();
+    const double h = document_.reportTemplate().pageHeight();
+    box.setWidth(qBound(kSmallest, box.width(), w));
+    box.setHeight(qBound(kSmallest, box.height(), h));
+    box.moveLeft(qBound(0.0, box.left(), w - box.width()));
+    box.moveTop(qBound(0.0, box.top(), h - box.height()));
+    // Figures on the 0.01 mm a template writes, so that what is saved is what was shown.
+    const auto r = [](double v) { return std::round(v * 100) / 100; };
+    return QRectF(r(box.left()), r(box.top()), r(box.width()), r(box.height()));
+}
+
+void ReportPreview::changeBox(int item, const QRectF& box)
+{
+    const QRectF from = document_.itemBox(item);
+    const QRectF to = onSheet(box);
+    if (to == from)
+        return;
+    // Steps of one key held down are still single undo steps: each is small and easy to retrace.
+    undo_.append({item, from});
+    document_.setItemBox(item, to);
+    view_->refresh();
+    updateLayoutStatus();
+}
+
+void ReportPreview::moveSelected(double dx, double dy)
+{
+    const int item = view_->selected();
+    if (item >= 0)
+        changeBox(item, document_.itemBox(item).translated(dx, dy));
+}
+
+void ReportPreview::resizeSelected(double dw, double dh)
+{
+    const int item = view_->selected();
+    if (item >= 0)
+        changeBox(item, document_.itemBox(item).adjusted(0, 0, dw, dh));
+}
+
+void ReportPreview::undo()
+{
+    if (undo_.isEmpty())
+        return;
+    const Step step = undo_.takeLast();
+    document_.setItemBox(step.item, step.from);
+    selectItem(step.item);
+    view_->refresh();
+    updateLayoutStatus();
+}
+
+bool ReportPreview::layoutChanged() const
+{
+    for (int i = 0; i < document_.itemCount(); ++i)
+        if (document_.itemBox(i) != saved_.at(i))
+            return true;
+    return false;
+}
+
+bool ReportPreview::saveLayout()
+{
+    QList<BoxEdit> edits;
+    const QList<TemplateText>& texts = document_.report().texts;
+    for (int i = 0; i < document_.itemCount(); ++i) {
+        const QRectF box = document_.itemBox(i);
+        if (box == saved_.at(i))
+            continue;
+        const TemplateText& t = texts.at(i);
+        BoxEdit e;
+        e.line = t.line;
+        e.x = box.left();
+        e.y = box.top();
+        // A width or height the file leaves out is written only once the user has changed it.
+        const bool wider = box.width() != saved_.at(i).width();
+        if (t.width > 0 || wider)
+            e.width = box.width();
+        if (t.height > 0 || box.height() != saved_.at(i).height())
+            e.height = box.height();
+        if (t.cells > 0 && e.width)
+            e.pitch = document_.itemPitch(i);
+        edits.append(e);
+    }
+    if (edits.isEmpty())
+        return true;
+    try {
+        TemplateEditor::save(document_.reportTemplate().path(), edits);
+    } catch (const Error& e) {
+        reportError(e);
+        return false;
+    }
+    for (int i = 0; i < document_.itemCount(); ++i)
+        saved_[i] = document_.itemBox(i);
+    updateLayoutStatus();
+    return true;
+}
+
+void ReportPreview::restoreLayout()
+{
+    const QString path = document_.reportTemplate().path();
+    if (!MessageBox::confirmOkCancel(
+            QStringLiteral("%1 をプログラムに付いてきたテンプレートに戻します。\n保存した配置はなくなります。")
+                .arg(path),
+            this))
+        return;
+    TemplateEditor::restore(path);
+    // The shipped boxes, as a run would read them.
+    const auto shipped = std::make_shared<const ReportTemplate>(ReportTemplate::load(path));
+    const ReportDocument fresh(shipped, document_.reportIndex(), {}, ReportRows());
+    if (fresh.itemCount() == document_.itemCount()) {
+        for (int i = 0; i < document_.itemCount(); ++i) {
+            document_.setItemBox(i, fresh.itemBox(i));
+            saved_[i] = document_.itemBox(i);
+        }
+    }
+    undo_.clear();
+    view_->refresh();
+    updateLayoutStatus();
+}
+
+void ReportPreview::updateLayoutStatus()
+{
+    const int item = view_->selected();
+    btnUndo->setEnabled(!undo_.isEmpty());
+    btnSaveLayout->setEnabled(layoutChanged());
+    if (item < 0) {
+        lblLayout->setText(QStringLiteral("項目をクリックするか、一覧から選びます"));
+        return;
+    }
+    const QRectF b = document_.itemBox(item);
+    lblLayout->setText(QStringLiteral("%1: x=%2 y=%3 幅=%4 高さ=%5 mm")
+                           .arg(document_.itemName(item), QString::number(b.left(), 'f', 1),
+                                QString::number(b.top(), 'f', 1), QString::number(b.width(), 'f', 1),
+                                QString::number(b.height(), 'f', 1)));
+}
+
+bool ReportPreview::eventFilter(QObject* watched, QEvent* event)
+{
+    // In layout mode the arrow keys move the selected item instead of scrolling the sheet.
+    if (watched == area_ && event->type() == QEvent::KeyPress && view_->layoutMode() && view_->selected() >= 0) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const double step = key->modifiers() & Qt::ShiftModifier ? 1.0 : 0.1;
+        double dx = 0;
+        double dy = 0;
+        switch (key->key()) {
+        case Qt::Key_Left:
+            dx = -step;
+            break;
+        case Qt::Key_Right:
+            dx = step;
+            break;
+        case Qt::Key_Up:
+            dy = -step;
+            break;
+        case Qt::Key_Down:
+            dy = step;
+            break;
+        default:
+            return QDialog::eventFilter(watched, event);
+        }
+        if (key->modifiers() & Qt::ControlModifier)
+            resizeSelected(dx, dy);
+        else
+            moveSelected(dx, dy);
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void ReportPreview::reject()
+{
+    // Nothing laid out by hand is lost unasked.
+    if (layoutChanged()) {
+        switch (MessageBox::askSave(
+            QStringLiteral("配置の変更を %1 に保存しますか?").arg(document_.reportTemplate().path()), this)) {
+        case QMessageBox::Save:
+            if (!saveLayout())
+                return;
+            break;
+        case QMessageBox::Discard:
+            break;
+        default:
+            return;
+        }
+    }
+    QDialog::reject();
 }
 
 void ReportPreview::gotoPage(int page)

@@ -77,7 +77,7 @@ void StandardReportOutput::output(const ReportDocument& document)
     switch (choice->destination) {
     case OutputChoice::Destination::Preview: {
         ReportPreview preview(document, parent);
-        preview.print = [this, &document](QWidget* from) { printFromPreview(document, from); };
+        preview.print = [this](QWidget* from, const ReportDocument& shown) { printFromPreview(shown, from); };
         preview.exec();
         break;
     }
