@@ -361,7 +361,7 @@ ReportPreview::ReportPreview(const ReportDocument& document, QWidget* parent) : 
     lblLayout = new QLabel(layoutBar_);
     lblLayout->setObjectName(QStringLiteral("lblLayout"));
     lblLayout->setAccessibleName(QStringLiteral("選択した項目の位置"));
-    lblLayout->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
+    lblLayout->setTextInteractionFlags(Qt::TextSelectableByMouse);
     const auto layoutButton = [this](const char* name, const QString& text) {
         auto* b = new QPushButton(text, layoutBar_);
         b->setObjectName(QLatin1String(name));
@@ -421,6 +421,8 @@ ReportPreview::ReportPreview(const ReportDocument& document, QWidget* parent) : 
     connectGuarded(btnSaveLayout, &QPushButton::clicked, this, [this] { saveLayout(); });
     connectGuarded(btnRestore, &QPushButton::clicked, this, &ReportPreview::restoreLayout);
     area_->installEventFilter(this);
+    // An item chosen from the list, Tab goes to the sheet, where the arrow keys move it.
+    setTabOrder(cmbItem, area_);
 
     const auto shortcut = [this](const QKeySequence& keys, auto slot, QWidget* scope = nullptr) {
         auto* s = new QShortcut(keys, scope ? scope : this);
