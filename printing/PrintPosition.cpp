@@ -1,8 +1,10 @@
 #include "printing/PrintPosition.h"
 
 #include "gui/ErrorReporter.h"
+#include "gui/FileDialog.h"
 #include "gui/ProgramIcon.h"
 #include "printing/jobs/PrintJobs.h"
+#include "report/BackgroundImage.h"
 #include "report/ReportDocument.h"
 #include "report/ReportTemplate.h"
 #include "report/dialogs/StandardReportOutput.h"
@@ -14,6 +16,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QPushButton>
@@ -81,6 +84,38 @@ TPrintPositionForm::TPrintPositionForm(halvenna::StandardReportOutput* output, Q
     edY->setToolTip(QStringLiteral("下へ動かすときはプラス、上へはマイナス"));
     edY->setAccessibleDescription(edY->toolTip());
 
+    edBackground = new QLineEdit(this);
+    edBackground->setObjectName(QStringLiteral("edBackground"));
+    edBackground->setReadOnly(true);
+    edBackground->setPlaceholderText(QStringLiteral("(なし)"));
+    lblBackground = new QLabel(QStringLiteral("背景画像:"), this);
+    lblBackground->setBuddy(edBackground);
+    btnBackground = new QPushButton(QStringLiteral("背景画像(&B)..."), this);
+    btnBackground->setObjectName(QStringLiteral("btnBackground"));
+    btnBackground->setAutoDefault(false);
+    btnBackground->setToolTip(QStringLiteral(
+        "用紙を読み取った画像 (PNG、JPEG、PDF の 1 ページ目) をプレビューの下に敷きます。印刷はされません"));
+    btnNoBackground = new QPushButton(QStringLiteral("背景なし(&N)"), this);
+    btnNoBackground->setObjectName(QStringLiteral("btnNoBackground"));
+    btnNoBackground->setAutoDefault(false);
+    const auto mmBox = [this](const char* name, double min, double max, const QString& suffix, int decimals) {
+        auto* box = new QDoubleSpinBox(this);
+        box->setObjectName(QLatin1String(name));
+        box->setRange(min, max);
+        box->setDecimals(decimals);
+        box->setSuffix(suffix);
+        return box;
+    };
+    edDpi = mmBox("edDpi", 50, 1200, QStringLiteral(" dpi"), 0);
+    lblDpi = new QLabel(QStringLiteral("読み取り解像度(&R):"), this);
+    lblDpi->setBuddy(edDpi);
+    edLeft = mmBox("edLeft", -50, 50, QStringLiteral(" mm"), 1);
+    lblLeft = new QLabel(QStringLiteral("画像の左端(&L):"), this);
+    lblLeft->setBuddy(edLeft);
+    edTop = mmBox("edTop", -50, 50, QStringLiteral(" mm"), 1);
+    lblTop = new QLabel(QStringLiteral("画像の上端(&O):"), this);
+    lblTop->setBuddy(edTop);
+
     btnTestSheet = new QPushButton(QStringLiteral("テスト印刷(&T)"), this);
     btnTestSheet->setObjectName(QStringLiteral("btnTestSheet"));
     btnTestSheet->setAutoDefault(false);
@@ -97,6 +132,14 @@ TPrintPositionForm::TPrintPositionForm(halvenna::StandardReportOutput* output, Q
     form->addRow(lblPrinter, cmbPrinter);
     form->addRow(lblX, edX);
     form->addRow(lblY, edY);
+    auto* backgroundRow = new QHBoxLayout;
+    backgroundRow->addWidget(edBackground, 1);
+    backgroundRow->addWidget(btnBackground);
+    backgroundRow->addWidget(btnNoBackground);
+    form->addRow(lblBackground, backgroundRow);
+    form->addRow(lblDpi, edDpi);
+    form->addRow(lblLeft, edLeft);
+    form->addRow(lblTop, edTop);
     auto* note =
         new QLabel(QStringLiteral("印字を右・下へ動かすときはプラスの値にします。0.1 mm 単位、±20 mm まで。"), this);
     note->setWordWrap(true);
@@ -113,18 +156,36 @@ TPrintPositionForm::TPrintPositionForm(halvenna::StandardReportOutput* output, Q
     setTabOrder(cmbForm, cmbPrinter);
     setTabOrder(cmbPrinter, edX);
     setTabOrder(edX, edY);
-    setTabOrder(edY, btnTestSheet);
+    setTabOrder(edY, edBackground);
+    setTabOrder(edBackground, btnBackground);
+    setTabOrder(btnBackground, btnNoBackground);
+    setTabOrder(btnNoBackground, edDpi);
+    setTabOrder(edDpi, edLeft);
+    setTabOrder(edLeft, edTop);
+    setTabOrder(edTop, btnTestSheet);
     setTabOrder(btnTestSheet, btnOk);
     setTabOrder(btnOk, btnCancel);
 
-    connect(cmbForm, &QComboBox::currentIndexChanged, this, [this] { showPair(); });
+    connect(cmbForm, &QComboBox::currentIndexChanged, this, [this] {
+        showPair();
+        showBackground();
+    });
     connect(cmbPrinter, &QComboBox::currentIndexChanged, this, [this] { showPair(); });
     connect(edX, &QDoubleSpinBox::valueChanged, this, [this] { keepPair(); });
     connect(edY, &QDoubleSpinBox::valueChanged, this, [this] { keepPair(); });
+    for (QDoubleSpinBox* box : {edDpi, edLeft, edTop})
+        connect(box, &QDoubleSpinBox::valueChanged, this, [this] { keepBackground(); });
+    halvenna::connectGuarded(btnBackground, &QPushButton::clicked, this, &TPrintPositionForm::btnBackgroundClick);
+    connect(btnNoBackground, &QPushButton::clicked, this, [this] {
+        edBackground->clear();
+        keepBackground();
+        showBackground();
+    });
     halvenna::connectGuarded(btnTestSheet, &QPushButton::clicked, this, &TPrintPositionForm::btnTestSheetClick);
     halvenna::connectGuarded(btnOk, &QPushButton::clicked, this, &TPrintPositionForm::btnOkClick);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     showPair();
+    showBackground();
     cmbForm->setFocus();
 }
 
@@ -157,6 +218,54 @@ void TPrintPositionForm::keepPair()
 {
     if (!showing_)
         edited_.insert(qMakePair(form(), printer()), shownOffset());
+}
+
+halvenna::FormBackground TPrintPositionForm::shownBackground() const
+{
+    halvenna::FormBackground b;
+    b.path = edBackground->text();
+    if (b.path.isEmpty())
+        return b;
+    b.mmPerPixel = 25.4 / edDpi->value();
+    b.left = edLeft->value();
+    b.top = edTop->value();
+    b.rotation = backgrounds_.value(form(), stored_.background(form())).rotation;
+    return b;
+}
+
+void TPrintPositionForm::showBackground()
+{
+    const halvenna::FormBackground b = backgrounds_.value(form(), stored_.background(form()));
+    showing_ = true;
+    edBackground->setText(b.path);
+    edDpi->setValue(b.mmPerPixel > 0 ? 25.4 / b.mmPerPixel : 300);
+    edLeft->setValue(b.left);
+    edTop->setValue(b.top);
+    for (QWidget* w : std::initializer_list<QWidget*>{edDpi, edLeft, edTop, btnNoBackground})
+        w->setEnabled(!b.path.isEmpty());
+    showing_ = false;
+}
+
+void TPrintPositionForm::keepBackground()
+{
+    if (!showing_)
+        backgrounds_.insert(form(), shownBackground());
+}
+
+void TPrintPositionForm::btnBackgroundClick()
+{
+    const QString path = halvenna::FileDialog::getOpenFileName(
+        this, QStringLiteral("BackgroundImage"), QStringLiteral("背景画像"), edBackground->text(),
+        QStringLiteral("用紙の画像 (*.png *.jpg *.jpeg *.pdf);;すべてのファイル (*)"));
+    if (path.isEmpty())
+        return;
+    // Read now, so that an image that will not show is told at once, not at the next preview.
+    const halvenna::BackgroundImage::Loaded loaded = halvenna::BackgroundImage::load(path);
+    halvenna::FormBackground b;
+    b.path = path;
+    b.mmPerPixel = loaded.mmPerPixel > 0 ? loaded.mmPerPixel : 25.4 / 300;
+    backgrounds_.insert(form(), b);
+    showBackground();
 }
 
 void TPrintPositionForm::btnTestSheetClick()
@@ -193,5 +302,8 @@ void TPrintPositionForm::btnOkClick()
             changed.append({it.key().first, it.key().second, it.value()});
     // Stored all at once; should that fail, the box says so and the dialog stays with its values.
     FormFitting::saveOffsets(halvenna::settingsFilePath(AppDir), changed);
+    for (auto it = backgrounds_.cbegin(); it != backgrounds_.cend(); ++it)
+        if (!(it.value() == stored_.background(it.key())))
+            FormFitting::saveBackground(halvenna::settingsFilePath(AppDir), it.key(), it.value());
     accept();
 }

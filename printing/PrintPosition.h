@@ -10,6 +10,7 @@
 class QComboBox;
 class QDoubleSpinBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 
 namespace halvenna {
@@ -36,6 +37,18 @@ public:
     QDoubleSpinBox* edX = nullptr;
     QLabel* lblY = nullptr;
     QDoubleSpinBox* edY = nullptr;
+    // The scan of the chosen form's blank stock, laid under the preview: the file, its resolution and
+    // where its top-left corner lies on the sheet.
+    QLabel* lblBackground = nullptr;
+    QLineEdit* edBackground = nullptr;
+    QPushButton* btnBackground = nullptr;
+    QPushButton* btnNoBackground = nullptr;
+    QLabel* lblDpi = nullptr;
+    QDoubleSpinBox* edDpi = nullptr;
+    QLabel* lblLeft = nullptr;
+    QDoubleSpinBox* edLeft = nullptr;
+    QLabel* lblTop = nullptr;
+    QDoubleSpinBox* edTop = nullptr;
     QPushButton* btnTestSheet = nullptr;
     QPushButton* btnOk = nullptr;
     QPushButton* btnCancel = nullptr;
@@ -47,15 +60,22 @@ public:
     halvenna::PrintOffset shownOffset() const;
 
     void btnTestSheetClick();
+    void btnBackgroundClick();
+    // The background shown for the chosen form.
+    halvenna::FormBackground shownBackground() const;
     void btnOkClick();
 
 private:
     void showPair();
     void keepPair();
+    void showBackground();
+    void keepBackground();
 
     halvenna::StandardReportOutput* output_;
     halvenna::FormFitting stored_;
     // Pairs changed in this dialog, by form and printer.
     QHash<QPair<QString, QString>, halvenna::PrintOffset> edited_;
+    // Backgrounds changed in this dialog, by form.
+    QHash<QString, halvenna::FormBackground> backgrounds_;
     bool showing_ = false;
 };

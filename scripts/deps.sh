@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config ccache
-    qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl1-mesa-dev
+    qt6-base-dev qt6-base-dev-tools qt6-translations-l10n qt6-pdf-dev libgl1-mesa-dev
     libsqlite3-dev sqlite3
     fonts-ipafont-gothic
     libgtest-dev libbenchmark-dev

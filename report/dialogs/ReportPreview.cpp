@@ -3,6 +3,7 @@
 #include "data/Error.h"
 #include "gui/ErrorReporter.h"
 #include "gui/MessageBox.h"
+#include "report/BackgroundImage.h"
 #include "report/TemplateEditor.h"
 
 #include <QCheckBox>
@@ -97,6 +98,25 @@ void PreviewPage::render()
     image_.setDotsPerMeterX(dotsPerMeter);
     image_.setDotsPerMeterY(dotsPerMeter);
     image_.fill(Qt::white);
+    if (!background_.isNull()) {
+        // The scan under everything, at true scale: pixels to millimetres to the image's pixels.
+        const double perMm = kScreenDpi * zoom_ * ratio / 25.4;
+        if (backgroundZoom_ != zoom_ * ratio) {
+            const double f = placement_.mmPerPixel * perMm;
+            backgroundScaled_ =
+                background_.scaled(qMax(1, qRound(background_.width() * f)), qMax(1, qRound(background_.height() * f)),
+                                   Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            backgroundZoom_ = zoom_ * ratio;
+        }
+        QPainter p(&image_);
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        p.setOpacity(0.6);
+        p.translate(placement_.left * perMm, placement_.top * perMm);
+        p.rotate(placement_.rotation);
+        p.scale(double(background_.width()) * placement_.mmPerPixel * perMm / backgroundScaled_.width(),
+                double(background_.height()) * placement_.mmPerPixel * perMm / backgroundScaled_.height());
+        p.drawImage(QPointF(0, 0), backgroundScaled_);
+    }
     if (page_ >= 0 && page_ < document_.pageCount()) {
         QPainter p(&image_);
         p.setRenderHint(QPainter::Antialiasing);
@@ -140,6 +160,16 @@ void PreviewPage::paintEvent(QPaintEvent*)
         for (const QPointF& c : {box.topLeft(), box.topRight(), box.bottomLeft(), box.bottomRight()})
             p.drawRect(QRectF(c - QPointF(3, 3), QSizeF(6, 6)));
     }
+}
+
+void PreviewPage::setBackground(const QImage& image, const FormBackground& placement)
+{
+    background_ = image;
+    placement_ = placement;
+    backgroundScaled_ = QImage();
+    backgroundZoom_ = 0;
+    stale_ = true;
+    update();
 }
 
 void PreviewPage::setLayoutMode(bool on)
@@ -455,6 +485,19 @@ ReportPreview::ReportPreview(const ReportDocument& document, QWidget* parent) : 
     updateControls();
     updateLayoutStatus();
     area_->setFocus();
+}
+
+bool ReportPreview::setBackground(const FormBackground& background)
+{
+    try {
+        BackgroundImage::Loaded loaded = BackgroundImage::load(background.path);
+        view_->setBackground(loaded.image, background);
+        return true;
+    } catch (const Error& e) {
+        view_->setBackground(QImage(), {});
+        reportError(e);
+        return false;
+    }
 }
 
 void ReportPreview::setLayoutMode(bool on)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "report/ReportDocument.h"
+#include "settings/FormFitting.h"
 
 #include <QDialog>
 #include <QImage>
@@ -35,6 +36,11 @@ public:
     const QImage& image() const { return image_; }
 
     QSize sizeHint() const override;
+
+    // The scan of the blank form, drawn under the data at true scale as placed; a null image: none.
+    // It is scaled once per zoom, so that paging costs no more than without it.
+    void setBackground(const QImage& image, const FormBackground& placement);
+    bool hasBackground() const { return !background_.isNull(); }
 
     // Layout mode: every text's box is shown, one is selected, and the mouse moves it (drag inside)
     // or resizes it (drag an edge). The boxes are drawn over the sheet, never into it.
@@ -74,6 +80,10 @@ private:
     bool outline_ = true;
     QImage image_;
     bool stale_ = true;
+    QImage background_;
+    FormBackground placement_;
+    QImage backgroundScaled_; // at the zoom it was scaled for
+    double backgroundZoom_ = 0;
     bool layoutMode_ = false;
     int selected_ = -1;
     // The drag under way: the edges held (none: the whole box), where it started and the box then.
@@ -104,6 +114,9 @@ public:
     std::function<void(QWidget* parent, const ReportDocument& shown)> print;
 
     const ReportDocument& document() const { return document_; }
+    // Lays the scan of the blank form under the sheets. A missing or unreadable image is one error
+    // box, and the preview shows the form without it; false then.
+    bool setBackground(const FormBackground& background);
 
     int currentPage() const { return view_->page(); } // from 0
     void gotoPage(int page);

@@ -29,7 +29,8 @@ QWidget* dialogParent()
 StandardReportOutput::StandardReportOutput()
     : offsets([](const QString& form, const QString& printer) {
           return FormFitting::load(settingsFilePath(AppDir)).offset(form, printer);
-      })
+      }),
+      backgrounds([](const QString& form) { return FormFitting::load(settingsFilePath(AppDir)).background(form); })
 {}
 StandardReportOutput::~StandardReportOutput() = default;
 
@@ -77,6 +78,8 @@ void StandardReportOutput::output(const ReportDocument& document)
     switch (choice->destination) {
     case OutputChoice::Destination::Preview: {
         ReportPreview preview(document, parent);
+        if (const FormBackground background = backgrounds(document.title()); background.isSet())
+            preview.setBackground(background);
         preview.print = [this](QWidget* from, const ReportDocument& shown) { printFromPreview(shown, from); };
         preview.exec();
         break;

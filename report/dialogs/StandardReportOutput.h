@@ -50,6 +50,8 @@ public:
     // How far every item of a form moves on a printer (FormFitting::pdfPrinter() for a PDF file):
     // by default what the settings file beside the program says at the moment of output.
     std::function<PrintOffset(const QString& form, const QString& printer)> offsets;
+    // The scan of a form's blank stock laid under the preview: by default the settings file's.
+    std::function<FormBackground(const QString& form)> backgrounds;
     // The destination "Output Options" offers next, for the next output only (preview otherwise).
     void offerNext(OutputChoice::Destination destination) { offerNext_ = destination; }
 
