@@ -5,6 +5,7 @@
 #include "common/GuiFixture.h"
 #include "common/PrintRoster.h"
 #include "common/Seams.h"
+#include "gui/FileDialog.h"
 #include "gui/MessageBox.h"
 #include "printing/Invoice.h"
 #include "printing/PrintPosition.h"
@@ -18,7 +19,9 @@
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -168,11 +171,13 @@ private Q_SLOTS:
             for (QLabel* l : {d->lblForm, d->lblPrinter, d->lblX, d->lblY})
                 QVERIFY2(l->buddy(), qPrintable(l->text()));
             QStringList order;
-            for (int i = 0; i < 6; ++i) {
+            for (int i = 0; i < 8; ++i) {
                 order << QApplication::focusWidget()->objectName();
                 QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             }
-            QCOMPARE(order, (QStringList{"cmbForm", "cmbPrinter", "edX", "edY", "btnTestSheet", "btnOk"}));
+            // The background's resolution and place wait until there is a background.
+            QCOMPARE(order, (QStringList{"cmbForm", "cmbPrinter", "edX", "edY", "edBackground", "btnBackground",
+                                         "btnTestSheet", "btnOk"}));
             QCOMPARE(d->cmbPrinter->itemText(d->cmbPrinter->count() - 1), QStringLiteral("PDF ファイル"));
             QTest::keyClick(d, Qt::Key_Escape);
             QVERIFY(!d->isVisible());
@@ -297,6 +302,97 @@ private Q_SLOTS:
                      qPrintable(QStringLiteral("'%1' moved %2, %3 mm").arg(w.text).arg(moved.x()).arg(moved.y())));
         }
         QCOMPARE(names, 1);
+    }
+
+    // A scan chosen in the dialog (300 dpi, its corner 5 mm right and 3 mm down) lies under the
+    // preview at true scale: its two marks land where they belong on the sheet, paper between them
+    // stays white. It is in no output: the PDF of the same run holds no image.
+    void backgroundLiesUnderThePreviewOnly()
+    {
+        QImage scan(1200, 900, QImage::Format_RGB32);
+        scan.fill(Qt::white);
+        scan.setDotsPerMeterX(11811);
+        scan.setDotsPerMeterY(11811);
+        const QList<QPoint> marks{{118, 118}, {1100, 800}}; // 30 px squares, top-left corners
+        {
+            QPainter p(&scan);
+            for (const QPoint& m : marks)
+                p.fillRect(QRect(m, QSize(30, 30)), Qt::black);
+        }
+        const QString path = f_->dir.filePath(QStringLiteral("blank-waybill.png"));
+        QVERIFY(scan.save(path));
+
+        TPrintPositionForm* d = openDialog();
+        halvenna::FileDialog::seam().answer(path);
+        QTest::mouseClick(d->btnBackground, Qt::LeftButton);
+        QCOMPARE(d->edBackground->text(), path);
+        QCOMPARE(d->edDpi->value(), 300.0);
+        retype(d->edLeft, QStringLiteral("5"));
+        retype(d->edTop, QStringLiteral("3"));
+        QTest::mouseClick(d->btnOk, Qt::LeftButton);
+        const halvenna::FormBackground stored = FormFitting::load(ini()).background(QStringLiteral("Invoice"));
+        QCOMPARE(stored.path, path);
+        QVERIFY(std::abs(stored.mmPerPixel - 25.4 / 300) < 1e-6);
+        QCOMPARE(QPointF(stored.left, stored.top), QPointF(5, 3));
+        QVERIFY(FormFitting::load(ini()).background(QStringLiteral("Account")).path.isEmpty());
+
+        bool seen = false;
+        QTimer::singleShot(0, this, [&] {
+            auto* preview = qobject_cast<halvenna::ReportPreview*>(QApplication::activeModalWidget());
+            if (!preview)
+                return;
+            const auto close = qScopeGuard([preview] { preview->done(QDialog::Rejected); });
+            auto* page = preview->findChild<halvenna::PreviewPage*>(QStringLiteral("pvPage"));
+            QVERIFY(page->hasBackground());
+            page->setOutline(false);
+            QVERIFY(QTest::qWaitForWindowExposed(preview));
+            page->setPage(2); // the third member: no contents row under the marks
+            page->repaint();
+            QVERIFY(!page->image().isNull());
+            const QImage sheet = page->image();
+            const double perMm = 96.0 / 25.4 * sheet.devicePixelRatio();
+            const auto grayAt = [&](QPointF mm) { return qGray(sheet.pixel((mm * perMm).toPoint())); };
+            for (const QPoint& m : marks) {
+                const QPointF centre = QPointF(5, 3) + QPointF(m + QPoint(15, 15)) * 25.4 / 300;
+                QVERIFY2(grayAt(centre) < 160, qPrintable(QStringLiteral("%1, %2").arg(centre.x()).arg(centre.y())));
+                QVERIFY(grayAt(centre + QPointF(3, 0)) > 200);
+            }
+            seen = true;
+        });
+        StandardReportOutput::optionsSeam().answer(OutputChoice{OutputChoice::Destination::Preview, 1, QString()});
+        QTest::mouseClick(InvoiceForm->findChild<QPushButton*>(QStringLiteral("btnInvoiceAllPrn")), Qt::LeftButton);
+        QVERIFY(seen);
+
+        const QString pdf = printToPdf("btnInvoiceAllPrn", QStringLiteral("with-background.pdf"));
+        const QStringList images =
+            QString::fromUtf8(reporttest::poppler(QStringLiteral("pdfimages"), {QStringLiteral("-list"), pdf}))
+                .split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(images.size(), 2); // the two heading lines, no image
+    }
+
+    // A background whose file has gone: one error box, and the preview shows the form without it.
+    void missingBackgroundIsOneMessage()
+    {
+        halvenna::FormBackground gone;
+        gone.path = f_->dir.filePath(QStringLiteral("gone.png"));
+        gone.mmPerPixel = 0.1;
+        FormFitting::saveBackground(ini(), QStringLiteral("Invoice"), gone);
+        bool seen = false;
+        QTimer::singleShot(0, this, [&] {
+            auto* preview = qobject_cast<halvenna::ReportPreview*>(QApplication::activeModalWidget());
+            if (!preview)
+                return;
+            const auto close = qScopeGuard([preview] { preview->done(QDialog::Rejected); });
+            QVERIFY(!preview->findChild<halvenna::PreviewPage*>(QStringLiteral("pvPage"))->hasBackground());
+            seen = true;
+        });
+        halvenna::MessageBox::seam().answer(QMessageBox::Ok);
+        StandardReportOutput::optionsSeam().answer(OutputChoice{OutputChoice::Destination::Preview, 1, QString()});
+        QTest::mouseClick(InvoiceForm->findChild<QPushButton*>(QStringLiteral("btnInvoiceAllPrn")), Qt::LeftButton);
+        QVERIFY(seen);
+        QCOMPARE(halvenna::MessageBox::seam().requests().size(), 1);
+        QVERIFY(
+            halvenna::MessageBox::seam().requests().at(0).text.startsWith(gone.path + QStringLiteral(" を読めません")));
     }
 
     // The test sheet: one sheet of the form's size, its ruler and crosshairs where they say they
