@@ -5,6 +5,7 @@
 #include "gui/MessageBox.h"
 #include "report/BackgroundImage.h"
 #include "report/TemplateEditor.h"
+#include "report/dialogs/BackgroundPointsDialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -172,6 +173,21 @@ void PreviewPage::setBackground(const QImage& image, const FormBackground& place
     update();
 }
 
+void PreviewPage::setPlacement(const FormBackground& placement)
+{
+    setBackground(background_, placement);
+}
+
+void PreviewPage::setPicking(bool on)
+{
+    picking_ = on;
+    dragging_ = false;
+    if (on)
+        setCursor(Qt::CrossCursor);
+    else
+        unsetCursor();
+}
+
 void PreviewPage::setLayoutMode(bool on)
 {
     layoutMode_ = on;
@@ -248,6 +264,10 @@ int PreviewPage::itemAt(QPointF at) const
 
 void PreviewPage::mousePressEvent(QMouseEvent* event)
 {
+    if (picking_ && event->button() == Qt::LeftButton) {
+        Q_EMIT pointPicked(toSheet(event->position()));
+        return;
+    }
     if (!layoutMode_ || event->button() != Qt::LeftButton)
         return QWidget::mousePressEvent(event);
     const QPointF at = event->position();
@@ -266,7 +286,7 @@ void PreviewPage::mousePressEvent(QMouseEvent* event)
 
 void PreviewPage::mouseMoveEvent(QMouseEvent* event)
 {
-    if (!layoutMode_)
+    if (!layoutMode_ || picking_)
         return QWidget::mouseMoveEvent(event);
     const QPointF at = event->position();
     if (!dragging_) {
@@ -353,6 +373,13 @@ ReportPreview::ReportPreview(const ReportDocument& document, QWidget* parent) : 
     btnLayout = button("btnLayout", QStringLiteral("配置調整(&A)"));
     btnLayout->setCheckable(true);
     btnLayout->setToolTip(QStringLiteral("項目の位置と大きさを動かして、テンプレートに保存します (Ctrl+L)"));
+    btnPlace = button("btnPlace", QStringLiteral("背景の位置合わせ(&M)"));
+    btnPlace->setCheckable(true);
+    btnPlace->setToolTip(QStringLiteral("背景画像の 2 点をクリックし、用紙の上での本当の位置を入れて合わせます"));
+    btnPlace->setVisible(false);
+    lblPlace = new QLabel(this);
+    lblPlace->setObjectName(QStringLiteral("lblPlace"));
+    lblPlace->setVisible(false);
     btnPrint = button("btnPrint", QStringLiteral("&Print..."));
     btnClose = button("btnClose", QStringLiteral("&Close"));
 
@@ -374,6 +401,8 @@ ReportPreview::ReportPreview(const ReportDocument& document, QWidget* parent) : 
     bar->addWidget(cmbZoom);
     bar->addWidget(cbOutline);
     bar->addWidget(btnLayout);
+    bar->addWidget(btnPlace);
+    bar->addWidget(lblPlace);
     bar->addStretch();
     bar->addWidget(btnPrint);
     bar->addWidget(btnClose);
@@ -435,6 +464,8 @@ ReportPreview::ReportPreview(const ReportDocument& document, QWidget* parent) : 
             print(this, document_);
     });
     connect(btnLayout, &QPushButton::toggled, this, &ReportPreview::setLayoutMode);
+    connect(btnPlace, &QPushButton::toggled, this, &ReportPreview::setPlacing);
+    connect(view_, &PreviewPage::pointPicked, this, [this](QPointF mm) { guarded([&] { pointPicked(mm); }); });
     connect(cmbItem, &QComboBox::currentIndexChanged, this,
             [this](int index) { selectItem(cmbItem->itemData(index).toInt()); });
     connect(view_, &PreviewPage::selectedChanged, this, &ReportPreview::selectItem);
@@ -492,12 +523,50 @@ bool ReportPreview::setBackground(const FormBackground& background)
     try {
         BackgroundImage::Loaded loaded = BackgroundImage::load(background.path);
         view_->setBackground(loaded.image, background);
+        btnPlace->setVisible(true);
         return true;
     } catch (const Error& e) {
         view_->setBackground(QImage(), {});
+        btnPlace->setVisible(false);
         reportError(e);
         return false;
     }
+}
+
+void ReportPreview::setPlacing(bool on)
+{
+    if (btnPlace->isChecked() != on) {
+        btnPlace->setChecked(on); // comes back here through toggled
+        return;
+    }
+    picked_.clear();
+    view_->setPicking(on);
+    lblPlace->setVisible(on);
+    lblPlace->setText(QStringLiteral("用紙の印の 1 点目をクリックします (Esc で取りやめ)"));
+}
+
+void ReportPreview::pointPicked(QPointF mm)
+{
+    picked_.append(mm);
+    if (picked_.size() < 2) {
+        lblPlace->setText(QStringLiteral("離れたところにある 2 点目をクリックします"));
+        return;
+    }
+    const QList<QPointF> picked = picked_;
+    setPlacing(false);
+    // The image's pixels under the two clicks, by the placement shown now.
+    const FormBackground now = view_->placement();
+    const QTransform toImage = BackgroundImage::toSheet(now).inverted();
+    const auto tenth = [](QPointF p) { return QPointF(std::round(p.x() * 10) / 10, std::round(p.y() * 10) / 10); };
+    const std::optional<BackgroundPointsDialog::Points> truth =
+        BackgroundPointsDialog::seam().ask({tenth(picked.at(0)), tenth(picked.at(1))}, this);
+    if (!truth)
+        return;
+    const FormBackground placed = BackgroundImage::fromTwoPoints(now.path, toImage.map(picked.at(0)), truth->first,
+                                                                 toImage.map(picked.at(1)), truth->second);
+    view_->setPlacement(placed);
+    if (backgroundPlaced)
+        backgroundPlaced(placed);
 }
 
 void ReportPreview::setLayoutMode(bool on)
@@ -699,6 +768,11 @@ bool ReportPreview::eventFilter(QObject* watched, QEvent* event)
 
 void ReportPreview::reject()
 {
+    // Esc while picking points gives up the picking, not the preview.
+    if (btnPlace->isChecked()) {
+        setPlacing(false);
+        return;
+    }
     // Nothing laid out by hand is lost unasked.
     if (layoutChanged()) {
         switch (MessageBox::askSave(

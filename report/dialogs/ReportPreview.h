@@ -41,6 +41,11 @@ public:
     // It is scaled once per zoom, so that paging costs no more than without it.
     void setBackground(const QImage& image, const FormBackground& placement);
     bool hasBackground() const { return !background_.isNull(); }
+    const FormBackground& placement() const { return placement_; }
+    // The same scan placed anew.
+    void setPlacement(const FormBackground& placement);
+    // Picking points of the sheet: a click gives pointPicked instead of selecting or moving.
+    void setPicking(bool on);
 
     // Layout mode: every text's box is shown, one is selected, and the mouse moves it (drag inside)
     // or resizes it (drag an edge). The boxes are drawn over the sheet, never into it.
@@ -56,6 +61,7 @@ public:
 
 Q_SIGNALS:
     void selectedChanged(int item);
+    void pointPicked(QPointF mm);
     // While a drag goes on: the box the item would take.
     void boxDragging(int item, const QRectF& box);
     // A drag ended with the item in another box than it started in.
@@ -85,6 +91,7 @@ private:
     QImage backgroundScaled_; // at the zoom it was scaled for
     double backgroundZoom_ = 0;
     bool layoutMode_ = false;
+    bool picking_ = false;
     int selected_ = -1;
     // The drag under way: the edges held (none: the whole box), where it started and the box then.
     bool dragging_ = false;
@@ -117,6 +124,11 @@ public:
     // Lays the scan of the blank form under the sheets. A missing or unreadable image is one error
     // box, and the preview shows the form without it; false then.
     bool setBackground(const FormBackground& background);
+    // Where a placement made by two points (背景の位置合わせ) is kept; the caller provides it.
+    std::function<void(const FormBackground& placed)> backgroundPlaced;
+    // 背景の位置合わせ: the next two clicks on the sheet mark two points of the form in the scan,
+    // whose true places the user then types.
+    void setPlacing(bool on);
 
     int currentPage() const { return view_->page(); } // from 0
     void gotoPage(int page);
@@ -154,6 +166,7 @@ private:
     void zoomChosen(int index);
     // Puts an item in a box and remembers the box it had, for undo.
     void changeBox(int item, const QRectF& box);
+    void pointPicked(QPointF mm);
     QRectF onSheet(QRectF box) const;
 
     ReportDocument document_;
@@ -170,6 +183,9 @@ private:
     QComboBox* cmbZoom;
     QCheckBox* cbOutline;
     QPushButton* btnLayout;
+    QPushButton* btnPlace;
+    QLabel* lblPlace;
+    QList<QPointF> picked_; // mm, where the scan shows them
     QPushButton* btnPrint;
     QPushButton* btnClose;
     QWidget* layoutBar_;

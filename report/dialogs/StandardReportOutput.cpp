@@ -80,6 +80,9 @@ void StandardReportOutput::output(const ReportDocument& document)
         ReportPreview preview(document, parent);
         if (const FormBackground background = backgrounds(document.title()); background.isSet())
             preview.setBackground(background);
+        preview.backgroundPlaced = [form = document.title()](const FormBackground& placed) {
+            FormFitting::saveBackground(settingsFilePath(AppDir), form, placed);
+        };
         preview.print = [this](QWidget* from, const ReportDocument& shown) { printFromPreview(shown, from); };
         preview.exec();
         break;

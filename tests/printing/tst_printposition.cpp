@@ -9,7 +9,9 @@
 #include "gui/MessageBox.h"
 #include "printing/Invoice.h"
 #include "printing/PrintPosition.h"
+#include "report/BackgroundImage.h"
 #include "report/ReportTestSupport.h"
+#include "report/dialogs/BackgroundPointsDialog.h"
 #include "report/dialogs/ReportPreview.h"
 #include "report/dialogs/StandardReportOutput.h"
 #include "settings/FormFitting.h"
@@ -28,6 +30,7 @@
 #include <QTimer>
 #include <QtTest>
 
+using halvenna::BackgroundPointsDialog;
 using halvenna::FormFitting;
 using halvenna::OutputChoice;
 using halvenna::PrintOffset;
@@ -368,6 +371,93 @@ private Q_SLOTS:
             QString::fromUtf8(reporttest::poppler(QStringLiteral("pdfimages"), {QStringLiteral("-list"), pdf}))
                 .split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(images.size(), 2); // the two heading lines, no image
+    }
+
+    // 背景の位置合わせ: a scan stored at a wrong resolution and place is set right by clicking its two
+    // marks in the preview and typing where they truly are; the new placement is shown and stored.
+    // Esc while picking gives up the picking only.
+    void twoPointsPlaceTheScan()
+    {
+        QImage scan(1200, 900, QImage::Format_RGB32);
+        scan.fill(Qt::white);
+        const QList<QPointF> marks{{133, 133}, {1115, 815}}; // the middles of 30 px squares
+        {
+            QPainter p(&scan);
+            for (const QPointF& m : marks)
+                p.fillRect(QRectF(m - QPointF(15, 15), QSizeF(30, 30)), Qt::black);
+        }
+        const QString path = f_->dir.filePath(QStringLiteral("askew.png"));
+        QVERIFY(scan.save(path));
+        halvenna::FormBackground wrong;
+        wrong.path = path;
+        wrong.mmPerPixel = 25.4 / 280;
+        FormFitting::saveBackground(ini(), QStringLiteral("Invoice"), wrong);
+        const auto truly = [](QPointF px) { return QPointF(5, 3) + px * 25.4 / 300; };
+
+        bool placed = false;
+        QTimer::singleShot(0, this, [&] {
+            auto* preview = qobject_cast<halvenna::ReportPreview*>(QApplication::activeModalWidget());
+            if (!preview)
+                return;
+            const auto close = qScopeGuard([preview] { preview->done(QDialog::Rejected); });
+            QVERIFY(QTest::qWaitForWindowExposed(preview));
+            QVERIFY(makeActive(preview));
+            auto* page = preview->findChild<halvenna::PreviewPage*>(QStringLiteral("pvPage"));
+            auto* place = preview->findChild<QPushButton*>(QStringLiteral("btnPlace"));
+            QVERIFY(place->isVisible());
+            pressKeys(preview, QStringLiteral("Alt+M, Escape"));
+            QVERIFY(!place->isChecked());
+            QVERIFY(preview->isVisible());
+
+            QList<QPoint> clicks;
+            for (const QPointF& m : marks)
+                clicks << page->toWidget(halvenna::BackgroundImage::toSheet(wrong).map(m)).toPoint();
+            BackgroundPointsDialog::seam().answer(
+                std::optional(BackgroundPointsDialog::Points{truly(marks.at(0)), truly(marks.at(1))}));
+            pressKeys(preview, QStringLiteral("Alt+M"));
+            for (const QPoint& c : clicks)
+                QTest::mouseClick(page, Qt::LeftButton, {}, c);
+            QVERIFY(!place->isChecked());
+            // The dialog was offered the marks where the scan showed them, to a tenth of a millimetre.
+            QCOMPARE(BackgroundPointsDialog::seam().requests().size(), 1);
+            const BackgroundPointsDialog::Points offered = BackgroundPointsDialog::seam().requests().at(0);
+            QVERIFY((offered.first - halvenna::BackgroundImage::toSheet(wrong).map(marks.at(0))).manhattanLength() <
+                    0.5);
+            QVERIFY((offered.second - halvenna::BackgroundImage::toSheet(wrong).map(marks.at(1))).manhattanLength() <
+                    0.5);
+            const halvenna::FormBackground now = page->placement();
+            QVERIFY2(std::abs(now.mmPerPixel / (25.4 / 300) - 1) < 0.005, qPrintable(QString::number(now.mmPerPixel)));
+            QVERIFY(std::abs(now.rotation) < 0.3);
+            for (const QPointF& m : marks) {
+                const QPointF error = halvenna::BackgroundImage::toSheet(now).map(m) - truly(m);
+                QVERIFY2(error.manhattanLength() < 0.4,
+                         qPrintable(QStringLiteral("%1 %2").arg(error.x()).arg(error.y())));
+            }
+            placed = true;
+        });
+        StandardReportOutput::optionsSeam().answer(OutputChoice{OutputChoice::Destination::Preview, 1, QString()});
+        QTest::mouseClick(InvoiceForm->findChild<QPushButton*>(QStringLiteral("btnInvoiceAllPrn")), Qt::LeftButton);
+        QVERIFY(placed);
+        const halvenna::FormBackground stored = FormFitting::load(ini()).background(QStringLiteral("Invoice"));
+        QCOMPARE(stored.path, path);
+        QVERIFY(std::abs(stored.mmPerPixel / (25.4 / 300) - 1) < 0.005);
+        QVERIFY(std::abs(stored.left - 5) < 0.4 && std::abs(stored.top - 3) < 0.4);
+    }
+
+    // The points dialog: each box has its label, the values typed come back, Esc is Cancel.
+    void pointsDialogFromTheKeyboard()
+    {
+        BackgroundPointsDialog d({QPointF(10, 10), QPointF(100, 80)});
+        d.show();
+        QVERIFY(makeActive(&d));
+        for (QLabel* l : d.findChildren<QLabel*>())
+            if (l->text().contains(u'&'))
+                QVERIFY(l->buddy());
+        QCOMPARE(QApplication::focusWidget(), d.edX1);
+        pressKeys(&d, QStringLiteral("type:12.5, Alt+4, Ctrl+A, type:90"));
+        QCOMPARE(d.points(), (BackgroundPointsDialog::Points{QPointF(12.5, 10), QPointF(100, 90)}));
+        pressKeys(&d, QStringLiteral("Escape"));
+        QCOMPARE(d.result(), int(QDialog::Rejected));
     }
 
     // A background whose file has gone: one error box, and the preview shows the form without it.
