@@ -63,6 +63,7 @@ void PreviewPage::setZoom(double zoom)
         return;
     zoom_ = zoom;
     stale_ = true;
+    backgroundSheet_ = QImage();
     updateGeometry();
     resize(sizeHint());
     update();
@@ -94,30 +95,36 @@ void PreviewPage::render()
     // The image's resolution is the zoomed screen's, so the fonts come out in proportion.
     const qreal ratio = devicePixelRatioF();
     const QSize pixels = sheetPixels() * ratio;
-    image_ = QImage(pixels, QImage::Format_RGB32);
     const int dotsPerMeter = qRound(kScreenDpi * zoom_ * ratio / 0.0254);
-    image_.setDotsPerMeterX(dotsPerMeter);
-    image_.setDotsPerMeterY(dotsPerMeter);
-    image_.fill(Qt::white);
     if (!background_.isNull()) {
-        // The scan under everything, at true scale: pixels to millimetres to the image's pixels.
-        const double perMm = kScreenDpi * zoom_ * ratio / 25.4;
-        if (backgroundZoom_ != zoom_ * ratio) {
+        // The blank sheet with the scan on it is made once per zoom: every page then starts from a
+        // copy of it, which costs no more than filling a page white.
+        if (backgroundSheet_.size() != pixels) {
+            backgroundSheet_ = QImage(pixels, QImage::Format_RGB32);
+            backgroundSheet_.fill(Qt::white);
+            // The scan under everything, at true scale, in light ink: image pixels to millimetres
+            // to the sheet's pixels.
+            const double perMm = kScreenDpi * zoom_ * ratio / 25.4;
             const double f = placement_.mmPerPixel * perMm;
-            backgroundScaled_ =
+            const QImage scaled =
                 background_.scaled(qMax(1, qRound(background_.width() * f)), qMax(1, qRound(background_.height() * f)),
                                    Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-            backgroundZoom_ = zoom_ * ratio;
+            QPainter p(&backgroundSheet_);
+            p.setRenderHint(QPainter::SmoothPixmapTransform);
+            p.setOpacity(0.6);
+            p.translate(placement_.left * perMm, placement_.top * perMm);
+            p.rotate(placement_.rotation);
+            p.scale(double(background_.width()) * f / scaled.width(),
+                    double(background_.height()) * f / scaled.height());
+            p.drawImage(QPointF(0, 0), scaled);
         }
-        QPainter p(&image_);
-        p.setRenderHint(QPainter::SmoothPixmapTransform);
-        p.setOpacity(0.6);
-        p.translate(placement_.left * perMm, placement_.top * perMm);
-        p.rotate(placement_.rotation);
-        p.scale(double(background_.width()) * placement_.mmPerPixel * perMm / backgroundScaled_.width(),
-                double(background_.height()) * placement_.mmPerPixel * perMm / backgroundScaled_.height());
-        p.drawImage(QPointF(0, 0), backgroundScaled_);
+        image_ = backgroundSheet_.copy();
+    } else {
+        image_ = QImage(pixels, QImage::Format_RGB32);
+        image_.fill(Qt::white);
     }
+    image_.setDotsPerMeterX(dotsPerMeter);
+    image_.setDotsPerMeterY(dotsPerMeter);
     if (page_ >= 0 && page_ < document_.pageCount()) {
         QPainter p(&image_);
         p.setRenderHint(QPainter::Antialiasing);
@@ -167,8 +174,7 @@ void PreviewPage::setBackground(const QImage& image, const FormBackground& place
 {
     background_ = image;
     placement_ = placement;
-    backgroundScaled_ = QImage();
-    backgroundZoom_ = 0;
+    backgroundSheet_ = QImage();
     stale_ = true;
     update();
 }

@@ -88,8 +88,7 @@ private:
     bool stale_ = true;
     QImage background_;
     FormBackground placement_;
-    QImage backgroundScaled_; // at the zoom it was scaled for
-    double backgroundZoom_ = 0;
+    QImage backgroundSheet_; // a blank sheet with the scan on it, at the zoom shown
     bool layoutMode_ = false;
     bool picking_ = false;
     int selected_ = -1;
