@@ -5,6 +5,7 @@
 #include "app/Top.h"
 #include "data/DataModule.h"
 #include "data/Error.h"
+#include "gui/Accessibility.h"
 #include "gui/ErrorReporter.h"
 #include "gui/MessageBox.h"
 #include "gui/ProgramIcon.h"
@@ -147,6 +148,7 @@ void setUpApplication(QApplication& app)
     font.setPixelSize(12);
     QApplication::setFont(font);
     installQtTranslations(app);
+    installAccessibleNames();
     // Errors the core meets where it cannot throw (resuming bound controls) reach the same box.
     setUnthrowableHandler([](const std::exception& e) { reportError(e); });
 }

@@ -1,5 +1,8 @@
+#include "app/AboutBox.h"
 #include "app/Sender.h"
 #include "app/Startup.h"
+#include "app/Top.h"
+#include "common/GuiFixture.h"
 #include "data/DataModule.h"
 #include "data/RecordRules.h"
 #include "data/Schema.h"
@@ -17,7 +20,11 @@ class TestShellWindows : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { halvenna::installJapaneseFont(); }
+    void initTestCase()
+    {
+        halvenna::installJapaneseFont();
+        halvenna::installAccessibleNames();
+    }
 
     void windows_data()
     {
@@ -68,6 +75,31 @@ private Q_SLOTS:
         QCOMPARE(QFontInfo(w->font()).pixelSize(), 12);
         w.reset();
         QVERIFY(!MemberMasterForm && !InvoiceForm && !SenderForm);
+    }
+
+    // Every input of every window is read by assistive technology by what it is, not by the value
+    // it holds.
+    void everyInputHasAName_data()
+    {
+        QTest::addColumn<QString>("name");
+        for (const char* w : {"TopForm", "MemberMasterForm", "InvoiceForm", "SenderForm", "AboutBoxForm"})
+            QTest::newRow(w) << QString::fromLatin1(w);
+    }
+    void everyInputHasAName()
+    {
+        QFETCH(QString, name);
+        std::unique_ptr<QWidget> w;
+        if (name == u"TopForm")
+            w.reset(new TTopForm);
+        else if (name == u"MemberMasterForm")
+            w.reset(new TMemberMasterForm);
+        else if (name == u"InvoiceForm")
+            w.reset(new TInvoiceForm);
+        else if (name == u"SenderForm")
+            w.reset(new TSenderForm);
+        else
+            w.reset(new TAboutBoxForm);
+        QVERIFY2(unnamedInputs(w.get()).isEmpty(), qPrintable(unnamedInputs(w.get()).join(u", ")));
     }
 
     void initialFixedDates_data()

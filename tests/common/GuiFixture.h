@@ -9,12 +9,14 @@
 #include "common/Seams.h"
 #include "data/Error.h"
 #include "data/Table.h"
+#include "gui/Accessibility.h"
 #include "gui/Beep.h"
 #include "gui/DbControls.h"
 #include "gui/DbGrid.h"
 #include "gui/MessageBox.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QDialog>
 #include <QHBoxLayout>
@@ -88,6 +90,26 @@ inline void pressKeys(QWidget* window, const QString& script)
             QTRY_VERIFY(std::none_of(buttons.begin(), buttons.end(), [](QAbstractButton* b) { return b->isDown(); }));
         }
     }
+}
+
+// The inputs of a window that assistive technology would not read by a name: every widget the
+// focus can reach whose accessible name is empty, or is only the value it holds ("12" for a month
+// box). By object name. The test installs the program's accessible names first
+// (halvenna::installAccessibleNames() in initTestCase, as start-up does before the first window).
+inline QStringList unnamedInputs(QWidget* window)
+{
+    QStringList unnamed;
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        if (w->focusPolicy() == Qt::NoFocus || w->focusProxy() || !w->isVisibleTo(window))
+            continue;
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+        const QString name = a ? a->text(QAccessible::Name).trimmed() : QString();
+        const QString value = a ? a->text(QAccessible::Value).trimmed() : QString();
+        if (name.isEmpty() || (!value.isEmpty() && name == value && w->accessibleName().trimmed() != name))
+            unnamed << (w->objectName().isEmpty() ? QString::fromLatin1(w->metaObject()->className())
+                                                  : w->objectName());
+    }
+    return unnamed;
 }
 
 // A window as the roster lays it out: a bound widget, a default button that posts, a cancel button

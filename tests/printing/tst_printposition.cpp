@@ -135,6 +135,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         reporttest::useFormFont();
+        halvenna::installAccessibleNames();
         f_ = std::make_unique<DataFixture>();
         QVERIFY(printroster::setUp(*f_, QStringLiteral(HALVENNA_SOURCE_DIR "/report/templates")));
         new TInvoiceForm;
@@ -173,6 +174,7 @@ private Q_SLOTS:
             QCOMPARE(d->windowTitle(), QStringLiteral("印字位置調整"));
             for (QLabel* l : {d->lblForm, d->lblPrinter, d->lblX, d->lblY})
                 QVERIFY2(l->buddy(), qPrintable(l->text()));
+            QVERIFY2(unnamedInputs(d).isEmpty(), qPrintable(unnamedInputs(d).join(u", ")));
             QStringList order;
             for (int i = 0; i < 8; ++i) {
                 order << QApplication::focusWidget()->objectName();
@@ -454,6 +456,7 @@ private Q_SLOTS:
             if (l->text().contains(u'&'))
                 QVERIFY(l->buddy());
         QCOMPARE(QApplication::focusWidget(), d.edX1);
+        QVERIFY2(unnamedInputs(&d).isEmpty(), qPrintable(unnamedInputs(&d).join(u", ")));
         pressKeys(&d, QStringLiteral("type:12.5, Alt+4, Ctrl+A, type:90"));
         QCOMPARE(d.points(), (BackgroundPointsDialog::Points{QPointF(12.5, 10), QPointF(100, 90)}));
         pressKeys(&d, QStringLiteral("Escape"));

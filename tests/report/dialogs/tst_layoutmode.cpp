@@ -66,7 +66,11 @@ private:
     QPushButton* button(const char* name) const { return preview_->findChild<QPushButton*>(QLatin1String(name)); }
 
 private Q_SLOTS:
-    void initTestCase() { reporttest::useFormFont(); }
+    void initTestCase()
+    {
+        reporttest::useFormFont();
+        halvenna::installAccessibleNames();
+    }
 
     // The waybill as installed: a working copy beside the program and the shipped one in templates/.
     void init()
@@ -109,6 +113,7 @@ private Q_SLOTS:
         pressKeys(preview_.get(), QStringLiteral("Ctrl+L"));
         QVERIFY(button("btnLayout")->isChecked());
         QVERIFY(preview_->findChild<QWidget*>(QStringLiteral("layoutBar"))->isVisible());
+        QVERIFY2(unnamedInputs(preview_.get()).isEmpty(), qPrintable(unnamedInputs(preview_.get()).join(u", ")));
         pressKeys(preview_.get(), QStringLiteral("Alt+I"));
         auto* items = preview_->findChild<QComboBox*>(QStringLiteral("cmbItem"));
         QCOMPARE(QApplication::focusWidget(), items);
