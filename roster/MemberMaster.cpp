@@ -28,6 +28,7 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
+#include <cmath>
 #include <iterator>
 
 TMemberMasterForm* MemberMasterForm = nullptr;
@@ -57,6 +58,17 @@ const Column kColumns[] = {
     {"zip", u"〒", 63},       {"address1", u"住所１", 203}, {"address2", u"住所２", 175},
     {"tel", u"TEL", 0},       {"fax", u"FAX", 0},           {"notes", u"備考", 0},
 };
+
+// The fixed widths above were made for a 12-pixel font whose digits are 6 pixels wide; the Japanese
+// font drawn here has wider ones, so each is scaled by the ratio (never narrowed), so that a postal
+// code or a six-digit number shows whole.
+constexpr double kAssumedDigitWidth = 6;
+
+int scaledWidth(const QFontMetrics& metrics, int width)
+{
+    const double ratio = qMax(1.0, metrics.horizontalAdvance(u'0') / kAssumedDigitWidth);
+    return int(std::ceil(width * ratio));
+}
 
 // A field's display width in characters times the width of a digit, and room for its title.
 int defaultColumnWidth(const QFontMetrics& metrics, int displayWidth, const QString& title)
@@ -176,8 +188,10 @@ void TMemberMasterForm::moveFocusOn(bool forward)
 void TMemberMasterForm::setColumns()
 {
     QList<halvenna::DbGridColumn> columns;
+    const QFontMetrics digits(DBGrid1->font());
     for (const Column& c : kColumns)
-        columns.append({QLatin1String(c.field), QString::fromUtf16(c.title), c.width});
+        columns.append(
+            {QLatin1String(c.field), QString::fromUtf16(c.title), c.width > 0 ? scaledWidth(digits, c.width) : 0});
     DBGrid1->setColumns(columns);
     // Until the table is open the fields' widths are unknown: the titles are shown whole meanwhile.
     if (!applyDefaultWidths()) {

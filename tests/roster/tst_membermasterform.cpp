@@ -27,8 +27,11 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QStyle>
 #include <QTimer>
 #include <QtTest>
+
+#include <cmath>
 
 #include <sqlite3.h>
 
@@ -354,9 +357,44 @@ private Q_SLOTS:
             QCOMPARE(characters, field == u"notes" ? 80 : 20);
             width = characters * QFontMetrics(g->font()).horizontalAdvance(u'0') + 4;
             QVERIFY(width > QFontMetrics(g->font()).horizontalAdvance(title) + 4);
+        } else {
+            // The widths set for digits 6 pixels wide, scaled to the digits of the font drawn.
+            const int digit = QFontMetrics(g->font()).horizontalAdvance(u'0');
+            QVERIFY(digit >= 6);
+            width = int(std::ceil(width * digit / 6.0));
         }
         QCOMPARE(g->columnWidth(column), width);
         QVERIFY(!g->verticalHeader()->isHidden());
+    }
+
+    // A full postal code, a six-digit number and a telephone number show whole in their columns,
+    // drawn in the window's Japanese font with the cell's margins (unscaled, the postal code was
+    // cut to "150-00…").
+    void numbersShowWhole_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("zip") << "zip"
+                             << "150-0001";
+        QTest::newRow("id_no") << "id_no"
+                               << "123456";
+        QTest::newRow("tel") << "tel"
+                             << "03-1234-5678";
+        QTest::newRow("fax") << "fax"
+                             << "0120-123-456";
+    }
+    void numbersShowWhole()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, value);
+        open();
+        DbGrid* g = grid();
+        // The text's margin on each side, and the grid line the cell gives up.
+        const int margins =
+            2 * (g->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, g) + 1) + (g->showGrid() ? 1 : 0);
+        const int needed = QFontMetrics(g->font()).horizontalAdvance(value) + margins;
+        QVERIFY2(g->columnWidth(columnOf(field)) >= needed,
+                 qPrintable(QStringLiteral("%1 < %2").arg(g->columnWidth(columnOf(field))).arg(needed)));
     }
 
     // A window made while the member table is closed shows the titles whole, and takes the fields'
@@ -371,7 +409,8 @@ private Q_SLOTS:
         const int notes = columnOf(QStringLiteral("notes"));
         QCOMPARE(grid()->columnWidth(tel), metrics.horizontalAdvance(QStringLiteral("TEL")) + 4);
         QCOMPARE(grid()->columnWidth(notes), metrics.horizontalAdvance(QStringLiteral("備考")) + 4);
-        QCOMPARE(grid()->columnWidth(columnOf(QStringLiteral("name"))), 89);
+        QCOMPARE(grid()->columnWidth(columnOf(QStringLiteral("name"))),
+                 int(std::ceil(89 * metrics.horizontalAdvance(u'0') / 6.0)));
 
         members().open();
         open();
