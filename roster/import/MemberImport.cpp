@@ -1,9 +1,11 @@
 #include "roster/import/MemberImport.h"
 
+#include "data/SjisText.h"
 #include "data/Table.h"
 
 #include <QDir>
 #include <QFile>
+#include <QStringDecoder>
 
 #include <exception>
 
@@ -42,11 +44,50 @@ int MemberImport::run(const QString& fileName)
     return run(file, fileName);
 }
 
+bool MemberImport::isUtf8(QByteArrayView start)
+{
+    if (start.startsWith("\xEF\xBB\xBF"))
+        return true;
+    if (sjis::isAscii(start))
+        return false;
+    // Whole lines only, so that a character cut at the end of the sample is not taken for an error.
+    const qsizetype lastLineEnd = start.lastIndexOf('\n');
+    const QByteArrayView lines = lastLineEnd > 0 ? start.first(lastLineEnd) : start;
+    QStringDecoder utf8(QStringConverter::Utf8);
+    const QString decoded = utf8.decode(lines);
+    return !utf8.hasError() && !sjis::isValid(lines.toByteArray());
+}
+
+QByteArray MemberImport::fromUtf8Line(const QByteArray& line) const
+{
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    const QString text = utf8.decode(line);
+    if (utf8.hasError())
+        throw Error(QStringLiteral("%1 行目に UTF-8 として読めないバイトがあります").arg(lineNumber_));
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const qsizetype len = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        const QString ch = text.mid(i, len);
+        if (!sjis::canEncode(ch))
+            throw Error(QStringLiteral("%1 行目の '%2' (U+%3) はシフト JIS にない文字のため読み込めません")
+                            .arg(lineNumber_)
+                            .arg(ch)
+                            .arg(QString::number(ch.toUcs4().value(0), 16).toUpper().rightJustified(4, u'0')));
+        i += len - 1;
+    }
+    return sjis::fromUnicode(text);
+}
+
 int MemberImport::run(QIODevice& device, const QString& fileName)
 {
     cancelRequested_ = false;
     linesMerged_ = 0;
     lineNumber_ = 0;
+    // A file saved as UTF-8 (with its byte-order mark, or whose start reads as UTF-8 and not as code
+    // page 932) is converted line by line; a code page 932 file is read as it is.
+    const QByteArray start = device.peek(kSniffBytes);
+    const bool utf8 = isUtf8(start);
+    if (start.startsWith("\xEF\xBB\xBF"))
+        (void)device.read(3);
     CsvLineReader reader(device, fileName, readChunkSize_);
     const qint64 fileSize = device.isSequential() ? -1 : device.size();
     qint64 reported = 0;
@@ -66,7 +107,7 @@ int MemberImport::run(QIODevice& device, const QString& fileName)
                 members_.beginBatch();
                 inBatch = true;
             }
-            merge(splitMemberLine(line));
+            merge(splitMemberLine(utf8 ? fromUtf8Line(line) : line));
             ++linesMerged_;
             if (++linesInBatch == chunkLines_) {
                 inBatch = false;

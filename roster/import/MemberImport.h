@@ -3,6 +3,7 @@
 #include "data/Error.h"
 #include "roster/import/CsvLineReader.h"
 
+#include <QByteArrayView>
 #include <QString>
 
 #include <atomic>
@@ -21,7 +22,8 @@ public:
     ImportCancelled();
 };
 
-// Merges a roster CSV file into the member table, line by line in file order: each line's member
+// Merges a roster CSV file into the member table, line by line in file order (a file saved as UTF-8
+// is taken as such, each line converted to code page 932 first): each line's member
 // number is looked up, the member found is edited or a new one appended, the eight values are
 // written and the row is posted (the table's before-post rule runs). A failure stops the run at its
 // line: the lines before it stay stored, the failing row stays in edit or insert state as the table
@@ -62,6 +64,12 @@ public:
     // Imports from a device that is open for reading; fileName names it in error messages.
     int run(QIODevice& device, const QString& fileName);
 
+    // Whether a file that starts with these bytes is UTF-8: a byte-order mark, or text that reads as
+    // UTF-8 and not as code page 932. Plain ASCII is the same in both and read as code page 932.
+    static bool isUtf8(QByteArrayView start);
+    // How much of a file's start decides it.
+    static constexpr qint64 kSniffBytes = 64 * 1024;
+
     // Lines merged by the last run, also after a failure.
     int linesMerged() const { return linesMerged_; }
     // Lines the last run read, the one it stopped at included: after a failure or a cancel at a
@@ -70,6 +78,9 @@ public:
 
 private:
     void merge(const MemberValues& values);
+    // A line of a UTF-8 file in code page 932. Throws Error naming the line and the first character
+    // that code page 932 does not have.
+    QByteArray fromUtf8Line(const QByteArray& line) const;
 
     Table& members_;
     Progress progress_;

@@ -174,6 +174,12 @@ private Q_SLOTS:
     void fileThatCannotBeOpened();
     void readErrorKeepsLinesBefore();
     void closedTable();
+    void readsUtf8Files_data();
+    void readsUtf8Files();
+    void utf8CharacterWithoutCodePage932StopsAtItsLine_data();
+    void utf8CharacterWithoutCodePage932StopsAtItsLine();
+    void tellsUtf8FromCodePage932_data();
+    void tellsUtf8FromCodePage932();
 
 private:
     Table& members() { return fx_->dm->tbMemberMaster; }
@@ -343,9 +349,6 @@ void TestMemberImport::stopsAtLineThatIsNoMember_data()
                                           << MemberImport::kDefaultChunkLines << QStringList{QStringLiteral("1")} << 2;
     QTest::newRow("number in double quotes")
         << csv({QStringLiteral("\"1\",一")}) << MemberImport::kDefaultChunkLines << QStringList{} << 1;
-    QTest::newRow("byte-order mark before the first number")
-        << QByteArray("\xef\xbb\xbf") + csv({QStringLiteral("1,一")}) << MemberImport::kDefaultChunkLines
-        << QStringList{} << 1;
     QTest::newRow("number beyond 32 bits") << csv({QStringLiteral("1,一"), QStringLiteral("2147483648,二")})
                                            << MemberImport::kDefaultChunkLines << QStringList{QStringLiteral("1")} << 2;
     QTest::newRow("fraction") << csv({QStringLiteral("1.5,一")}) << MemberImport::kDefaultChunkLines << QStringList{}
@@ -697,6 +700,105 @@ void TestMemberImport::closedTable()
     }
     QCOMPARE(openHandles(csvPath()), 0);
     QCOMPARE(storedMembers(memberFile()), QList<QStringList>{});
+}
+
+// A file saved as "CSV UTF-8" (with its byte-order mark) or as plain UTF-8 is read as the same
+// members as its code page 932 twin; a long file whose first Japanese comes late is UTF-8 too.
+void TestMemberImport::readsUtf8Files_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    const QStringList lines{
+        QStringLiteral("1,山田花子,ヤマダハナコ,150-0001,東京都渋谷区神宮前１－２,ハイツ～３０１,03-1234-5678,"),
+        QStringLiteral("2,ｶﾅ ﾀﾛｳ,ｶﾅ,100-0001,千代田区,,,")};
+    QByteArray utf8;
+    for (const QString& line : lines)
+        utf8 += line.toUtf8() + "\r\n";
+    QTest::newRow("with a byte-order mark") << QByteArray("\xEF\xBB\xBF") + utf8;
+    QTest::newRow("without one") << utf8;
+    QByteArray late;
+    for (int i = 3; i < 3000; ++i)
+        late += QByteArray::number(i) + ",member\r\n";
+    QTest::newRow("Japanese only after 64 KiB") << QByteArray("\xEF\xBB\xBF") + utf8 + late;
+}
+
+void TestMemberImport::readsUtf8Files()
+{
+    QFETCH(QByteArray, file);
+    const QStringList lines{
+        QStringLiteral("1,山田花子,ヤマダハナコ,150-0001,東京都渋谷区神宮前１－２,ハイツ～３０１,03-1234-5678,"),
+        QStringLiteral("2,ｶﾅ ﾀﾛｳ,ｶﾅ,100-0001,千代田区,,,")};
+    QVERIFY(writeFile(csvPath(), csv(lines)));
+    MemberImport twin(members());
+    twin.run(csvPath());
+    const QList<QStringList> expected = firstColumns(storedMembers(memberFile()), 9).mid(0, 2);
+    // Other values first, so that the UTF-8 file must write every one of them back.
+    QVERIFY(writeFile(csvPath(), csv({QStringLiteral("1,x,x,,,,,"), QStringLiteral("2,y,y,,,,,")})));
+    MemberImport other(members());
+    other.run(csvPath());
+    QVERIFY(firstColumns(storedMembers(memberFile()), 9).mid(0, 2) != expected);
+
+    QVERIFY(writeFile(csvPath(), file));
+    MemberImport import(members());
+    QVERIFY(import.run(csvPath()) >= 2);
+    QCOMPARE(firstColumns(storedMembers(memberFile()), 9).mid(0, 2), expected);
+    QCOMPARE(expected.at(0).at(1), QStringLiteral("山田花子"));
+}
+
+// A character code page 932 does not have stops the import at its line, naming the line and the
+// character; the lines before it stay.
+void TestMemberImport::utf8CharacterWithoutCodePage932StopsAtItsLine_data()
+{
+    QTest::addColumn<QString>("character");
+    QTest::addColumn<QString>("code");
+    QTest::newRow("a kanji outside JIS X 0208") << QStringLiteral("𠮷") << "U+20BB7";
+    QTest::newRow("an emoji") << QStringLiteral("🍣") << "U+1F363";
+    QTest::newRow("a Korean letter") << QStringLiteral("한") << "U+D55C";
+}
+
+void TestMemberImport::utf8CharacterWithoutCodePage932StopsAtItsLine()
+{
+    QFETCH(QString, character);
+    QFETCH(QString, code);
+    const QByteArray file = QStringLiteral("1,山田\r\n2,%1田\r\n3,三\r\n").arg(character).toUtf8();
+    QVERIFY(writeFile(csvPath(), file));
+    MemberImport import(members());
+    try {
+        import.run(csvPath());
+        QFAIL("the import went past a character it cannot store");
+    } catch (const halvenna::Error& e) {
+        QCOMPARE(e.message(),
+                 QStringLiteral("2 行目の '%1' (%2) はシフト JIS にない文字のため読み込めません").arg(character, code));
+    }
+    QCOMPARE(import.lineNumber(), 2);
+    QCOMPARE(ids(storedMembers(memberFile())), QStringList{QStringLiteral("1")});
+    QCOMPARE(members().state(), TableState::Browse);
+}
+
+void TestMemberImport::tellsUtf8FromCodePage932_data()
+{
+    QTest::addColumn<QByteArray>("start");
+    QTest::addColumn<bool>("utf8");
+    QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF"
+                                                   "1,a\r\n")
+                                     << true;
+    QTest::newRow("UTF-8 Japanese") << QStringLiteral("1,山田花子,ヤマダハナコ,150-0001,東京都渋谷区\r\n").toUtf8()
+                                    << true;
+    // A few UTF-8 characters may also read as code page 932 pairs: such a file stays code page 932.
+    QTest::newRow("too short to tell") << QStringLiteral("1,山田\r\n").toUtf8() << false;
+    QTest::newRow("code page 932 Japanese") << cp932(QStringLiteral("1,山田\r\n")) << false;
+    QTest::newRow("half-width katakana in code page 932") << cp932(QStringLiteral("1,ﾔﾏﾀﾞ\r\n")) << false;
+    QTest::newRow("ASCII only") << QByteArray("1,Yamada\r\n") << false;
+    QTest::newRow("a UTF-8 character cut by the sample's end")
+        << QStringLiteral("1,山田花子,ヤマダハナコ,東京都渋谷区\r\n2,").toUtf8() + QStringLiteral("花").toUtf8().left(2)
+        << true;
+    QTest::newRow("neither") << QByteArray("1,\xFF\xFE\r\n") << false;
+}
+
+void TestMemberImport::tellsUtf8FromCodePage932()
+{
+    QFETCH(QByteArray, start);
+    QFETCH(bool, utf8);
+    QCOMPARE(MemberImport::isUtf8(start), utf8);
 }
 
 QTEST_GUILESS_MAIN(TestMemberImport)
