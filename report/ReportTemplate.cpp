@@ -429,12 +429,18 @@ void TemplateParser::text(const Statement& s, TemplateReport& r)
             fail(s.line, QStringLiteral("cells= には枠全体の幅 width= か一枠の幅 pitch= が要ります"));
         if (t.pitch <= 0) {
             t.pitch = t.width / t.cells;
-            // A cell narrower than the least pitch a file may write has no room for a digit.
+            // The cells a width divides into obey the same bounds as a pitch the file writes: narrower
+            // has no room for a digit, wider is no cell of a form.
             if (t.pitch < kMinPitch)
                 fail(s.line, QStringLiteral("cells=%1 の枠は width=%2 の箱では狭すぎます (一枠 %3 mm 以上)")
                                  .arg(t.cells)
                                  .arg(t.width)
                                  .arg(kMinPitch));
+            if (t.pitch > kMaxPitch)
+                fail(s.line, QStringLiteral("cells=%1 の枠は width=%2 の箱では広すぎます (一枠 %3 mm まで)")
+                                 .arg(t.cells)
+                                 .arg(t.width)
+                                 .arg(kMaxPitch));
         } else if (t.width <= 0)
             t.width = t.pitch * t.cells;
         else if (t.pitch * t.cells > t.width + kTolerance)

@@ -278,6 +278,9 @@ private Q_SLOTS:
         QTest::newRow("cells too narrow to draw in")
             << QByteArray(kHead + "text field=a x=0 y=0 width=0.1 cells=5 fill=right\n") << 3
             << QStringLiteral("cells=5 の枠は width=0.1 の箱では狭すぎます");
+        QTest::newRow("one cell wider than any pitch")
+            << QByteArray(kHead + "text field=a x=0 y=0 width=150 cells=1\n") << 3
+            << QStringLiteral("cells=1 の枠は width=150 の箱では広すぎます");
         QTest::newRow("cells without a width") << QByteArray(kHead + "text field=a x=0 y=0 cells=3\n") << 3
                                                << QStringLiteral("width= か一枠の幅 pitch= が要ります");
         QTest::newRow("cells aligned") << QByteArray(kHead + "text field=a x=0 y=0 width=10 cells=2 align=right\n") << 3
