@@ -1,10 +1,12 @@
 #include "roster/MemberMaster.h"
 
 #include "roster/ImportProgress.h"
+#include "roster/SafetyCopyDialog.h"
 
 #include "data/DataModule.h"
 #include "data/FieldValue.h"
 #include "data/RecordRules.h"
+#include "data/SafetyCopy.h"
 #include "data/Table.h"
 #include "gui/DbGrid.h"
 #include "gui/ErrorReporter.h"
@@ -19,6 +21,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMenu>
@@ -138,13 +141,15 @@ TMemberMasterForm::~TMemberMasterForm()
 void TMemberMasterForm::buildMenu()
 {
     MainMenu1 = new QMenuBar(this);
-    const QList<QAction*> n =
-        halvenna::fillMainMenu(MainMenu1, {{QStringLiteral("ファイル"), {QStringLiteral("終了")}},
-                                           {QStringLiteral("データ管理"), {QStringLiteral("全名簿データ消去")}}});
+    const QList<QAction*> n = halvenna::fillMainMenu(
+        MainMenu1, {{QStringLiteral("ファイル"), {QStringLiteral("終了")}},
+                    {QStringLiteral("データ管理"),
+                     {QStringLiteral("全名簿データ消去"), QStringLiteral("バックアップから復元...")}}});
     N1 = n[0];
     N2 = n[1];
     N3 = n[2];
     N4 = n[3];
+    mnuRestore = n[4];
     halvenna::addMenuKey(this, MainMenu1);
 }
 
@@ -239,6 +244,7 @@ void TMemberMasterForm::connectHandlers()
     connectGuarded(BitBtn1, &QPushButton::clicked, this, [this] { close(); });
     connectGuarded(N2, &QAction::triggered, this, &TMemberMasterForm::N2Click);
     connectGuarded(N4, &QAction::triggered, this, &TMemberMasterForm::N4Click);
+    connectGuarded(mnuRestore, &QAction::triggered, this, &TMemberMasterForm::mnuRestoreClick);
 }
 
 // ---------------------------------------------------------------- showing, keys, resizing
@@ -294,6 +300,8 @@ void TMemberMasterForm::btnMargeClick()
     if (fileName.isEmpty())
         return;
     lastImportFile_ = fileName;
+    // A copy of the roster first: a wrong file can be undone. No copy, no import.
+    halvenna::SafetyCopy::take(tablesDir(), QStringLiteral("CSV 読込 %1").arg(QFileInfo(fileName).fileName()));
 
     halvenna::MemberImport merge(members());
     halvenna::ImportProgress progress(merge, fileName, btnMarge->text(), importProgressDelay, this);
@@ -348,6 +356,8 @@ void TMemberMasterForm::N4Click()
 {
     if (!halvenna::MessageBox::confirm(QStringLiteral("名簿データをすべて消去します.よいですか?"), this))
         return;
+    // A copy of the roster first, so that the clearing can be undone. No copy, no clearing.
+    halvenna::SafetyCopy::take(tablesDir(), QStringLiteral("全名簿データ消去"));
     Table& t = members();
     t.close();
     try {
@@ -359,6 +369,43 @@ void TMemberMasterForm::N4Click()
         return;
     }
     t.open();
+}
+
+QString TMemberMasterForm::tablesDir() const
+{
+    return QFileInfo(DataModule1->tbMemberMaster.filePath()).absolutePath();
+}
+
+void TMemberMasterForm::mnuRestoreClick()
+{
+    const QList<halvenna::SafetyCopyInfo> copies = halvenna::SafetyCopy::list(tablesDir());
+    if (copies.isEmpty()) {
+        halvenna::MessageBox::showError(QStringLiteral("戻せるコピーがありません (%1)")
+                                            .arg(QDir::toNativeSeparators(tablesDir() + QStringLiteral("/backup"))),
+                                        this);
+        return;
+    }
+    const std::optional<int> chosen = halvenna::SafetyCopyDialog::seam().ask(copies, this);
+    if (!chosen || *chosen < 0 || *chosen >= copies.size())
+        return;
+    const halvenna::SafetyCopyInfo& copy = copies.at(*chosen);
+    if (!halvenna::MessageBox::confirm(QStringLiteral("%1 のコピーに戻します.今の名簿データはなくなります.よいですか?")
+                                           .arg(halvenna::SafetyCopyDialog::describe(copy)),
+                                       this))
+        return;
+    Table& t = members();
+    if (t.editing())
+        t.cancel();
+    // The tables are closed while their files are replaced, and opened again on either outcome:
+    // the windows then show the roster as it is.
+    DataModule1->SetTablesActive(false);
+    try {
+        halvenna::SafetyCopy::restore(tablesDir(), copy);
+    } catch (...) {
+        DataModule1->SetTablesActive(true);
+        throw;
+    }
+    DataModule1->SetTablesActive(true);
 }
 
 void TMemberMasterForm::SplitZipAndTel()

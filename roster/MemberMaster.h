@@ -32,6 +32,8 @@ public:
     QAction* N2;
     QAction* N3;
     QAction* N4;
+    // データ管理 → バックアップから復元...
+    QAction* mnuRestore;
     // Everything below the menu bar.
     QWidget* ClientArea;
     halvenna::DbGrid* DBGrid1;
@@ -54,6 +56,7 @@ public:
     void btnCancelClick();
     void N2Click();
     void N4Click();
+    void mnuRestoreClick();
 
     // The member print-field rule, run on every post of a member row.
     void SplitZipAndTel();
@@ -64,6 +67,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The folder of the tables (Dostrel), where the safety copies are kept.
+    QString tablesDir() const;
     void buildMenu();
     void buildControls();
     void setColumns();

@@ -7,6 +7,7 @@
 #include "common/ErrorBoxes.h"
 #include "common/FaultTools.h"
 #include "common/Seams.h"
+#include "data/SafetyCopy.h"
 #include "gui/DbControls.h"
 #include "gui/ErrorReporter.h"
 #include "gui/FileDialog.h"
@@ -111,12 +112,16 @@ private Q_SLOTS:
     void aLockedTableStopsTheImportAtOnceAndTheRerunWorks_data()
     {
         QTest::addColumn<QByteArray>("lock");
-        QTest::newRow("reserved") << QByteArray("BEGIN IMMEDIATE;\nUPDATE MemberMaster SET notes = 'x';\n");
-        QTest::newRow("exclusive") << QByteArray("BEGIN EXCLUSIVE;\n");
+        QTest::addColumn<bool>("copyStops");
+        // A pending write still lets the safety copy read the table; the import's write is refused.
+        QTest::newRow("reserved") << QByteArray("BEGIN IMMEDIATE;\nUPDATE MemberMaster SET notes = 'x';\n") << false;
+        // Nothing can read it: the copy taken before the import is what stops it.
+        QTest::newRow("exclusive") << QByteArray("BEGIN EXCLUSIVE;\n") << true;
     }
     void aLockedTableStopsTheImportAtOnceAndTheRerunWorks()
     {
         QFETCH(QByteArray, lock);
+        QFETCH(bool, copyStops);
         const QString csv = writeCsv(csvLines(10, 50));
         // The grid has read its rows; the table stands on a row it has let go of, so that an
         // exclusive lock can be had at all.
@@ -131,8 +136,19 @@ private Q_SLOTS:
         timer.start();
         const auto boxes = importThroughTheWindow(csv, true);
         QVERIFY2(timer.elapsed() < kNeverHangsMs, qPrintable(QString::number(timer.elapsed())));
-        errorboxes::expectOne(
-            boxes, QStringLiteral("tbMemberMaster: テーブル %1 は他のプログラムが使用中です.").arg(dbFile()));
+        const QString inUse = QStringLiteral("テーブル %1 は他のプログラムが使用中です").arg(dbFile());
+        if (copyStops) {
+            const QString backup = QFileInfo(dbFile()).dir().filePath(QStringLiteral("backup"));
+            errorboxes::expectOneMatching(
+                boxes,
+                QRegularExpression(QStringLiteral("安全のためのコピーを %1/[0-9-]+ に作れません \\(%2\\)")
+                                       .arg(QRegularExpression::escape(backup), QRegularExpression::escape(inUse))));
+            // No half copy is left behind to be offered later.
+            QVERIFY(halvenna::SafetyCopy::list(QFileInfo(dbFile()).path()).isEmpty());
+            QCOMPARE(QDir(backup).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+        } else {
+            errorboxes::expectOne(boxes, QStringLiteral("tbMemberMaster: %1.").arg(inUse));
+        }
 
         shell.finish();
         QCOMPARE(storedMembers(dbFile()), (QMap<int, QString>{{1, QStringLiteral("before")}}));

@@ -3,6 +3,7 @@
 // dialog and progress.
 #include "app/Startup.h"
 #include "common/DataFixture.h"
+#include "common/FaultTools.h"
 #include "common/GuiFixture.h"
 #include "common/Seams.h"
 #include "data/RecordRules.h"
@@ -12,6 +13,7 @@
 #include "gui/FileDialog.h"
 #include "gui/MessageBox.h"
 #include "roster/MemberMaster.h"
+#include "roster/SafetyCopyDialog.h"
 
 #include <QAction>
 #include <QApplication>
@@ -21,6 +23,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressDialog>
@@ -501,7 +504,8 @@ private Q_SLOTS:
         QCOMPARE(n1->text(), QStringLiteral("ファイル"));
         QCOMPARE(n3->text(), QStringLiteral("データ管理"));
         QCOMPARE(n1->menu()->actions(), QList<QAction*>{action("N2")});
-        QCOMPARE(n3->menu()->actions(), QList<QAction*>{action("N4")});
+        QCOMPARE(n3->menu()->actions(), (QList<QAction*>{action("N4"), MemberMasterForm->mnuRestore}));
+        QCOMPARE(MemberMasterForm->mnuRestore->text(), QStringLiteral("バックアップから復元..."));
         QCOMPARE(action("N2")->text(), QStringLiteral("終了"));
         QCOMPARE(action("N4")->text(), QStringLiteral("全名簿データ消去"));
         auto* bar = MemberMasterForm->findChild<QMenuBar*>(QStringLiteral("MainMenu1"));
@@ -959,6 +963,122 @@ private Q_SLOTS:
         QCOMPARE(storedMembers(), 2);
         QCOMPARE(grid()->gridModel()->rowCount(), 2);
         QCOMPARE(shown(1, QStringLiteral("id_no")), QStringLiteral("2"));
+    }
+
+    // ---------------------------------------------------------------- safety copies
+
+    // 全名簿データ消去 takes a copy first; バックアップから復元 lists it and, once confirmed, puts the
+    // members, their contents and amounts back, shown at once.
+    void clearedRosterComesBackFromItsCopy()
+    {
+        addMembers({3, 5, 9});
+        addDetails(5);
+        members().first();
+        open();
+        MessageBox::seam().answer(QMessageBox::Yes);
+        action("N4")->trigger();
+        QCOMPARE(storedMembers(), 0);
+        const QList<halvenna::SafetyCopyInfo> copies = halvenna::SafetyCopy::list(f_->dir.path());
+        QCOMPARE(copies.size(), 1);
+        QCOMPARE(copies.at(0).reason, QStringLiteral("全名簿データ消去"));
+        QCOMPARE(copies.at(0).members, 3);
+
+        halvenna::SafetyCopyDialog::seam().answer(std::optional<int>(0));
+        MessageBox::seam().answer(QMessageBox::Yes);
+        MemberMasterForm->mnuRestore->trigger();
+
+        QCOMPARE(halvenna::SafetyCopyDialog::seam().requests().size(), 1);
+        QCOMPARE(boxTexts().size(), 2);
+        QVERIFY(boxTexts().at(1).contains(QStringLiteral("3 人")));
+        QCOMPARE(storedMembers(), 3);
+        QCOMPARE(details("Contents", 5), 1);
+        QCOMPARE(details("Account", 5), 1);
+        QVERIFY(members().active());
+        QCOMPARE(grid()->gridModel()->rowCount(), 3);
+        QCOMPARE(shown(2, QStringLiteral("id_no")), QStringLiteral("9"));
+    }
+
+    // The list of copies from the keyboard: the newest chosen first, Down and Enter take another;
+    // every input is named.
+    void copyListFromTheKeyboard()
+    {
+        halvenna::SafetyCopyInfo a;
+        a.taken = QDateTime(QDate(2026, 12, 10), QTime(9, 30));
+        a.reason = QStringLiteral("全名簿データ消去");
+        a.members = 120;
+        halvenna::SafetyCopyInfo b = a;
+        b.taken = QDateTime(QDate(2026, 12, 9), QTime(17, 5));
+        b.reason = QStringLiteral("CSV 読込 kaiin.csv");
+        halvenna::SafetyCopyDialog d({a, b});
+        d.show();
+        QVERIFY(makeActive(&d));
+        QCOMPARE(d.lstCopies->item(0)->text(), QStringLiteral("2026/12/10 09:30:00  120 人  (全名簿データ消去の前)"));
+        QCOMPARE(QApplication::focusWidget(), d.lstCopies);
+        QVERIFY2(unnamedInputs(&d).isEmpty(), qPrintable(unnamedInputs(&d).join(u", ")));
+        pressKeys(&d, QStringLiteral("Down, Return"));
+        QCOMPARE(d.result(), int(QDialog::Accepted));
+        QCOMPARE(d.chosen(), 1);
+    }
+
+    // An import takes a copy of the roster as it was before it writes anything.
+    void importTakesACopyFirst()
+    {
+        addMembers({1, 2});
+        open();
+        FileDialog::seam().answer(writeCsv(cp932(QStringLiteral("1,変更,,,,,,\r\n7,七,,,,,,\r\n"))));
+        QTest::mouseClick(button("btnMarge"), Qt::LeftButton);
+        QCOMPARE(storedMembers(), 3);
+        const QList<halvenna::SafetyCopyInfo> copies = halvenna::SafetyCopy::list(f_->dir.path());
+        QCOMPARE(copies.size(), 1);
+        QCOMPARE(copies.at(0).reason, QStringLiteral("CSV 読込 members.csv"));
+        QCOMPARE(copies.at(0).members, 2);
+        QCOMPARE(scalar(QDir(copies.at(0).folder).filePath(QStringLiteral("MemberMaster.db")),
+                        QStringLiteral("SELECT COUNT(*) FROM MemberMaster WHERE name = '会員1'")),
+                 1);
+    }
+
+    // A copy that cannot be made stops the clearing before anything changes, and says so.
+    void noCopyNoClearing()
+    {
+        addMembers({1, 2});
+        open();
+        faults::Unwritable folder(f_->dir.path());
+        if (!folder.isSet())
+            QSKIP(qPrintable(folder.why()));
+        MessageBox::seam().answer(QMessageBox::Yes);
+        MessageBox::seam().answer(QMessageBox::Ok);
+        action("N4")->trigger();
+        folder.undo();
+        QCOMPARE(boxTexts().size(), 2);
+        QVERIFY2(boxTexts().at(1).startsWith(QStringLiteral("安全のためのコピーを %1/backup/").arg(f_->dir.path())),
+                 qPrintable(boxTexts().at(1)));
+        QCOMPARE(storedMembers(), 2);
+        QCOMPARE(grid()->gridModel()->rowCount(), 2);
+    }
+
+    // Restoring while another program holds a table fails with the in-use error and changes
+    // nothing; the roster stays open as it was.
+    void restoreWhileAnotherProgramHoldsTheTable()
+    {
+        addMembers({1});
+        halvenna::SafetyCopy::take(f_->dir.path(), QStringLiteral("test"));
+        addMembers({2, 3});
+        open();
+        faults::SqliteShell shell(file("MemberMaster.db"));
+        QVERIFY2(shell.started(), "the sqlite3 shell does not start (scripts/deps.sh installs it)");
+        shell.send("BEGIN IMMEDIATE;\nDELETE FROM MemberMaster WHERE id_no = -1;\n");
+        QVERIFY(shell.waitUntilWriteLocked());
+        halvenna::SafetyCopyDialog::seam().answer(std::optional<int>(0));
+        MessageBox::seam().answer(QMessageBox::Yes);
+        MessageBox::seam().answer(QMessageBox::Ok);
+        MemberMasterForm->mnuRestore->trigger();
+        shell.finish("ROLLBACK;\n.quit\n");
+        QCOMPARE(boxTexts().size(), 2);
+        QVERIFY2(boxTexts().at(1).contains(QStringLiteral("他のプログラムが使用中です")), qPrintable(boxTexts().at(1)));
+        QCOMPARE(storedMembers(), 3);
+        QVERIFY(members().active());
+        QCOMPARE(grid()->gridModel()->rowCount(), 3);
+        QVERIFY(!QFile::exists(file("MemberMaster.db") + QStringLiteral(".restoring")));
     }
 
     // ---------------------------------------------------------------- closing
