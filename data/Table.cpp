@@ -723,6 +723,13 @@ QList<RowSnapshot> Table::readRowsFromEnd(int fromEnd, int count)
     return grid_.read(fromEnd, count, true);
 }
 
+QList<RowSnapshot> Table::readRowsAfter(qint64 rowid, int count, bool backwards)
+{
+    checkActive();
+    ensureRange();
+    return grid_.readAfter(rowid, count, backwards);
+}
+
 RowSnapshot Table::currentSnapshot()
 {
     return grid_.current();

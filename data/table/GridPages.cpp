@@ -1,5 +1,7 @@
 #include "data/table/GridPages.h"
 
+#include "data/Error.h"
+
 #include <algorithm>
 #include <limits>
 
@@ -66,6 +68,25 @@ QList<RowSnapshot> GridPages::read(int offset, int count, bool fromEnd)
     return rows;
 }
 
+QList<RowSnapshot> GridPages::readAfter(qint64 after, int count, bool backwards)
+{
+    if (range_.restricted() || table_.orderedByField(false))
+        throw Error(QStringLiteral("%1: 行の番号順に並んだ表だけを先へ読めます").arg(table_.component()));
+    sql::Statement*& slot = after_[backwards ? 1 : 0];
+    if (!slot)
+        slot = &table_.db().prepare(
+            table_.select(QStringLiteral(" WHERE %1 %2 ?").arg(table_.rowid(), backwards ? u"<" : u">") +
+                          table_.orderBy(backwards, false) + QStringLiteral(" LIMIT ?")));
+    sql::Query q(*slot);
+    q->bindInteger(1, after);
+    q->bindInteger(2, count);
+    QList<RowSnapshot> rows;
+    rows.reserve(count);
+    while (q->step(kCannotRead))
+        rows.append(snapshotFrom(*q));
+    return rows;
+}
+
 int GridPages::estimatedCount()
 {
     if (cursor_.knownCount() >= 0)
@@ -121,6 +142,7 @@ void GridPages::forgetStatements()
 {
     pages_ = {};
     bounded_ = {};
+    after_ = {};
     span_ = nullptr;
 }
 

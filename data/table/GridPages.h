@@ -23,6 +23,9 @@ public:
     // count rows from position offset (from 0) in table order; fromEnd: counted from the end, the
     // rows still returned in table order.
     QList<RowSnapshot> read(int offset, int count, bool fromEnd);
+    // Up to count rows whose identity follows `after` (backwards: precedes it), nearest first. For a
+    // whole table in the order of its row identity: one index range per call, however far it reads.
+    QList<RowSnapshot> readAfter(qint64 after, int count, bool backwards);
     // The record count when it is known or cheap to know; for a big table ordered by its row
     // identity, an estimate from the identities' span (exact when the numbers have no gaps).
     int estimatedCount();
@@ -40,6 +43,7 @@ private:
     RowBuffer& row_;
     std::array<sql::Statement*, 6> pages_{};
     std::array<sql::Statement*, 3> bounded_{};
+    std::array<sql::Statement*, 2> after_{};
     sql::Statement* span_ = nullptr;
 };
 
