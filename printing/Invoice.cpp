@@ -9,6 +9,7 @@
 #include "gui/DbControls.h"
 #include "gui/DbGrid.h"
 #include "gui/ErrorReporter.h"
+#include "gui/FindBar.h"
 #include "gui/FormMenu.h"
 #include "gui/Glyphs.h"
 #include "gui/PrintSetup.h"
@@ -270,6 +271,10 @@ void TInvoiceForm::buildMenu()
     mnuPrintPosition = new QAction(QStringLiteral("印字位置調整..."), this);
     mnuPrintPosition->setObjectName(QStringLiteral("mnuPrintPosition"));
     N1->menu()->insertAction(N3, mnuPrintPosition);
+    const halvenna::FindBar::MenuActions find = halvenna::FindBar::addMenu(MainMenu1);
+    mnuFind = find.find;
+    mnuFindNext = find.next;
+    mnuFindPrevious = find.previous;
     halvenna::addMenuKey(this, MainMenu1);
 }
 
@@ -290,7 +295,9 @@ void TInvoiceForm::buildTopArea()
 
     DBNavigator1 = named(new halvenna::DbNavigator(c), "DBNavigator1", {80, 48, 112, 25});
 
+    FindBar1 = new halvenna::FindBar(c);
     dbgMemberMaster = named(new halvenna::DbGrid(c), "dbgMemberMaster", kGridRect);
+    FindBar1->placeGrid(dbgMemberMaster, kGridRect);
     dbgMemberMaster->setReadOnly(true);
     // Tab leaves the grid: the rows are walked with the arrow keys.
     dbgMemberMaster->setTabKeyNavigation(false);
@@ -436,6 +443,7 @@ void TInvoiceForm::bindControls()
     if (!DataModule1)
         return;
     dbgMemberMaster->setDataSource(&DataModule1->tbMemberMasterDataSource);
+    FindBar1->setTable(&DataModule1->tbMemberMaster);
     DBNavigator1->setDataSource(&DataModule1->tbMemberMasterDataSource);
     dbcbPrintEnb->setDataSource(&DataModule1->tbMemberMasterDataSource);
     for (DbEdit* e : {DBEdit1, DBEdit2, DBEdit4})
@@ -459,11 +467,13 @@ void TInvoiceForm::setTabOrders()
           << edDeliveryYear;
     for (int i = 0; i + 1 < order.size(); ++i)
         setTabOrder(order.at(i), order.at(i + 1));
+    FindBar1->takeTabPlaceBefore(dbgMemberMaster);
 }
 
 void TInvoiceForm::connectHandlers()
 {
     using halvenna::connectGuarded;
+    FindBar1->connectMenu({mnuFind, mnuFindNext, mnuFindPrevious});
     connectGuarded(BitBtn1, &QPushButton::clicked, this, [this] { close(); });
     connectGuarded(btnAllCheck, &QPushButton::clicked, this, &TInvoiceForm::btnAllCheckClick);
     connectGuarded(btnAllClear, &QPushButton::clicked, this, &TInvoiceForm::btnAllClearClick);
@@ -545,7 +555,8 @@ void TInvoiceForm::followClientSize()
     // Anchored to the right only: its centre keeps its share of the height.
     const int centre = (kCloseRect.top() + kCloseRect.height() / 2) * h / clientHeight;
     BitBtn1->move(kCloseRect.left() + dw, centre - kCloseRect.height() / 2);
-    dbgMemberMaster->resize(kGridRect.width(), qMax(0, kGridRect.height() + dh));
+    FindBar1->placeGrid(dbgMemberMaster,
+                        QRect(kGridRect.topLeft(), QSize(kGridRect.width(), qMax(0, kGridRect.height() + dh))));
     // The contents group takes the extra height; the payment group below keeps its own and follows
     // the bottom edge, so the two never overlap. Both take the extra width.
     GroupBox1->resize(qMax(0, kContentsRect.width() + dw), qMax(0, kContentsRect.height() + dh));

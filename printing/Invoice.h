@@ -26,6 +26,7 @@ struct PanelDates;
 class DbComboBox;
 class DbEdit;
 class DbGrid;
+class FindBar;
 class DbNavigator;
 class FieldLineEdit;
 } // namespace halvenna
@@ -69,9 +70,15 @@ public:
     QAction* N4 = nullptr;
     QAction* N5 = nullptr;
     QAction* mnuPrintPosition = nullptr; // "印字位置調整..." in the ファイル menu
+    // 検索 → 検索..., 次を検索, 前を検索
+    QAction* mnuFind = nullptr;
+    QAction* mnuFindNext = nullptr;
+    QAction* mnuFindPrevious = nullptr;
     QWidget* ClientArea = nullptr;
 
     halvenna::DbGrid* dbgMemberMaster = nullptr;
+    // Above the member grid while searching (Ctrl+F).
+    halvenna::FindBar* FindBar1 = nullptr;
     QGroupBox* GroupBox1 = nullptr;
     QLabel* Label2 = nullptr;
     QLabel* Label3 = nullptr;

@@ -11,6 +11,7 @@
 #include "gui/DbGrid.h"
 #include "gui/ErrorReporter.h"
 #include "gui/FileDialog.h"
+#include "gui/FindBar.h"
 #include "gui/FormMenu.h"
 #include "gui/Glyphs.h"
 #include "gui/MessageBox.h"
@@ -124,8 +125,11 @@ TMemberMasterForm::TMemberMasterForm(QWidget* parent) : QDialog(parent)
     layout->addWidget(ClientArea);
     buildControls();
     setColumns();
-    if (DataModule1)
+    if (DataModule1) {
         DBGrid1->setDataSource(&DataModule1->tbMemberMasterDataSource);
+        FindBar1->setTable(&DataModule1->tbMemberMaster);
+    }
+    FindBar1->connectMenu({mnuFind, mnuFindNext, mnuFindPrevious});
     setTabOrders();
     connectHandlers();
     ClientArea->installEventFilter(this);
@@ -150,16 +154,21 @@ void TMemberMasterForm::buildMenu()
     N3 = n[2];
     N4 = n[3];
     mnuRestore = n[4];
+    const halvenna::FindBar::MenuActions find = halvenna::FindBar::addMenu(MainMenu1);
+    mnuFind = find.find;
+    mnuFindNext = find.next;
+    mnuFindPrevious = find.previous;
     halvenna::addMenuKey(this, MainMenu1);
 }
 
 void TMemberMasterForm::buildControls()
 {
     QWidget* c = ClientArea;
+    FindBar1 = new halvenna::FindBar(c);
     DBGrid1 = new halvenna::DbGrid(c);
     DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
-    DBGrid1->setGeometry(kGridLeft, kGridTop, clientWidth - kGridLeft - kGridRightMargin,
-                         clientHeight - kGridTop - kGridBottomMargin);
+    FindBar1->placeGrid(DBGrid1, QRect(kGridLeft, kGridTop, clientWidth - kGridLeft - kGridRightMargin,
+                                       clientHeight - kGridTop - kGridBottomMargin));
     DBGrid1->setAccessibleName(QStringLiteral("名簿"));
 
     namespace glyphs = halvenna::glyphs;
@@ -231,6 +240,7 @@ void TMemberMasterForm::setTabOrders()
     const QList<QWidget*> order{DBGrid1, btnNewRead, btnMarge, btnMemberReg, BitBtn1, btnAppend, btnCancel};
     for (int i = 0; i + 1 < order.size(); ++i)
         setTabOrder(order.at(i), order.at(i + 1));
+    FindBar1->takeTabPlaceBefore(DBGrid1);
 }
 
 void TMemberMasterForm::connectHandlers()
@@ -286,8 +296,8 @@ bool TMemberMasterForm::eventFilter(QObject* watched, QEvent* event)
 void TMemberMasterForm::followClientSize()
 {
     // The buttons stay where they are; the grid keeps its margins to all four edges.
-    DBGrid1->setGeometry(kGridLeft, kGridTop, qMax(0, ClientArea->width() - kGridLeft - kGridRightMargin),
-                         qMax(0, ClientArea->height() - kGridTop - kGridBottomMargin));
+    FindBar1->placeGrid(DBGrid1, QRect(kGridLeft, kGridTop, qMax(0, ClientArea->width() - kGridLeft - kGridRightMargin),
+                                       qMax(0, ClientArea->height() - kGridTop - kGridBottomMargin)));
 }
 
 // ---------------------------------------------------------------- handlers

@@ -11,6 +11,7 @@ class QPushButton;
 
 namespace halvenna {
 class DbGrid;
+class FindBar;
 class Table;
 } // namespace halvenna
 
@@ -34,9 +35,15 @@ public:
     QAction* N4;
     // データ管理 → バックアップから復元...
     QAction* mnuRestore;
+    // 検索 → 検索..., 次を検索, 前を検索
+    QAction* mnuFind;
+    QAction* mnuFindNext;
+    QAction* mnuFindPrevious;
     // Everything below the menu bar.
     QWidget* ClientArea;
     halvenna::DbGrid* DBGrid1;
+    // Above the grid while searching (Ctrl+F).
+    halvenna::FindBar* FindBar1;
     QPushButton* btnMarge;
     QPushButton* btnNewRead;
     QPushButton* btnAppend;

@@ -11,6 +11,7 @@
 #include "gui/DbControls.h"
 #include "gui/DbGrid.h"
 #include "gui/ErrorReporter.h"
+#include "gui/FindBar.h"
 #include "gui/MessageBox.h"
 #include "gui/PrintSetup.h"
 #include "printing/Invoice.h"
@@ -507,6 +508,44 @@ private Q_SLOTS:
         // Nothing was changed on the way.
         QCOMPARE(contents().state(), TableState::Browse);
         QCOMPARE(members().state(), TableState::Browse);
+    }
+
+    // The find bar over the member grid: the contents and the amount follow the member found; with
+    // the bar open, Tab runs bar, close button, grid, and Esc closes the bar, not the window.
+    void searchMovesTheContentsToo()
+    {
+        rosterOfThree();
+        setItem(1, QStringLiteral("りんご"));
+        setItem(3, QStringLiteral("みかん"));
+        members().first();
+        open();
+        auto* bar = InvoiceForm->findChild<halvenna::FindBar*>(QStringLiteral("FindBar"));
+        auto* grid = child(QStringLiteral("dbgMemberMaster"));
+        const QRect place = grid->geometry();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(bar->isVisible());
+        QCOMPARE(bar->geometry().width(), place.width());
+        QCOMPARE(grid->geometry(), place.adjusted(0, bar->height(), 0, 0));
+        typeText(QStringLiteral("０６０"));
+        QCOMPARE(members().fieldValue(QStringLiteral("id_no")).asInteger(), 3);
+        QCOMPARE(controlText(child(QStringLiteral("DBEdit4"))), QStringLiteral("みかん"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F3, Qt::ShiftModifier);
+        QCOMPARE(members().fieldValue(QStringLiteral("id_no")).asInteger(), 3); // the only match
+        QVERIFY(!bar->notFound());
+
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("btnFindClose"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), grid);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("edFind"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QVERIFY(InvoiceForm->isVisible());
+        QVERIFY(!bar->isVisible());
+        QCOMPARE(grid->geometry(), place);
+        QCOMPARE(controlText(child(QStringLiteral("DBEdit4"))), QStringLiteral("みかん"));
+        QCOMPARE(contents().state(), TableState::Browse);
     }
 
     void accessibleNames_data()

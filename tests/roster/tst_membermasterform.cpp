@@ -11,6 +11,7 @@
 #include "gui/DbGrid.h"
 #include "gui/ErrorReporter.h"
 #include "gui/FileDialog.h"
+#include "gui/FindBar.h"
 #include "gui/MessageBox.h"
 #include "roster/MemberMaster.h"
 #include "roster/SafetyCopyDialog.h"
@@ -436,7 +437,8 @@ private Q_SLOTS:
         for (int i = 0; i < 7; ++i) {
             visited << w->objectName();
             w = w->nextInFocusChain();
-            while (!(w->focusPolicy() & Qt::TabFocus) || w->objectName().isEmpty())
+            // The find bar's controls wait hidden just before the grid.
+            while (!(w->focusPolicy() & Qt::TabFocus) || w->objectName().isEmpty() || !w->isVisible())
                 w = w->nextInFocusChain();
         }
         QCOMPARE(visited, (QStringList{"DBGrid1", "btnNewRead", "btnMarge", "btnMemberReg", "BitBtn1", "btnAppend",
@@ -509,7 +511,15 @@ private Q_SLOTS:
         QCOMPARE(action("N2")->text(), QStringLiteral("終了"));
         QCOMPARE(action("N4")->text(), QStringLiteral("全名簿データ消去"));
         auto* bar = MemberMasterForm->findChild<QMenuBar*>(QStringLiteral("MainMenu1"));
-        QCOMPARE(bar->actions(), (QList<QAction*>{n1, n3}));
+        QAction* search = bar->actions().value(2);
+        QCOMPARE(bar->actions(), (QList<QAction*>{n1, n3, search}));
+        QCOMPARE(search->text(), QStringLiteral("検索"));
+        QCOMPARE(search->menu()->actions(),
+                 (QList<QAction*>{action("mnuFind"), action("mnuFindNext"), action("mnuFindPrevious")}));
+        QCOMPARE(action("mnuFind")->text(), QStringLiteral("検索..."));
+        QCOMPARE(action("mnuFind")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F));
+        QCOMPARE(action("mnuFindNext")->shortcut(), QKeySequence(Qt::Key_F3));
+        QCOMPARE(action("mnuFindPrevious")->shortcut(), QKeySequence(Qt::SHIFT | Qt::Key_F3));
         // The keyboard reaches the menu bar with F10.
         open();
         pressKey(Qt::Key_F10);
@@ -1079,6 +1089,137 @@ private Q_SLOTS:
         QVERIFY(members().active());
         QCOMPARE(grid()->gridModel()->rowCount(), 3);
         QVERIFY(!QFile::exists(file("MemberMaster.db") + QStringLiteral(".restoring")));
+    }
+
+    // ---------------------------------------------------------------- search
+
+    // Ctrl+F, typing, Enter, F3, Shift+F3 and Esc, all from the keyboard; the grid gives the bar its
+    // top while it shows and has its whole place back when it closes.
+    void searchFromTheKeyboard()
+    {
+        f_->addMember(2, QStringLiteral("やまだ 花子"), QStringLiteral("150-0001"));
+        f_->addMember(4, QStringLiteral("佐藤一郎"));
+        f_->addMember(6, QStringLiteral("ﾔﾏﾀﾞ ﾀﾛｳ"));
+        f_->addMember(8, QStringLiteral("ヤマダ次郎"));
+        open();
+        QVERIFY(members().locate(QStringLiteral("id_no"), FieldValue::integer(4)));
+        const QRect place = grid()->geometry();
+        auto* bar = MemberMasterForm->findChild<halvenna::FindBar*>(QStringLiteral("FindBar"));
+        auto* edit = bar->findChild<QLineEdit*>(QStringLiteral("edFind"));
+        auto* status = bar->findChild<QLabel*>(QStringLiteral("lblFindStatus"));
+        QVERIFY(!bar->isVisible());
+        const auto current = [this] { return members().fieldValue(QStringLiteral("id_no")).asInteger(); };
+
+        pressKey(Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(bar->isVisible());
+        QCOMPARE(QApplication::focusWidget(), edit);
+        QCOMPARE(bar->geometry().top(), place.top());
+        QCOMPARE(grid()->geometry(), place.adjusted(0, bar->height(), 0, 0));
+        QCOMPARE(unnamedInputs(MemberMasterForm), QStringList());
+
+        // Typed in hiragana: the half-width katakana member after the current one.
+        typeText(QStringLiteral("やまだ"));
+        QCOMPARE(current(), 6);
+        pressKey(Qt::Key_Return);
+        QCOMPARE(current(), 8);
+        pressKey(Qt::Key_F3);
+        QCOMPARE(current(), 2); // round past the end
+        pressKey(Qt::Key_F3, Qt::ShiftModifier);
+        QCOMPARE(current(), 8);
+        // A postal code, and more typed: the search goes on from where the typing began.
+        edit->clear();
+        typeText(QStringLiteral("150"));
+        QCOMPARE(current(), 2);
+        QCOMPARE(status->text(), QString());
+
+        typeText(QStringLiteral("x"));
+        QCOMPARE(current(), 2);
+        QVERIFY(bar->notFound());
+        QCOMPARE(status->text(), QStringLiteral("見つかりません"));
+        QCOMPARE(edit->accessibleDescription(), QStringLiteral("見つかりません"));
+        QVERIFY(edit->palette().color(QPalette::Base) != MemberMasterForm->palette().color(QPalette::Base));
+        pressKey(Qt::Key_Backspace);
+        QVERIFY(!bar->notFound());
+
+        // Esc closes the bar, not the window, and leaves the member current.
+        pressKey(Qt::Key_Escape);
+        QVERIFY(!bar->isVisible());
+        QVERIFY(MemberMasterForm->isVisible());
+        QCOMPARE(current(), 2);
+        QCOMPARE(grid()->geometry(), place);
+        QVERIFY(QApplication::focusWidget() == grid() || grid()->isAncestorOf(QApplication::focusWidget()));
+        QCOMPARE(members().state(), TableState::Browse);
+
+        // The menu reaches it too, and the bar keeps its place when the window is resized.
+        action("mnuFind")->trigger();
+        QVERIFY(bar->isVisible());
+        QCOMPARE(edit->selectedText(), QStringLiteral("150"));
+        MemberMasterForm->resize(MemberMasterForm->size() + QSize(100, 50));
+        QTRY_COMPARE(grid()->geometry(), QRect(8, 48 + bar->height(), 877, 499 - bar->height()));
+        QCOMPARE(bar->geometry(), QRect(8, 48, 877, bar->height()));
+    }
+
+    // Moving to a match is an ordinary move: a pending change is stored first, and one the rules
+    // refuse is the standard box with nothing moved.
+    void searchSettlesThePendingRow()
+    {
+        addMembers({1, 2, 3});
+        open();
+        QVERIFY(members().locate(QStringLiteral("id_no"), FieldValue::integer(1)));
+        members().edit();
+        members().setFieldValue(QStringLiteral("name"), DataFixture::text(QStringLiteral("変更後")));
+        pressKey(Qt::Key_F, Qt::ControlModifier);
+        typeText(QStringLiteral("会員3"));
+        QCOMPARE(members().fieldValue(QStringLiteral("id_no")).asInteger(), 3);
+        QCOMPARE(storedText(1, "name"), QStringLiteral("変更後"));
+
+        // A duplicate id_no is refused on the way.
+        members().edit();
+        members().setFieldValue(QStringLiteral("id_no"), FieldValue::integer(2));
+        MessageBox::seam().answer(QMessageBox::Ok);
+        pressKey(Qt::Key_Escape);
+        pressKey(Qt::Key_F, Qt::ControlModifier);
+        typeText(QStringLiteral("1"));
+        QCOMPARE(boxTexts().size(), 1);
+        QCOMPARE(members().state(), TableState::Edit);
+        QCOMPARE(storedText(3, "name"), QStringLiteral("会員3"));
+    }
+
+    // On a big roster the table is read in steps between events: the keystroke returns at once,
+    // the match at the far end comes a few steps later, and a new keystroke starts over.
+    void searchInStepsOnABigRoster()
+    {
+        {
+            Table::Batch batch(members());
+            for (int id = 1; id <= 3 * halvenna::FindBar::kRowsPerStep; ++id)
+                f_->addMember(id, QStringLiteral("会員%1").arg(id));
+            f_->addMember(900000, QStringLiteral("最後の人"));
+        }
+        open();
+        QVERIFY(members().locate(QStringLiteral("id_no"), FieldValue::integer(1)));
+        auto* bar = MemberMasterForm->findChild<halvenna::FindBar*>(QStringLiteral("FindBar"));
+        pressKey(Qt::Key_F, Qt::ControlModifier);
+        // As an input method gives it: one event with the whole text, the search's first step in it.
+        QKeyEvent typed(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QStringLiteral("最後"));
+        QApplication::sendEvent(QApplication::focusWidget(), &typed);
+        QVERIFY(bar->searching());
+        QCOMPARE(members().fieldValue(QStringLiteral("id_no")).asInteger(), 1);
+        QTRY_COMPARE(members().fieldValue(QStringLiteral("id_no")).asInteger(), 900000);
+        QVERIFY(!bar->searching());
+        QCOMPARE(grid()->currentIndex().row(), grid()->gridModel()->rowCount() - 1);
+
+        // Typing while a search runs replaces it; Esc stops it where it stands.
+        QVERIFY(members().locate(QStringLiteral("id_no"), FieldValue::integer(1)));
+        pressKey(Qt::Key_Escape);
+        pressKey(Qt::Key_F, Qt::ControlModifier);
+        QKeyEvent nowhere(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QStringLiteral("どこにもない"));
+        QApplication::sendEvent(QApplication::focusWidget(), &nowhere);
+        QVERIFY(bar->searching());
+        pressKey(Qt::Key_Escape);
+        QVERIFY(!bar->searching());
+        QTest::qWait(50);
+        QCOMPARE(members().fieldValue(QStringLiteral("id_no")).asInteger(), 1);
+        QVERIFY(!bar->notFound());
     }
 
     // ---------------------------------------------------------------- closing
