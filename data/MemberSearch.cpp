@@ -130,7 +130,7 @@ MemberSearch::Result MemberSearch::step(int rows)
     // The round past the end goes on in the same step, so that a small table is one step.
     int budget = rows;
     while (result_ == Result::Searching && budget > 0) {
-        const QList<RowSnapshot> batch = table_.readRowsAfter(cursor_, budget, backwards_);
+        const QList<RowSnapshot> batch = table_.readRowsAfter(cursor_, budget, backwards_, fields_);
         for (const RowSnapshot& row : batch) {
             // Round again past the starting member: it was the last to look at.
             if (wrapped_ && from_ && (backwards_ ? row.rowid < *from_ : row.rowid > *from_)) {
@@ -164,8 +164,7 @@ bool MemberSearch::matches(const RowSnapshot& row) const
     if (!digits_.isEmpty() && QString::number(row.rowid).startsWith(digits_))
         return true;
     thread_local QString folded;
-    for (const int field : fields_) {
-        const QString& text = row.texts.at(field);
+    for (const QString& text : row.texts) {
         if (text.size() == 0)
             continue;
         foldInto(text, folded);

@@ -38,7 +38,8 @@ public:
     qint64 found() const { return found_; }
     bool hasText() const { return !needle_.isEmpty(); }
 
-    // Whether a member's row (display texts in the table's field order) matches the folded text.
+    // Whether a member's row matches the folded text: its identity, and the texts of name,
+    // name_kana, tel, zip and address1 in that order (as step() reads them).
     bool matches(const RowSnapshot& row) const;
 
 private:

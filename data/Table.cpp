@@ -723,11 +723,11 @@ QList<RowSnapshot> Table::readRowsFromEnd(int fromEnd, int count)
     return grid_.read(fromEnd, count, true);
 }
 
-QList<RowSnapshot> Table::readRowsAfter(qint64 rowid, int count, bool backwards)
+QList<RowSnapshot> Table::readRowsAfter(qint64 rowid, int count, bool backwards, const std::vector<int>& fields)
 {
     checkActive();
     ensureRange();
-    return grid_.readAfter(rowid, count, backwards);
+    return grid_.readAfter(rowid, count, backwards, fields);
 }
 
 RowSnapshot Table::currentSnapshot()

@@ -198,10 +198,11 @@ public:
     // The rows of the range as the table orders them, counted from the end: the last `count` rows
     // before position (recordCount - fromEnd).
     QList<RowSnapshot> readRowsFromEnd(int fromEnd, int count);
-    // Up to count rows after (backwards: before) the row with identity `rowid`, nearest first, for
-    // a reader that walks the whole table in steps (a search). Only for a table that is no detail
-    // and is ordered by its row identity.
-    QList<RowSnapshot> readRowsAfter(qint64 rowid, int count, bool backwards);
+    // Up to count rows after (backwards: before) the row with identity `rowid`, nearest first, with
+    // the texts of `fields` only (positions from resolve(), in that order), for a reader that walks
+    // the whole table in steps (a search). Only for a table that is no detail and is ordered by its
+    // row identity.
+    QList<RowSnapshot> readRowsAfter(qint64 rowid, int count, bool backwards, const std::vector<int>& fields);
     // Where a pending new row stands among the stored rows (the position it is shown at); -1 when none.
     int insertPosition();
     // The current row's display texts (for a pending row a grid shows from the buffer).

@@ -17,9 +17,9 @@ GridPages::GridPages(const TableShape& table, const DetailRange& range, Cursor& 
     : table_(table), range_(range), cursor_(cursor), row_(row)
 {}
 
-RowSnapshot GridPages::snapshotFrom(const sql::Statement& st) const
+RowSnapshot GridPages::snapshotFrom(const sql::Statement& st, const std::vector<int>* fields) const
 {
-    const int n = table_.fieldCount();
+    const int n = fields ? int(fields->size()) : table_.fieldCount();
     RowSnapshot row;
     row.texts.reserve(n);
     row.nulls.reserve(n);
@@ -31,7 +31,7 @@ RowSnapshot GridPages::snapshotFrom(const sql::Statement& st) const
             break;
         case sql::ValueType::Integer: {
             const qint64 v = st.integer(i);
-            row.texts << (table_.field(i).kind == FieldKind::Logical
+            row.texts << (table_.field(fields ? fields->at(i) : i).kind == FieldKind::Logical
                               ? (v ? QStringLiteral("True") : QStringLiteral("False"))
                               : QString::number(v));
             row.nulls << false;
@@ -61,29 +61,32 @@ QList<RowSnapshot> GridPages::read(int offset, int count, bool fromEnd)
     QList<RowSnapshot> rows;
     while (q->step(kCannotRead)) {
         if (fromEnd)
-            rows.prepend(snapshotFrom(*q));
+            rows.prepend(snapshotFrom(*q, nullptr));
         else
-            rows.append(snapshotFrom(*q));
+            rows.append(snapshotFrom(*q, nullptr));
     }
     return rows;
 }
 
-QList<RowSnapshot> GridPages::readAfter(qint64 after, int count, bool backwards)
+QList<RowSnapshot> GridPages::readAfter(qint64 after, int count, bool backwards, const std::vector<int>& fields)
 {
     if (range_.restricted() || table_.orderedByField(false))
         throw Error(QStringLiteral("%1: 行の番号順に並んだ表だけを先へ読めます").arg(table_.component()));
-    sql::Statement*& slot = after_[backwards ? 1 : 0];
-    if (!slot)
-        slot = &table_.db().prepare(
-            table_.select(QStringLiteral(" WHERE %1 %2 ?").arg(table_.rowid(), backwards ? u"<" : u">") +
-                          table_.orderBy(backwards, false) + QStringLiteral(" LIMIT ?")));
-    sql::Query q(*slot);
+    // Only the fields asked for: a reader of every row pays for each column it converts.
+    QString columns;
+    for (const int f : fields) {
+        table_.checkIndex(f);
+        columns += table_.quotedField(f) + QStringLiteral(", ");
+    }
+    sql::Query q(table_.db().prepare(
+        QStringLiteral("SELECT %1%2 FROM %3 WHERE %2 %4 ?%5 LIMIT ?")
+            .arg(columns, table_.rowid(), table_.table(), backwards ? u"<" : u">", table_.orderBy(backwards, false))));
     q->bindInteger(1, after);
     q->bindInteger(2, count);
     QList<RowSnapshot> rows;
     rows.reserve(count);
     while (q->step(kCannotRead))
-        rows.append(snapshotFrom(*q));
+        rows.append(snapshotFrom(*q, &fields));
     return rows;
 }
 
@@ -142,7 +145,6 @@ void GridPages::forgetStatements()
 {
     pages_ = {};
     bounded_ = {};
-    after_ = {};
     span_ = nullptr;
 }
 

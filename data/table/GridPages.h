@@ -7,6 +7,7 @@
 #include "data/table/TableShape.h"
 
 #include <array>
+#include <vector>
 
 namespace halvenna::table {
 
@@ -23,9 +24,10 @@ public:
     // count rows from position offset (from 0) in table order; fromEnd: counted from the end, the
     // rows still returned in table order.
     QList<RowSnapshot> read(int offset, int count, bool fromEnd);
-    // Up to count rows whose identity follows `after` (backwards: precedes it), nearest first. For a
-    // whole table in the order of its row identity: one index range per call, however far it reads.
-    QList<RowSnapshot> readAfter(qint64 after, int count, bool backwards);
+    // Up to count rows whose identity follows `after` (backwards: precedes it), nearest first, with
+    // the texts of `fields` only (in that order). For a whole table in the order of its row
+    // identity: one index range per call, however far it reads.
+    QList<RowSnapshot> readAfter(qint64 after, int count, bool backwards, const std::vector<int>& fields);
     // The record count when it is known or cheap to know; for a big table ordered by its row
     // identity, an estimate from the identities' span (exact when the numbers have no gaps).
     int estimatedCount();
@@ -35,7 +37,8 @@ public:
     void forgetStatements();
 
 private:
-    RowSnapshot snapshotFrom(const sql::Statement& statement) const;
+    // The row's texts: every field, or those of `fields` in that order.
+    RowSnapshot snapshotFrom(const sql::Statement& statement, const std::vector<int>* fields) const;
 
     const TableShape& table_;
     const DetailRange& range_;
@@ -43,7 +46,6 @@ private:
     RowBuffer& row_;
     std::array<sql::Statement*, 6> pages_{};
     std::array<sql::Statement*, 3> bounded_{};
-    std::array<sql::Statement*, 2> after_{};
     sql::Statement* span_ = nullptr;
 };
 
