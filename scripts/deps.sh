@@ -5,7 +5,7 @@ packages=(
     build-essential cmake ninja-build pkg-config ccache
     qt6-base-dev qt6-base-dev-tools qt6-translations-l10n qt6-pdf-dev libgl1-mesa-dev
     libsqlite3-dev sqlite3
-    fonts-ipafont-gothic
+    fonts-ipafont-gothic skkdic-extra
     libgtest-dev libbenchmark-dev
     xvfb xauth xdotool poppler-utils python3 python3-xlib
     cups cups-client cups-bsd printer-driver-cups-pdf
