@@ -3,6 +3,7 @@
 #include "gui/ErrorReporter.h"
 #include "gui/OpenUrl.h"
 #include "gui/ProgramIcon.h"
+#include "roster/postal/PostalCodeLookup.h"
 
 #include <QFrame>
 #include <QKeyEvent>
@@ -105,6 +106,15 @@ TAboutBoxForm::TAboutBoxForm(QWidget* parent) : QDialog(parent)
     Label1->setPalette(linkPalette);
     Label1->move(8, 112);
     Label1->adjustSize();
+
+    // Where postal codes are looked up, or that they are not: the one place that says so.
+    const QString postal = halvenna::PostalCodeLookup::instance().describe();
+    PostalData = new QLabel(Panel1);
+    PostalData->setObjectName(QStringLiteral("PostalData"));
+    PostalData->setGeometry(8, 128, 244, 16);
+    PostalData->setText(PostalData->fontMetrics().elidedText(postal, Qt::ElideMiddle, PostalData->width()));
+    PostalData->setToolTip(postal);
+    PostalData->setAccessibleName(postal);
 
     OKButton = new QPushButton(QStringLiteral("OK"), this);
     OKButton->setObjectName(QStringLiteral("OKButton"));

@@ -46,6 +46,8 @@ public:
     QLabel* ProgramIcon = nullptr;
     QLabel* ProductName = nullptr;
     QLabel* Version = nullptr;
+    // Where postal codes are looked up from, or that there is nothing to look them up in.
+    QLabel* PostalData = nullptr;
     QLabel* MakerText1 = nullptr;
     QLabel* MakerText2 = nullptr;
     QPushButton* OKButton = nullptr;

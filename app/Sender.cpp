@@ -6,6 +6,8 @@
 #include "gui/ErrorReporter.h"
 #include "gui/Glyphs.h"
 #include "gui/ProgramIcon.h"
+#include "gui/TownChooser.h"
+#include "roster/postal/PostalCodeLookup.h"
 #include "settings/SenderSettings.h"
 
 #include <QLabel>
@@ -134,6 +136,26 @@ TSenderForm::TSenderForm(QWidget* parent) : QDialog(parent)
         accept();
     });
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    edSenderZip->onFocusLost = [this] { halvenna::guarded([this] { edSenderZipExit(); }); };
+}
+
+void TSenderForm::edSenderZipExit()
+{
+    if (!edSenderAddress1->text().trimmed().isEmpty())
+        return;
+    const QStringList towns = halvenna::PostalCodeLookup::instance().towns(edSenderZip->text());
+    if (towns.isEmpty())
+        return;
+    int chosen = 0;
+    if (towns.size() > 1) {
+        const std::optional<int> answer =
+            halvenna::TownChooser::seam().ask({*halvenna::PostalCodes::normalize(edSenderZip->text()), towns}, this);
+        if (!answer || *answer < 0 || *answer >= towns.size())
+            return;
+        chosen = *answer;
+    }
+    edSenderAddress1->setText(towns.at(chosen));
+    edSenderAddress1->setModified(true);
 }
 
 TSenderForm::~TSenderForm()

@@ -47,6 +47,9 @@ public:
     QLabel* Label10;
 
     void btnOkClick();
+    // The postal code box left holding a code fills an empty 住所１ (one town chosen where the code
+    // covers several).
+    void edSenderZipExit();
     void FormShow();
 
 protected:

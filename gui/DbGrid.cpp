@@ -3,6 +3,7 @@
 #include "data/DataSource.h"
 #include "data/Table.h"
 #include "gui/DbControls.h"
+#include "gui/ErrorReporter.h"
 #include "gui/MessageBox.h"
 
 #include <QApplication>
@@ -313,6 +314,10 @@ void DbGrid::writeCellEditor()
         if (editor)
             editor->setModified(true);
         throw;
+    }
+    if (onCellWritten) {
+        const QString field = model_->columns().value(index.column()).field;
+        guarded([&] { onCellWritten(field); });
     }
 }
 

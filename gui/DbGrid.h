@@ -4,6 +4,8 @@
 
 #include <QTableView>
 
+#include <functional>
+
 namespace halvenna {
 
 class DataSource;
@@ -36,6 +38,11 @@ public:
     bool isReadOnly() const;
     // The open cell editor, or null.
     FieldLineEdit* cellEditor() const;
+
+    // Called when what was typed into a cell has been written into the field (the cell is left,
+    // or the row is about to be stored), with the field's name; the row is still being edited.
+    // What it throws is reported in the standard box and does not stop the write.
+    std::function<void(const QString& field)> onCellWritten;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -92,6 +92,11 @@ void MessageBox::showError(const QString& text, QWidget* parent)
     show(applicationTitle(), text, QMessageBox::Critical, okOnly(), QMessageBox::Ok, QMessageBox::Ok, parent);
 }
 
+void MessageBox::showInformation(const QString& text, QWidget* parent)
+{
+    show(applicationTitle(), text, QMessageBox::Information, okOnly(), QMessageBox::Ok, QMessageBox::Ok, parent);
+}
+
 bool MessageBox::confirm(const QString& text, QWidget* parent)
 {
     return show(QStringLiteral("警告"), text, QMessageBox::Warning, yesNo(), QMessageBox::Yes, QMessageBox::No,

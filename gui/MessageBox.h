@@ -35,6 +35,8 @@ public:
 
     // The standard error box: the application title, the error icon and OK.
     static void showError(const QString& text, QWidget* parent = nullptr);
+    // A piece of news (a long job done): the application title, the information icon and OK.
+    static void showInformation(const QString& text, QWidget* parent = nullptr);
     // "警告" with Yes (default) and No (also Esc); true only for Yes.
     static bool confirm(const QString& text, QWidget* parent = nullptr);
     // "確認" with OK and Cancel (also Esc); true only for OK.

@@ -2,6 +2,7 @@
 
 #include "roster/ImportProgress.h"
 #include "roster/SafetyCopyDialog.h"
+#include "roster/postal/PostalCodeLookup.h"
 
 #include "data/DataModule.h"
 #include "data/FieldValue.h"
@@ -16,6 +17,7 @@
 #include "gui/Glyphs.h"
 #include "gui/MessageBox.h"
 #include "gui/ProgramIcon.h"
+#include "gui/TownChooser.h"
 
 #include <QAction>
 #include <QApplication>
@@ -25,6 +27,7 @@
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QKeyEvent>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -148,12 +151,14 @@ void TMemberMasterForm::buildMenu()
     const QList<QAction*> n = halvenna::fillMainMenu(
         MainMenu1, {{QStringLiteral("ファイル"), {QStringLiteral("終了")}},
                     {QStringLiteral("データ管理"),
-                     {QStringLiteral("全名簿データ消去"), QStringLiteral("バックアップから復元...")}}});
+                     {QStringLiteral("全名簿データ消去"), QStringLiteral("バックアップから復元..."),
+                      QStringLiteral("郵便番号データの読込...")}}});
     N1 = n[0];
     N2 = n[1];
     N3 = n[2];
     N4 = n[3];
     mnuRestore = n[4];
+    mnuPostalData = n[5];
     const halvenna::FindBar::MenuActions find = halvenna::FindBar::addMenu(MainMenu1);
     mnuFind = find.find;
     mnuFindNext = find.next;
@@ -246,6 +251,10 @@ void TMemberMasterForm::setTabOrders()
 void TMemberMasterForm::connectHandlers()
 {
     using halvenna::connectGuarded;
+    DBGrid1->onCellWritten = [this](const QString& field) {
+        if (field == u"zip")
+            fillAddressFromZip();
+    };
     connectGuarded(btnMarge, &QPushButton::clicked, this, &TMemberMasterForm::btnMargeClick);
     connectGuarded(btnNewRead, &QPushButton::clicked, this, &TMemberMasterForm::btnNewReadClick);
     connectGuarded(btnAppend, &QPushButton::clicked, this, &TMemberMasterForm::btnAppendClick);
@@ -255,6 +264,7 @@ void TMemberMasterForm::connectHandlers()
     connectGuarded(N2, &QAction::triggered, this, &TMemberMasterForm::N2Click);
     connectGuarded(N4, &QAction::triggered, this, &TMemberMasterForm::N4Click);
     connectGuarded(mnuRestore, &QAction::triggered, this, &TMemberMasterForm::mnuRestoreClick);
+    connectGuarded(mnuPostalData, &QAction::triggered, this, &TMemberMasterForm::mnuPostalDataClick);
 }
 
 // ---------------------------------------------------------------- showing, keys, resizing
@@ -301,6 +311,28 @@ void TMemberMasterForm::followClientSize()
 }
 
 // ---------------------------------------------------------------- handlers
+
+void TMemberMasterForm::fillAddressFromZip()
+{
+    if (!DataModule1)
+        return;
+    Table& t = members();
+    if (!t.editing() || !t.fieldValue(QStringLiteral("address1")).displayText().trimmed().isEmpty())
+        return;
+    const QString zip = t.fieldValue(QStringLiteral("zip")).displayText();
+    const QStringList towns = halvenna::PostalCodeLookup::instance().towns(zip);
+    if (towns.isEmpty())
+        return;
+    int chosen = 0;
+    if (towns.size() > 1) {
+        const std::optional<int> answer =
+            halvenna::TownChooser::seam().ask({*halvenna::PostalCodes::normalize(zip), towns}, this);
+        if (!answer || *answer < 0 || *answer >= towns.size())
+            return;
+        chosen = *answer;
+    }
+    t.setFieldValue(QStringLiteral("address1"), halvenna::FieldValue::fromString(towns.at(chosen)));
+}
 
 void TMemberMasterForm::btnMargeClick()
 {
@@ -416,6 +448,20 @@ void TMemberMasterForm::mnuRestoreClick()
         throw;
     }
     DataModule1->SetTablesActive(true);
+}
+
+void TMemberMasterForm::mnuPostalDataClick()
+{
+    const QString fileName = halvenna::FileDialog::getOpenFileName(this, QStringLiteral("OpenPostalData"),
+                                                                   QStringLiteral("郵便番号データの読込"), QString(),
+                                                                   QStringLiteral("郵便番号データ (*.csv *.CSV)"));
+    if (fileName.isEmpty())
+        return;
+    const qsizetype codes = halvenna::PostalCodeLookup::instance().readPostalServiceList(fileName);
+    halvenna::MessageBox::showInformation(
+        QStringLiteral("%1 から %2 件の郵便番号を読み込みました.")
+            .arg(QDir::toNativeSeparators(fileName), QLocale(QLocale::Japanese).toString(qlonglong(codes))),
+        this);
 }
 
 void TMemberMasterForm::SplitZipAndTel()

@@ -33,8 +33,9 @@ public:
     QAction* N2;
     QAction* N3;
     QAction* N4;
-    // データ管理 → バックアップから復元...
+    // データ管理 → バックアップから復元..., 郵便番号データの読込...
     QAction* mnuRestore;
+    QAction* mnuPostalData;
     // 検索 → 検索..., 次を検索, 前を検索
     QAction* mnuFind;
     QAction* mnuFindNext;
@@ -64,6 +65,11 @@ public:
     void N2Click();
     void N4Click();
     void mnuRestoreClick();
+    void mnuPostalDataClick();
+
+    // A postal code left in the grid fills an empty address1 with its prefecture, city and town
+    // (one of them chosen where the code covers several).
+    void fillAddressFromZip();
 
     // The member print-field rule, run on every post of a member row.
     void SplitZipAndTel();

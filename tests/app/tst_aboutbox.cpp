@@ -2,9 +2,14 @@
 #include "app/Startup.h"
 #include "common/Seams.h"
 #include "gui/OpenUrl.h"
+#include "roster/postal/PostalCodeLookup.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFrame>
+#include <QLabel>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -55,6 +60,33 @@ private Q_SLOTS:
 
     void init() { seams::begin(); }
     void cleanup() { seams::end(); }
+
+    // One line of the box says where postal codes are looked up, or that they cannot be.
+    void saysWhereThePostalCodesComeFrom()
+    {
+        QTemporaryDir dir;
+        TAboutBoxForm* const shared = AboutBoxForm;
+        auto& lookup = halvenna::PostalCodeLookup::instance();
+        lookup.setFiles(dir.filePath(QStringLiteral("PostalCodes.txt")), dir.filePath(QStringLiteral("none")));
+        {
+            TAboutBoxForm box;
+            QCOMPARE(box.PostalData->toolTip(), QStringLiteral("郵便番号データ: なし (住所は手で入力します)"));
+            QVERIFY(box.PostalData->geometry().bottom() < box.Panel1->height());
+        }
+        QFile dictionary(dir.filePath(QStringLiteral("zipcode")));
+        QVERIFY(dictionary.open(QIODevice::WriteOnly));
+        dictionary.write("1000001 /\xc5\xec\xb5\xfe\xc5\xd4/\n1500001 /\xc5\xec\xb5\xfe\xc5\xd4/\n"); // 東京都, EUC-JP
+        dictionary.close();
+        lookup.setFiles(dir.filePath(QStringLiteral("PostalCodes.txt")), dictionary.fileName());
+        {
+            TAboutBoxForm box;
+            QCOMPARE(box.PostalData->toolTip(),
+                     QStringLiteral("郵便番号データ: 2 件 (%1)").arg(QDir::toNativeSeparators(dictionary.fileName())));
+            QCOMPARE(box.PostalData->accessibleName(), box.PostalData->toolTip());
+        }
+        lookup.setFiles(QString(), QString());
+        AboutBoxForm = shared;
+    }
 
     void window()
     {

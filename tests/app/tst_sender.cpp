@@ -8,12 +8,15 @@
 #include "data/SjisText.h"
 #include "gui/DbControls.h"
 #include "gui/MessageBox.h"
+#include "gui/TownChooser.h"
+#include "roster/postal/PostalCodeLookup.h"
 #include "settings/SenderSettings.h"
 
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -91,6 +94,8 @@ private Q_SLOTS:
 
     void init()
     {
+        // No postal data unless a test gives some: the machine's dictionary would fill addresses.
+        halvenna::PostalCodeLookup::instance().setFiles(QString(), QString());
         seams::begin();
         QFile::remove(ini());
         SenderSettings = {};
@@ -274,6 +279,45 @@ private Q_SLOTS:
         QCOMPARE(requests.first().text, ini() + QStringLiteral(" に書き込めません."));
         QCOMPARE(SenderSettings.SenderName, sj(QStringLiteral("新しい名前")));
         QDir().rmdir(ini());
+    }
+
+    // The postal code box left holding a code fills an empty 住所１, through the list where the
+    // code covers several towns; an address already there stays; OK keeps what was filled.
+    void zipFillsAnEmptyAddress()
+    {
+        const QString dictionary = dir_.filePath(QStringLiteral("zipcode"));
+        QFile out(dictionary);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(QStringEncoder("EUC-JP")(QStringLiteral("1500001 /東京都渋谷区神宮前/\n"
+                                                          "4980000 /愛知県弥富市/三重県桑名郡木曽岬町/\n")));
+        out.close();
+        halvenna::PostalCodeLookup::instance().setFiles(dir_.filePath(QStringLiteral("none.txt")), dictionary);
+        open();
+        halvenna::TownChooser::seam().answer(std::optional<int>(1));
+        box("edSenderZip")->setFocus(Qt::TabFocusReason);
+        typeText(QStringLiteral("498-0000"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), box("edSenderAddress1"));
+        QCOMPARE(box("edSenderAddress1")->text(), QStringLiteral("三重県桑名郡木曽岬町"));
+        QCOMPARE(halvenna::TownChooser::seam().requests().size(), 1);
+
+        // Another code with the address already there: nothing asked, nothing changed.
+        box("edSenderZip")->setFocus(Qt::TabFocusReason);
+        box("edSenderZip")->selectAll();
+        typeText(QStringLiteral("150-0001"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(box("edSenderAddress1")->text(), QStringLiteral("三重県桑名郡木曽岬町"));
+        QCOMPARE(halvenna::TownChooser::seam().requests().size(), 1);
+
+        // Emptied, the one-town code fills it without asking.
+        box("edSenderAddress1")->clear();
+        box("edSenderZip")->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(box("edSenderAddress1")->text(), QStringLiteral("東京都渋谷区神宮前"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTRY_VERIFY(!SenderForm->isVisible());
+        QCOMPARE(SenderSettings.SenderAddress1, sj(QStringLiteral("東京都渋谷区神宮前")));
+        QCOMPARE(SenderSettings.SenderZip, QByteArray("150-0001"));
     }
 };
 

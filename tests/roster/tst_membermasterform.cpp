@@ -13,8 +13,10 @@
 #include "gui/FileDialog.h"
 #include "gui/FindBar.h"
 #include "gui/MessageBox.h"
+#include "gui/TownChooser.h"
 #include "roster/MemberMaster.h"
 #include "roster/SafetyCopyDialog.h"
+#include "roster/postal/PostalCodeLookup.h"
 
 #include <QAction>
 #include <QApplication>
@@ -31,6 +33,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QStringEncoder>
 #include <QStyle>
 #include <QTimer>
 #include <QtTest>
@@ -147,6 +150,21 @@ private:
 
     Table& members() { return f_->dm->tbMemberMaster; }
     QString file(const char* name) const { return QDir(f_->dir.path()).filePath(QLatin1String(name)); }
+    // The lookup reads a small dictionary of the package's kind (and the list a test reads is kept
+    // in the test's folder), never the machine's files.
+    void usePostalFixture()
+    {
+        const QString dictionary = file("SKK-JISYO.zipcode");
+        QFile out(dictionary);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        QStringEncoder euc("EUC-JP");
+        const QByteArray bytes = euc(QStringLiteral(";; okuri-nasi entries.\n1500001 /東京都渋谷区神宮前/\n"
+                                                    "4980000 /愛知県弥富市/三重県桑名郡木曽岬町/\n"));
+        QVERIFY(!euc.hasError());
+        out.write(bytes);
+        out.close();
+        halvenna::PostalCodeLookup::instance().setFiles(file("PostalCodes.txt"), dictionary);
+    }
     qint64 storedMembers()
     {
         return scalar(file("MemberMaster.db"), QStringLiteral("SELECT COUNT(*) FROM MemberMaster"));
@@ -230,6 +248,8 @@ private Q_SLOTS:
     {
         f_ = std::make_unique<DataFixture>();
         QVERIFY(f_->dir.isValid());
+        // No postal data unless a test gives some: the machine's dictionary would fill addresses.
+        halvenna::PostalCodeLookup::instance().setFiles(QString(), QString());
         new TMemberMasterForm;
         seams::begin();
         unanswered_.clear();
@@ -237,6 +257,7 @@ private Q_SLOTS:
 
     void cleanup()
     {
+        halvenna::PostalCodeLookup::instance().setFiles(QString(), QString());
         delete MemberMasterForm;
         f_.reset();
         seams::end();
@@ -506,7 +527,9 @@ private Q_SLOTS:
         QCOMPARE(n1->text(), QStringLiteral("ファイル"));
         QCOMPARE(n3->text(), QStringLiteral("データ管理"));
         QCOMPARE(n1->menu()->actions(), QList<QAction*>{action("N2")});
-        QCOMPARE(n3->menu()->actions(), (QList<QAction*>{action("N4"), MemberMasterForm->mnuRestore}));
+        QCOMPARE(n3->menu()->actions(),
+                 (QList<QAction*>{action("N4"), MemberMasterForm->mnuRestore, MemberMasterForm->mnuPostalData}));
+        QCOMPARE(MemberMasterForm->mnuPostalData->text(), QStringLiteral("郵便番号データの読込..."));
         QCOMPARE(MemberMasterForm->mnuRestore->text(), QStringLiteral("バックアップから復元..."));
         QCOMPARE(action("N2")->text(), QStringLiteral("終了"));
         QCOMPARE(action("N4")->text(), QStringLiteral("全名簿データ消去"));
@@ -893,6 +916,133 @@ private Q_SLOTS:
         QCOMPARE(shown(0, QStringLiteral("zip")), stored);
         QVERIFY(MemberMasterForm->isVisible());
         QCOMPARE(QApplication::focusWidget(), grid());
+    }
+
+    // ---------------------------------------------------------------- postal code to address
+
+    void zipFillsAnEmptyAddress_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("address"); // address1 before
+        QTest::addColumn<int>("choice");      // the town chosen from the list; -1: Esc; -2: no list
+        QTest::addColumn<QString>("filled");
+        const QString shibuya = QStringLiteral("東京都渋谷区神宮前");
+        QTest::newRow("with the hyphen") << "150-0001" << QString() << -2 << shibuya;
+        QTest::newRow("without it") << "1500001" << QString() << -2 << shibuya;
+        QTest::newRow("an address already there stays")
+            << "150-0001" << QStringLiteral("大阪府") << -2 << QStringLiteral("大阪府");
+        QTest::newRow("letters do nothing") << "15O-0001" << QString() << -2 << QString();
+        QTest::newRow("too few digits do nothing") << "150-001" << QString() << -2 << QString();
+        QTest::newRow("an unknown code does nothing") << "999-9999" << QString() << -2 << QString();
+        QTest::newRow("two towns, the second chosen")
+            << "498-0000" << QString() << 1 << QStringLiteral("三重県桑名郡木曽岬町");
+        QTest::newRow("two towns, Esc keeps it empty") << "498-0000" << QString() << -1 << QString();
+    }
+
+    // A postal code typed into the grid and left fills address1 when it is empty, from the list
+    // where the code covers several towns; the member is stored with it.
+    void zipFillsAnEmptyAddress()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, address);
+        QFETCH(int, choice);
+        QFETCH(QString, filled);
+        usePostalFixture();
+        f_->addMember(1, QStringLiteral("一"));
+        if (!address.isEmpty()) {
+            members().edit();
+            members().setFieldValue(QStringLiteral("address1"), DataFixture::text(address));
+            members().post();
+        }
+        open();
+        if (choice >= -1)
+            halvenna::TownChooser::seam().answer(choice >= 0 ? std::optional<int>(choice) : std::nullopt);
+        clickCell(0, QStringLiteral("zip"));
+        typeText(typed);
+        pressKey(Qt::Key_Tab);
+        QCOMPARE(members().fieldValue(QStringLiteral("address1")).displayText(), filled);
+        QCOMPARE(shown(0, QStringLiteral("address1")), filled);
+        const auto asked = halvenna::TownChooser::seam().requests();
+        QCOMPARE(asked.size(), choice >= -1 ? 1 : 0);
+        if (!asked.isEmpty()) {
+            QCOMPARE(asked.first().code, QStringLiteral("4980000"));
+            QCOMPARE(asked.first().towns,
+                     (QStringList{QStringLiteral("愛知県弥富市"), QStringLiteral("三重県桑名郡木曽岬町")}));
+        }
+        pressKey(Qt::Key_Return);
+        QCOMPARE(members().state(), TableState::Browse);
+        QCOMPARE(storedText(1, "address1"), filled.isEmpty() ? QStringLiteral("<null>") : filled);
+        QCOMPARE(boxTexts(), QStringList());
+    }
+
+    // The list of towns from the keyboard: Down and Enter take the second; Esc takes none.
+    void townListFromTheKeyboard()
+    {
+        const halvenna::TownChooser::Request request{
+            QStringLiteral("4980000"), {QStringLiteral("愛知県弥富市"), QStringLiteral("三重県桑名郡木曽岬町")}};
+        for (const bool escape : {false, true}) {
+            std::optional<int> answer = 42;
+            QTimer::singleShot(0, this, [&] {
+                auto* dialog = qobject_cast<halvenna::TownChooser*>(QApplication::activeModalWidget());
+                if (!dialog)
+                    return;
+                makeActive(dialog);
+                const bool focused = QApplication::focusWidget() == dialog->lstTowns;
+                const QStringList unnamed = unnamedInputs(dialog);
+                if (escape) {
+                    pressKey(Qt::Key_Escape);
+                } else {
+                    pressKey(Qt::Key_Down);
+                    pressKey(Qt::Key_Return);
+                }
+                if (dialog->isVisible())
+                    dialog->done(QDialog::Rejected); // a key that went astray must not leave it open
+                QVERIFY(focused);
+                QCOMPARE(unnamed, QStringList());
+            });
+            answer = halvenna::TownChooser::seam().ask(request, nullptr);
+            QCOMPARE(answer.value_or(-1), escape ? -1 : 1);
+        }
+    }
+
+    // データ管理 → 郵便番号データの読込... reads the postal service's list, keeps it beside the
+    // program, and the grid fills from it from then on; a damaged file changes nothing.
+    void postalServiceListReplacesTheDictionary()
+    {
+        usePostalFixture();
+        const QByteArray row = halvenna::sjis::fromUnicode(QStringLiteral(
+            "13113,\"150  "
+            "\",\"1500001\",\"ﾄｳｷｮｳﾄ\",\"ｼﾌﾞﾔｸ\",\"ｼﾞﾝｸﾞｳﾏｴ\",\"東京都\",\"渋谷区\",\"神宮前（次のビルを除く）\",0,0,1,"
+            "0,0,0\r\n"
+            "13101,\"100  "
+            "\",\"1000001\",\"ﾄｳｷｮｳﾄ\",\"ﾁﾖﾀﾞｸ\",\"ﾁﾖﾀﾞ\",\"東京都\",\"千代田区\",\"千代田\",0,0,0,0,0,0\r\n"));
+        const QString good = writeCsv(row);
+        FileDialog::seam().answer(good);
+        MessageBox::seam().answer(QMessageBox::Ok);
+        open();
+        MemberMasterForm->mnuPostalData->trigger();
+        QCOMPARE(MessageBox::seam().requests().size(), 1);
+        QCOMPARE(MessageBox::seam().requests().first().icon, QMessageBox::Information);
+        QVERIFY2(MessageBox::seam().requests().first().text.contains(QStringLiteral("2 件")),
+                 qPrintable(MessageBox::seam().requests().first().text));
+        QVERIFY(QFile::exists(file("PostalCodes.txt")));
+        QCOMPARE(halvenna::PostalCodeLookup::instance().towns(u"100-0001"),
+                 QStringList{QStringLiteral("東京都千代田区千代田")});
+        // A cut-off file: refused with its name and line, the list read before still in use.
+        const QString bad = file("bad.csv");
+        QFile out(bad);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(row.left(row.size() / 2 + 7));
+        out.close();
+        FileDialog::seam().answer(bad);
+        MessageBox::seam().answer(QMessageBox::Ok);
+        MemberMasterForm->mnuPostalData->trigger();
+        QCOMPARE(MessageBox::seam().requests().size(), 2);
+        QCOMPARE(MessageBox::seam().requests().last().icon, QMessageBox::Critical);
+        QVERIFY2(MessageBox::seam().requests().last().text.startsWith(bad),
+                 qPrintable(MessageBox::seam().requests().last().text));
+        QCOMPARE(halvenna::PostalCodeLookup::instance().towns(u"100-0001"),
+                 QStringList{QStringLiteral("東京都千代田区千代田")});
     }
 
     // ---------------------------------------------------------------- clear
