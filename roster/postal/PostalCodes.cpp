@@ -906,6 +906,10 @@ PostalCodes PostalCodes::fromPostalServiceList(const QString& path)
     }
     if (open)
         finish(*open);
+    // Every row of the list ends its line: a last row without its end is a file cut short, however
+    // whole its columns look.
+    if (!bytes.isEmpty() && !bytes.endsWith('\n'))
+        refuse(lines.size() - 1, QStringLiteral("行が途中で切れています"));
 
     QByteArray own;
     own.reserve(bytes.size());

@@ -769,6 +769,9 @@ void TestPostalCodes::damagedPostalServiceList_data()
     QTest::newRow("cut after a comma at the end") << rows + last.left(last.indexOf(',') + 1) << 3 << columns.arg(2);
     QTest::newRow("cut in a character at the end")
         << rows + last.left(last.indexOf(cp932(QStringLiteral("千代田区"))) + 1) << 3 << notCp932;
+    QTest::newRow("cut before the line end") << rows + last << 3 << QStringLiteral("行が途中で切れています");
+    QTest::newRow("cut inside the last column")
+        << rows + last.left(last.lastIndexOf(',') + 1) << 3 << QStringLiteral("行が途中で切れています");
     QByteArray utf8Damaged = utf8List(good + QStringList{tokyo});
     utf8Damaged.remove(utf8Damaged.indexOf(utf8(QStringLiteral("千代田区"))) + 1, 1);
     QTest::newRow("UTF-8 edition with a damaged row")
