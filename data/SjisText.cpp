@@ -49,30 +49,6 @@ bool isAsciiText(const QString& text)
     return true;
 }
 
-// Characters that Japanese input methods and Unicode text on this desktop carry in their JIS forms,
-// which code page 932 holds under other code points: taken as those, as Windows does. The wave dash
-// typed as "〜" is stored as code page 932's "～".
-QString withCodePageForms(const QString& text)
-{
-    static constexpr std::pair<char16_t, char16_t> kForms[] = {
-        {0x301C, 0xFF5E}, // wave dash -> full-width tilde
-        {0x2016, 0x2225}, // double vertical line -> parallel to
-        {0x2212, 0xFF0D}, // minus sign -> full-width hyphen-minus
-        {0x2014, 0x2015}, // em dash -> horizontal bar
-        {0x00A2, 0xFFE0}, // cent sign -> full-width cent sign
-        {0x00A3, 0xFFE1}, // pound sign -> full-width pound sign
-        {0x00AC, 0xFFE2}, // not sign -> full-width not sign
-    };
-    QString result = text;
-    for (QChar& c : result)
-        for (const auto& [jis, cp932] : kForms)
-            if (c.unicode() == jis) {
-                c = QChar(cp932);
-                break;
-            }
-    return result;
-}
-
 // Encodes text and tells whether it came back unchanged: the converter silently substitutes
 // characters it cannot map, so the round trip is the test.
 bool encodeExactly(const QString& original, QByteArray& bytes)
@@ -101,6 +77,30 @@ qsizetype firstUnencodable(const QString& text)
 }
 
 } // namespace
+
+// Characters that Japanese input methods and Unicode text on this desktop carry in their JIS forms,
+// which code page 932 holds under other code points: taken as those, as Windows does. The wave dash
+// typed as "〜" is stored as code page 932's "～".
+QString withCodePageForms(const QString& text)
+{
+    static constexpr std::pair<char16_t, char16_t> kForms[] = {
+        {0x301C, 0xFF5E}, // wave dash -> full-width tilde
+        {0x2016, 0x2225}, // double vertical line -> parallel to
+        {0x2212, 0xFF0D}, // minus sign -> full-width hyphen-minus
+        {0x2014, 0x2015}, // em dash -> horizontal bar
+        {0x00A2, 0xFFE0}, // cent sign -> full-width cent sign
+        {0x00A3, 0xFFE1}, // pound sign -> full-width pound sign
+        {0x00AC, 0xFFE2}, // not sign -> full-width not sign
+    };
+    QString result = text;
+    for (QChar& c : result)
+        for (const auto& [jis, cp932] : kForms)
+            if (c.unicode() == jis) {
+                c = QChar(cp932);
+                break;
+            }
+    return result;
+}
 
 QByteArray fromUnicode(const QString& text)
 {

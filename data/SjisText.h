@@ -22,6 +22,10 @@ QString toUnicode(const char* bytes, qsizetype size);
 // (a lone or cut lead byte, 0x80, 0xA0, 0xFD to 0xFF, an unassigned code).
 bool isValid(const QByteArray& bytes);
 
+// The text with the JIS forms of seven characters (the wave dash "〜", the minus sign "−"...) as
+// code page 932 holds them ("～", "－"...), as Windows takes them.
+QString withCodePageForms(const QString& text);
+
 // True when every byte is ASCII, which is the same text in code page 932 and in UTF-8.
 bool isAscii(QByteArrayView bytes);
 

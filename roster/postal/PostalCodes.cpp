@@ -315,29 +315,6 @@ std::optional<QString> decodeEucJis2004(const char* data, qsizetype size)
     return text;
 }
 
-// JIS X 0213 gives a few characters the code points of their JIS forms (the minus sign, the wave
-// dash...), where code page 932, the postal service's list and the rest of this program use others
-// ("－", "～"): those are taken, as sjis::fromUnicode takes them, so that a town reads the same
-// whichever file it comes from.
-void toCodePageForms(QString& text)
-{
-    static constexpr std::pair<char16_t, char16_t> kForms[] = {
-        {0x301C, 0xFF5E}, // wave dash -> full-width tilde
-        {0x2016, 0x2225}, // double vertical line -> parallel to
-        {0x2212, 0xFF0D}, // minus sign -> full-width hyphen-minus
-        {0x2014, 0x2015}, // em dash -> horizontal bar
-        {0x00A2, 0xFFE0}, // cent sign -> full-width cent sign
-        {0x00A3, 0xFFE1}, // pound sign -> full-width pound sign
-        {0x00AC, 0xFFE2}, // not sign -> full-width not sign
-    };
-    for (QChar& c : text)
-        for (const auto& [jis, cp932] : kForms)
-            if (c.unicode() == jis) {
-                c = QChar(cp932);
-                break;
-            }
-}
-
 bool isSevenDigits(QStringView s, quint32* code = nullptr)
 {
     if (s.size() != 7)
@@ -955,7 +932,9 @@ QStringList PostalCodes::decode(const char* towns, qsizetype size, qint64 lineOf
     if (encoding_ == Encoding::Utf8)
         text = QString::fromUtf8(towns, size);
     else if ((text = decodeEucJis2004(towns, size)))
-        toCodePageForms(*text);
+        // JIS X 0213 gives the minus sign, the wave dash... their JIS code points; the list and
+        // the rest of the program use code page 932's, so a town reads the same from either file.
+        text = sjis::withCodePageForms(*text);
     if (!text) {
         qint64 line = 1;
         for (qint64 at = 0; at < lineOffset; at += kReadBytes) {
