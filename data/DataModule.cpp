@@ -44,6 +44,12 @@ TDataModule1::~TDataModule1()
         DataModule1 = nullptr;
 }
 
+void TDataModule1::setServer(const QString& conninfo)
+{
+    for (Table* t : {&tbMemberMaster, &tbContents, &tbAccount})
+        t->setServer(conninfo);
+}
+
 void TDataModule1::SetTablesActive(bool value)
 {
     for (Table* t : {&tbMemberMaster, &tbContents, &tbAccount, &tbPrintMember})

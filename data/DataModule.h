@@ -26,6 +26,12 @@ public:
     halvenna::Table tbPrintMember{QStringLiteral("tbPrintMember"), QStringLiteral("PrintMember.db"),
                                   QStringLiteral("PrintMember")};
 
+    // The PostgreSQL server (a libpq connection string or URI) that keeps the shared tables, the
+    // members, their contents and amounts; empty: the folder keeps them. The staging table stays in
+    // the folder either way: each PC stages its own print jobs. Set before the tables open.
+    void setServer(const QString& conninfo);
+    const QString& server() const { return tbMemberMaster.server(); }
+
     // Opens (true) or closes (false) the four tables, always in the order
     // MemberMaster, Contents, Account, PrintMember. The first failure stops it and is thrown.
     void SetTablesActive(bool value);

@@ -18,4 +18,22 @@ QString createSql(const QString& table);
 // Returns the files created. Throws halvenna::Error on failure.
 QStringList createMissingTables(const QString& dir);
 
+// --- the shared tables on a PostgreSQL server (conninfo: a libpq connection string or URI)
+
+// The tables a server keeps; the staging table stays in each PC's folder.
+QStringList sharedTableNames();
+// The SQL that creates a shared table on the server: the same fields, each text's width a check on
+// its length in code page 932 bytes, the key on id_no (a hidden row_id for the tables without
+// one), and a version the server raises at every change of a row.
+QString serverCreateSql(const QString& table);
+// Creates on the server each shared table that is not there yet; existing ones are kept. All in
+// one transaction. Returns the tables created. Throws halvenna::Error.
+QStringList createServerTables(const QString& conninfo);
+// Copies the rows of the shared tables from the folder's table files to the server (toServer) or
+// the other way, in one transaction on each side; the tables on the receiving side must exist
+// (a missing table file is made). A receiving table that holds rows is refused ("... には既に
+// N 行あります") unless replace, which empties it first. Returns the rows copied per table.
+// Throws halvenna::Error.
+QList<QPair<QString, qint64>> copyRows(const QString& conninfo, const QString& dir, bool toServer, bool replace);
+
 } // namespace halvenna::schema

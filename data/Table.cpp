@@ -1,6 +1,7 @@
 #include "data/Table.h"
 
 #include "data/Error.h"
+#include "data/sql/PostgresConnection.h"
 #include "data/sql/SqliteConnection.h"
 
 #include <QDir>
@@ -94,6 +95,8 @@ const FieldDef& Table::fieldDef(int field) const
 
 std::unique_ptr<sql::Connection> Table::connect(const QString& path) const
 {
+    if (!server_.isEmpty())
+        return sql::PostgresConnection::open(server_, name_);
     // A table file is never made by opening it: a missing one is reported as missing.
     if (dir_.isEmpty() || !QFileInfo(path).isFile())
         throw DatabaseError(QStringLiteral("%1: テーブル ファイル %2 が見つかりません").arg(name_, path));
@@ -405,7 +408,11 @@ void Table::post()
     finishDetailsBeforeChange();
     if (beforePost)
         beforePost(*this);
-    storeRow();
+    try {
+        storeRow();
+    } catch (const table::StaleRow&) {
+        rereadStaleRow(false);
+    }
     state_ = TableState::Browse;
     modified_ = false;
     notify(DataSource::Event::Editing, QString());
@@ -424,6 +431,48 @@ void Table::storeRow()
     qint64 rowid = before;
     if (row_.update(rowid))
         cursor_.updated(rowid, rowid != before || shape_.orderedByField(false));
+}
+
+void Table::rereadStaleRow(bool deleting)
+{
+    // Another PC changed or deleted the row since it was read here. What was typed here is named in
+    // the message, since the row is read again as the other PC left it.
+    static const QString kKey = QStringLiteral("id_no");
+    const int key = shape_.find(kKey);
+    const qint64 rowid = cursor_.rowid();
+    QString id = QString::number(rowid);
+    QStringList typed;
+    try {
+        if (key >= 0)
+            id = row_.value(key).displayText();
+        if (!deleting)
+            for (int i = 0; i < shape_.fieldCount(); ++i)
+                if (row_.dirty() & (quint64(1) << i))
+                    typed << QStringLiteral("%1 = %2").arg(shape_.field(i).name, row_.value(i).displayText());
+    } catch (...) {
+        // The message goes without what cannot be read.
+    }
+    state_ = TableState::Browse;
+    modified_ = false;
+    insertPos_ = -1;
+    row_.clearDirty();
+    bool gone = true;
+    try {
+        cursor_.load(rowid);
+        gone = !cursor_.hasRow() || cursor_.rowid() != rowid;
+        cursor_.setKnownCount(-1);
+        cursor_.setKnownPosition(-1);
+    } catch (...) {
+        // Read again at the next move; the conflict is the error to report.
+    }
+    notify(DataSource::Event::Editing, QString());
+    notify(DataSource::Event::DataSet, QString());
+    QString message = gone ? QStringLiteral("ID %1 は他の端末で削除されました").arg(id)
+                           : QStringLiteral("ID %1 は他の端末で変更されました").arg(id);
+    message += QStringLiteral("。最新の内容を読み込みます");
+    if (!typed.isEmpty())
+        message += QStringLiteral("。\n保存されなかった入力: %1").arg(typed.join(QStringLiteral(", ")));
+    throw DatabaseError(message);
 }
 
 void Table::cancel()
@@ -466,7 +515,11 @@ void Table::deleteRecord()
     finishDetailsBeforeChange();
     row_.materialize();
     const int position = cursor_.knownPosition();
-    row_.remove(cursor_.rowid());
+    try {
+        row_.remove(cursor_.rowid());
+    } catch (const table::StaleRow&) {
+        rereadStaleRow(true);
+    }
     state_ = TableState::Browse;
     modified_ = false;
     // The row after the deleted one becomes current, or the one before it at the end.

@@ -57,6 +57,10 @@ public:
     // The folder the alias stands for; the file is looked for there when the table opens.
     void setDatabaseDir(const QString& dir) { dir_ = dir; }
     QString filePath() const;
+    // A libpq connection string or URI: the table lives on that PostgreSQL server instead of in the
+    // folder (empty: the folder). Takes effect when the table next opens.
+    void setServer(const QString& conninfo) { server_ = conninfo; }
+    const QString& server() const { return server_; }
 
     // The field whose order the rows follow (then the order of appending); empty: the primary key.
     void setIndexFieldName(const QString& field) { indexField_ = field; }
@@ -223,6 +227,7 @@ private:
     void ensureRange();
     void refreshRange();
     void forgetRolledBackRows();
+    [[noreturn]] void rereadStaleRow(bool deleting);
     void startNewRow(bool atEnd);
     void wrote(int field);
     void storeRow();
@@ -238,6 +243,7 @@ private:
     QString fileName_;
     QString tableName_;
     QString dir_;
+    QString server_;
     QString indexField_;
 
     std::unique_ptr<sql::Connection> db_;

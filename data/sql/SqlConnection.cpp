@@ -16,6 +16,8 @@ QString failureMessage(Failure failure, const QString& label, const QString& loc
         return QStringLiteral("%1: %2 に書き込めません").arg(label, location);
     case Failure::Damaged:
         return QStringLiteral("%1: テーブル %2 が壊れています (%3)").arg(label, location, detail);
+    case Failure::Unreachable:
+        return QStringLiteral("%1: サーバー %2 に接続できません (%3)").arg(label, location, detail);
     case Failure::Other:
         break;
     }

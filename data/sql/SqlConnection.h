@@ -1,8 +1,9 @@
 #pragma once
 
 // What the table layer asks of an SQL engine: one connection to one table's database, its prepared
-// statements, its transactions and the words for its failures. SQLite stands behind it today
-// (SqliteConnection); nothing here names it.
+// statements, its transactions and the words for its failures. A local SQLite file
+// (SqliteConnection) or a PostgreSQL server (PostgresConnection) stands behind it; nothing here
+// names either.
 
 #include "data/Error.h"
 #include "data/FieldValue.h"
@@ -18,7 +19,8 @@
 namespace halvenna::sql {
 
 // What went wrong in the engine, as the user is told of it.
-enum class Failure { DuplicateKey, InUse, DiskFull, ReadOnly, Damaged, Other };
+// Unreachable: the server cannot be reached (or was lost); the location names it.
+enum class Failure { DuplicateKey, InUse, DiskFull, ReadOnly, Damaged, Unreachable, Other };
 
 // A failure of the engine on one table. The message is the one the user sees; the failure and the
 // engine's own words are kept for code that words a message of its own (the schema tool).
@@ -57,6 +59,12 @@ struct TableColumns
 {
     QList<Column> columns;
     int identity = -1; // the column that is the row's identity itself, or -1
+    // The SQL that names a row's identity in this table: a hidden column of the engine's, or the
+    // identity column itself.
+    QString identitySql;
+    // The rows carry a version the engine raises at every change, so that a store can tell that
+    // another PC changed or deleted the row since it was read (a shared table on a server).
+    bool versioned = false;
 };
 
 // A prepared statement, owned by its connection and kept until the connection closes. Parameters
@@ -141,14 +149,26 @@ public:
 
     // The columns of a table, in their order. Throws EngineError.
     virtual TableColumns columns(const QString& table) = 0;
-    // The identity of the row the last insert on this connection made.
+    // The identity of the row the last insert on this connection made, for an engine whose inserts
+    // give back no row (returning() is empty).
     virtual qint64 lastInsertId() const = 0;
 
-    // The engine's dialect: the name of a row's identity, a quoted identifier, and a comparison that
-    // ignores the case of letters.
-    virtual QString rowIdentity() const = 0;
+    // The engine's dialect: a quoted identifier; left = right ignoring the case of ASCII letters.
     virtual QString quoted(const QString& identifier) const;
-    virtual QString ignoringCase(const QString& comparison) const = 0;
+    virtual QString equalIgnoringCase(const QString& left, const QString& right) const = 0;
+    // What an INSERT, UPDATE or DELETE appends to give back the row's values it names (empty: the
+    // engine cannot; the insert's identity is lastInsertId()).
+    virtual QString returning(const QString& columns) const
+    {
+        Q_UNUSED(columns);
+        return {};
+    }
+    // A cursor that walks a table is read in pages of this many rows at most, each page a query of
+    // its own continuing after the last row of the one before; 0: the engine reads rows as they
+    // are stepped (a local file), so a cursor is one query however far it walks.
+    virtual int cursorPage() const { return 0; }
+    // A failed statement inside a transaction ends the transaction (the engine undoes it whole).
+    virtual bool failureEndsTransaction() const { return false; }
 
 private:
     QString label_;

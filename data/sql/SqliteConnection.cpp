@@ -247,6 +247,7 @@ TableColumns SqliteConnection::columns(const QString& table)
         }
     }
     result.identity = keys == 1 ? identity : -1;
+    result.identitySql = QStringLiteral("rowid");
     return result;
 }
 

@@ -42,10 +42,9 @@ public:
     TableColumns columns(const QString& table) override;
     qint64 lastInsertId() const override;
 
-    QString rowIdentity() const override { return QStringLiteral("rowid"); }
-    QString ignoringCase(const QString& comparison) const override
+    QString equalIgnoringCase(const QString& left, const QString& right) const override
     {
-        return comparison + QStringLiteral(" COLLATE NOCASE");
+        return QStringLiteral("%1 = %2 COLLATE NOCASE").arg(left, right);
     }
 
     // The error the engine reports now, worded for this table.

@@ -1,5 +1,7 @@
 #include "data/table/Cursor.h"
 
+#include <algorithm>
+
 namespace halvenna::table {
 
 namespace {
@@ -28,10 +30,23 @@ Cursor::Cursor(const TableShape& table, const DetailRange& range, RowBuffer& row
     : table_(table), range_(range), row_(row)
 {}
 
-void Cursor::standOn(sql::Statement* statement, bool forward)
+int Cursor::nextPage(bool fresh)
+{
+    const int most = table_.db().cursorPage();
+    if (most == 0)
+        return 0;
+    // The first page is small (a window shows a screenful), later ones grow: a walk through the
+    // whole table costs few queries.
+    constexpr int kFirstPage = 64;
+    page_ = fresh || page_ == 0 ? std::min(kFirstPage, most) : std::min(page_ * 4, most);
+    return page_;
+}
+
+void Cursor::standOn(sql::Statement* statement, bool forward, int page)
 {
     live_ = statement;
     forward_ = forward;
+    pageLeft_ = page > 0 ? page - 1 : -1;
     row_.follow(*statement);
     hasRow_ = true;
     rowid_ = statement->integer(table_.fieldCount());
@@ -50,13 +65,17 @@ bool Cursor::first()
 {
     letGo();
     // A detail table asks this at every move of its master: the query is prepared once per range shape.
+    const int page = nextPage(true);
     sql::Query q(prepared(table_, first_[size_t(range_.shape())], sql::Connection::Use::Cursor, [&] {
-        return table_.select(range_.where(table_) + table_.orderBy(false, range_.restricted()));
+        return table_.select(range_.where(table_) + table_.orderBy(false, range_.restricted()) +
+                             (page > 0 ? QStringLiteral(" LIMIT ?") : QString()));
     }));
     int index = 1;
     range_.bind(*q, index);
+    if (page > 0)
+        q->bindInteger(index, page);
     if (q->step(kCannotRead)) {
-        standOn(q.keep(), true);
+        standOn(q.keep(), true, page);
         recNo_ = 0;
         bof_ = true;
         eof_ = false;
@@ -94,7 +113,8 @@ bool Cursor::next()
         eof_ = true;
         return false;
     }
-    const bool moved = live_ && forward_ ? stepOn() : seekAfter(false);
+    // A paged cursor at the end of its page reads on with a query of its own.
+    const bool moved = live_ && forward_ && pageLeft_ != 0 ? stepOn() : seekAfter(false);
     if (!moved) {
         eof_ = true;
         return false;
@@ -126,6 +146,8 @@ bool Cursor::stepOn()
         throw;
     }
     if (more) {
+        if (pageLeft_ > 0)
+            --pageLeft_;
         row_.follow(*cursor);
         rowid_ = cursor->integer(table_.fieldCount());
         return true;
@@ -181,9 +203,11 @@ bool Cursor::seekAfter(bool backwards)
         QString sql = table_.select(range_.where(table_) + QStringLiteral(" AND ") + condition +
                                     table_.orderBy(backwards, range_.restricted()));
         // Backwards reads one row; forwards leaves a cursor standing on it, so that further steps
-        // cost one step each.
+        // cost one step each (a page of them, where the engine reads in pages).
         if (backwards)
             sql += QStringLiteral(" LIMIT 1");
+        else if (table_.db().cursorPage() > 0)
+            sql += QStringLiteral(" LIMIT ?");
         slot = &table_.db().prepare(sql, backwards ? sql::Connection::Use::Query : sql::Connection::Use::Cursor);
     }
     sql::Query q(*slot);
@@ -193,13 +217,16 @@ bool Cursor::seekAfter(bool backwards)
         bindValue(*q, index++, orderValue);
         bindValue(*q, index++, orderValue);
     }
-    q->bindInteger(index, current);
+    q->bindInteger(index++, current);
+    const int page = backwards ? 0 : nextPage(false);
+    if (page > 0)
+        q->bindInteger(index, page);
     if (!q->step(kCannotRead))
         return false;
     if (backwards)
         take(*q);
     else
-        standOn(q.keep(), true);
+        standOn(q.keep(), true, page);
     return true;
 }
 
@@ -216,15 +243,14 @@ bool Cursor::find(int field, const FieldValue& key, LocateOptions options)
         const QString f = table_.quotedField(field);
         const bool ignoringCase = def.kind == FieldKind::Text && options.caseInsensitive;
         sql::Connection& db = table_.db();
+        const QString left = partial ? QStringLiteral("substr(%1, 1, length(?))").arg(f) : f;
         QString condition;
         if (key.isNull())
             condition = QStringLiteral("%1 IS NULL").arg(f);
-        else if (partial)
-            condition = QStringLiteral("substr(%1, 1, length(?)) = ?").arg(f);
+        else if (ignoringCase)
+            condition = db.equalIgnoringCase(left, QStringLiteral("?"));
         else
-            condition = QStringLiteral("%1 = ?").arg(f);
-        if (!key.isNull() && ignoringCase)
-            condition = db.ignoringCase(condition);
+            condition = QStringLiteral("%1 = ?").arg(left);
         slot = &db.prepare(table_.select(range_.where(table_) + QStringLiteral(" AND ") + condition +
                                          table_.orderBy(false, restricted) + QStringLiteral(" LIMIT 1")),
                            sql::Connection::Use::Cursor);
@@ -247,7 +273,7 @@ bool Cursor::find(int field, const FieldValue& key, LocateOptions options)
         return false;
     letGo();
     if (table_.db().inTransaction())
-        standOn(q.keep(), false);
+        standOn(q.keep(), false, 0);
     else
         take(*q);
     recNo_ = -1;

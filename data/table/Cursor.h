@@ -77,7 +77,10 @@ public:
     void forgetStatements();
 
 private:
-    void standOn(sql::Statement* statement, bool forward);
+    // page: the rows the statement was limited to (0: none).
+    void standOn(sql::Statement* statement, bool forward, int page);
+    // The number of rows the next forward query reads (0: all); fresh: a walk begins.
+    int nextPage(bool fresh);
     void take(sql::Statement& statement);
     bool stepOn();
     bool seekAfter(bool backwards);
@@ -88,6 +91,8 @@ private:
 
     sql::Statement* live_ = nullptr; // stands on the current row
     bool forward_ = false;           // and stepping it gives the next row in table order
+    int pageLeft_ = -1;              // rows left on its page after the current one (-1: no pages)
+    int page_ = 0;                   // the size of the last page asked for
 
     bool hasRow_ = false;
     qint64 rowid_ = 0;

@@ -79,7 +79,7 @@ QList<RowSnapshot> GridPages::readAfter(qint64 after, int count, bool backwards,
         columns += table_.quotedField(f) + QStringLiteral(", ");
     }
     sql::Query q(table_.db().prepare(
-        QStringLiteral("SELECT %1%2 FROM %3 WHERE %2 %4 ?%5 LIMIT ?")
+        QStringLiteral("SELECT %1%2 FROM %3 WHERE %2 %4 CAST(? AS BIGINT)%5 LIMIT ?")
             .arg(columns, table_.rowid(), table_.table(), backwards ? u"<" : u">", table_.orderBy(backwards, false))));
     q->bindInteger(1, after);
     q->bindInteger(2, count);

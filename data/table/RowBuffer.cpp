@@ -54,12 +54,15 @@ void RowBuffer::clear()
 {
     cells_.clear();
     source_ = nullptr;
+    version_ = 0;
 }
 
 void RowBuffer::follow(const sql::Statement& statement)
 {
     cells_.clear();
     source_ = &statement;
+    // The version follows the identity (TableShape::select).
+    version_ = table_.versioned() ? statement.integer(table_.fieldCount() + 1) : 0;
 }
 
 void RowBuffer::copyFrom(const sql::Statement& statement)
@@ -72,6 +75,7 @@ void RowBuffer::startNew()
 {
     cells_.assign(size_t(table_.fieldCount()), Cell{});
     source_ = nullptr;
+    version_ = 0;
 }
 
 void RowBuffer::materialize()
@@ -280,6 +284,9 @@ qint64 RowBuffer::insert()
         throw DatabaseError(
             QStringLiteral("%1: 項目 '%2' には値が必要です").arg(table_.component(), table_.field(identity).name));
     sql::Connection& db = table_.db();
+    // An engine that gives back what it stored says the new row's identity (and version) at once.
+    const QString back =
+        db.returning(table_.versioned() ? table_.rowid() + QStringLiteral(", ") + table_.version() : table_.rowid());
     if (!insert_) {
         QStringList columns;
         QStringList marks;
@@ -287,15 +294,21 @@ qint64 RowBuffer::insert()
             columns << table_.quotedField(i);
             marks << QStringLiteral("?");
         }
-        insert_ = &db.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                  .arg(table_.table(), columns.join(u", "), marks.join(u',')));
+        insert_ = &db.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)%4")
+                                  .arg(table_.table(), columns.join(u", "), marks.join(u','), back));
     }
     DropAfterwards dropConverted(converted_);
     sql::Query q(*insert_);
     for (int i = 0; i < n; ++i)
         bind(*q, i + 1, cells_[size_t(i)]);
-    q->step(u"行を保存できません");
-    return db.lastInsertId();
+    const bool gaveRow = q->step(u"行を保存できません");
+    if (back.isEmpty())
+        return db.lastInsertId();
+    if (!gaveRow)
+        table_.throwNoRow(u"行を保存できません");
+    if (table_.versioned())
+        version_ = q->integer(1);
+    return q->integer(0);
 }
 
 bool RowBuffer::update(qint64& rowid)
@@ -309,14 +322,19 @@ bool RowBuffer::update(qint64& rowid)
         dirty_ &= ~bit(identity);
     if (dirty_ == 0)
         return false;
+    const bool versioned = table_.versioned();
     sql::Statement*& st = updates_[dirty_];
     if (!st) {
         QStringList sets;
         for (int i = 0; i < n; ++i)
             if (dirty_ & bit(i))
                 sets << table_.quotedField(i) + QStringLiteral(" = ?");
-        st = &table_.db().prepare(
-            QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?").arg(table_.table(), sets.join(u", "), table_.rowid()));
+        QString sql =
+            QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?").arg(table_.table(), sets.join(u", "), table_.rowid());
+        // Only the row as it was read is changed; the engine raises the version and says the new one.
+        if (versioned)
+            sql += QStringLiteral(" AND %1 = ?%2").arg(table_.version(), table_.db().returning(table_.version()));
+        st = &table_.db().prepare(sql);
     }
     {
         DropAfterwards dropConverted(converted_);
@@ -325,8 +343,15 @@ bool RowBuffer::update(qint64& rowid)
         for (int i = 0; i < n; ++i)
             if (dirty_ & bit(i))
                 bind(*q, index++, cells_[size_t(i)]);
-        q->bindInteger(index, rowid);
-        q->step(u"行を保存できません");
+        q->bindInteger(index++, rowid);
+        if (versioned)
+            q->bindInteger(index, version_);
+        const bool gaveRow = q->step(u"行を保存できません");
+        if (versioned) {
+            if (!gaveRow)
+                throw StaleRow();
+            version_ = q->integer(0);
+        }
     }
     if (identity >= 0 && cells_[size_t(identity)].kind == Cell::Int)
         rowid = cells_[size_t(identity)].i;
@@ -335,12 +360,19 @@ bool RowBuffer::update(qint64& rowid)
 
 void RowBuffer::remove(qint64 rowid)
 {
-    if (!delete_)
-        delete_ =
-            &table_.db().prepare(QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(table_.table(), table_.rowid()));
+    const bool versioned = table_.versioned();
+    if (!delete_) {
+        QString sql = QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(table_.table(), table_.rowid());
+        if (versioned)
+            sql += QStringLiteral(" AND %1 = ?%2").arg(table_.version(), table_.db().returning(table_.rowid()));
+        delete_ = &table_.db().prepare(sql);
+    }
     sql::Query q(*delete_);
     q->bindInteger(1, rowid);
-    q->step(u"行を削除できません");
+    if (versioned)
+        q->bindInteger(2, version_);
+    if (!q->step(u"行を削除できません") && versioned)
+        throw StaleRow();
 }
 
 void RowBuffer::forgetStatements()

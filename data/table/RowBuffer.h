@@ -9,6 +9,14 @@
 
 namespace halvenna::table {
 
+// A store found the row changed or deleted since it was read (its version moved on): nothing was
+// stored. The table words the message and reads the row again.
+class StaleRow : public DatabaseError
+{
+public:
+    StaleRow() : DatabaseError(QStringLiteral("stale row")) {}
+};
+
 // The values of a table's current row, and the storing of them. Values read from the table stay
 // where they are, on the statement standing on the row or as the UTF-8 the engine gave, until
 // someone reads them; written values are converted to their field's kind and cut to its width at
@@ -49,6 +57,9 @@ public:
     // storing cuts it, is no code page 932 text. Other kinds are checked when written.
     void checkText(int field, const QByteArray& sjis) const;
 
+    // The version of the row as read (tables whose rows carry one), 0 for a new row.
+    qint64 version() const { return version_; }
+
     // The fields written since clearDirty, as bits by position.
     quint64 dirty() const { return dirty_; }
     void clearDirty() { dirty_ = 0; }
@@ -57,9 +68,10 @@ public:
     // Inserts the row with every field; returns the new row's identity. Throws.
     qint64 insert();
     // Stores the fields written into the row rowid, which then holds the row's identity after it;
-    // false when nothing was written, and nothing stored. Throws.
+    // false when nothing was written, and nothing stored. Throws; StaleRow when the row's version
+    // is no longer the one read.
     bool update(qint64& rowid);
-    // Deletes the row rowid. Throws.
+    // Deletes the row rowid. Throws; StaleRow as update.
     void remove(qint64 rowid);
     // The table closes: its statements go with its connection.
     void forgetStatements();
@@ -89,6 +101,7 @@ private:
     std::vector<Cell> cells_; // empty: every value is on the followed statement (or null without one)
     const sql::Statement* source_ = nullptr;
     quint64 dirty_ = 0;
+    qint64 version_ = 0;
 
     sql::Statement* insert_ = nullptr;
     sql::Statement* delete_ = nullptr;

@@ -28,11 +28,14 @@ void TableShape::open(sql::Connection& db, const QString& tableName, const QStri
     }
     db_ = &db;
     table_ = db.quoted(tableName);
-    rowid_ = db.rowIdentity();
+    rowid_ = columns.identitySql;
+    version_ = columns.versioned ? db.quoted(QStringLiteral("version")) : QString();
     QStringList list;
     for (const FieldDef& f : std::as_const(fields_))
         list << db.quoted(f.name);
     list << rowid_;
+    if (columns.versioned)
+        list << version_;
     selectFrom_ = QStringLiteral("SELECT %1 FROM %2").arg(list.join(u", "), table_);
 }
 
@@ -41,6 +44,7 @@ void TableShape::close()
     db_ = nullptr;
     table_.clear();
     rowid_.clear();
+    version_.clear();
     selectFrom_.clear();
     fields_.clear();
     fieldsByName_.clear();

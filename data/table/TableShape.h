@@ -54,9 +54,12 @@ public:
     const QString& table() const { return table_; }
     const QString& rowid() const { return rowid_; }
     QString quotedField(int index) const { return db_->quoted(fields_.at(index).name); }
-    // "SELECT <every field, then the row identity> FROM <table>" followed by rest. The identity is
-    // the result column after the last field.
+    // "SELECT <every field, then the row identity[, then the version]> FROM <table>" followed by
+    // rest. The identity is the result column after the last field, the version the one after it.
     QString select(const QString& rest) const { return selectFrom_ + rest; }
+    // The rows carry a version (sql::TableColumns::versioned) and its quoted column.
+    bool versioned() const { return !version_.isEmpty(); }
+    const QString& version() const { return version_; }
     QString orderBy(bool descending, bool restricted) const;
 
     // A query that always gives one row (a count) gave none.
@@ -69,6 +72,7 @@ private:
     sql::Connection* db_ = nullptr;
     QString table_;
     QString rowid_;
+    QString version_;
     QString selectFrom_;
     QList<FieldDef> fields_;
     QHash<QString, int> fieldsByName_;

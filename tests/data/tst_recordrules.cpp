@@ -156,7 +156,7 @@ private Q_SLOTS:
         DataFixture f;
         f.addMember(1, QStringLiteral("山田"), zip, tel);
         const QList<QStringList> rows =
-            storedRows(f.dm->tbMemberMaster.filePath(), "SELECT zip_f, zip_r, tel_f, tel_m, tel_r FROM MemberMaster");
+            f.committedRows(f.dm->tbMemberMaster, "SELECT zip_f, zip_r, tel_f, tel_m, tel_r FROM \"MemberMaster\"");
         QCOMPARE(rows, QList<QStringList>{stored});
         Table& t = f.members();
         t.first();

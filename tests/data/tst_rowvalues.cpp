@@ -135,6 +135,8 @@ private Q_SLOTS:
     }
     void closingInsideABatchCommitsIt()
     {
+        if (engine::onServer())
+            QSKIP("another program's read lock on a file: the server has no such lock");
         QFETCH(bool, readerInTheWay);
         DataFixture f;
         f.addMember(1, QStringLiteral("m1"));

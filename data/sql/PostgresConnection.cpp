@@ -1,0 +1,513 @@
+#include "data/sql/PostgresConnection.h"
+
+#include <libpq-fe.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace halvenna::sql {
+
+namespace {
+
+// Type identities of the server's built-in types (pg_type.oid; fixed since the types exist).
+constexpr Oid kBool = 16;
+constexpr Oid kInt8 = 20;
+constexpr Oid kInt2 = 21;
+constexpr Oid kInt4 = 23;
+
+enum class Kind : quint8 { Text, Integer, Boolean };
+
+Kind kindOf(Oid type)
+{
+    switch (type) {
+    case kInt2:
+    case kInt4:
+    case kInt8:
+        return Kind::Integer;
+    case kBool:
+        return Kind::Boolean;
+    default:
+        return Kind::Text;
+    }
+}
+
+Failure failureOf(const char* state)
+{
+    if (!state)
+        return Failure::Other;
+    const QByteArrayView s(state);
+    if (s == "23505")
+        return Failure::DuplicateKey;
+    // A row lock another PC holds, a deadlock, a serialization conflict.
+    if (s == "55P03" || s == "40P01" || s == "40001")
+        return Failure::InUse;
+    if (s == "53100")
+        return Failure::DiskFull;
+    if (s == "25006")
+        return Failure::ReadOnly;
+    if (s == "XX001" || s == "XX002")
+        return Failure::Damaged;
+    // Connection failures, and the server shutting down or starting up.
+    if (s.startsWith("08") || s == "57P01" || s == "57P02" || s == "57P03")
+        return Failure::Unreachable;
+    return Failure::Other;
+}
+
+QString wordsOf(const char* text)
+{
+    return QString::fromUtf8(text).trimmed();
+}
+
+// The libpq options every connection gets before the user's own string (which may override them)
+// and after it (which may not: the encoding of every text, the timeouts).
+struct ConnectOptions
+{
+    std::vector<QByteArray> keys;
+    std::vector<QByteArray> values;
+
+    explicit ConnectOptions(const QString& conninfo)
+    {
+        add("connect_timeout", QByteArray::number(PostgresConnection::kConnectTimeoutS));
+        // A server that went away without closing the connection (a cable pulled, a PC switched
+        // off) is noticed within seconds instead of when the system gives up after many minutes.
+        add("keepalives", "1");
+        add("keepalives_idle", "10");
+        add("keepalives_interval", "5");
+        add("keepalives_count", "3");
+        add("tcp_user_timeout", "20000");
+        add("application_name", "halvenna");
+        add("dbname", conninfo.toUtf8());
+        add("client_encoding", "UTF8");
+        add("options", QByteArray("-c statement_timeout=") +
+                           QByteArray::number(PostgresConnection::kStatementTimeoutMs) +
+                           " -c lock_timeout=" + QByteArray::number(PostgresConnection::kLockTimeoutMs));
+    }
+    void add(const char* key, const QByteArray& value)
+    {
+        keys.emplace_back(key);
+        values.push_back(value);
+    }
+    std::vector<const char*> pointers(const std::vector<QByteArray>& v) const
+    {
+        std::vector<const char*> p;
+        for (const QByteArray& b : v)
+            p.push_back(b.constData());
+        p.push_back(nullptr);
+        return p;
+    }
+};
+
+} // namespace
+
+QString numberedParameters(const QString& sql, int& count)
+{
+    QString out;
+    out.reserve(sql.size() + 16);
+    count = 0;
+    QChar quote;
+    for (qsizetype i = 0; i < sql.size(); ++i) {
+        const QChar c = sql.at(i);
+        if (!quote.isNull()) {
+            out += c;
+            if (c == quote)
+                quote = QChar(); // a doubled quote closes and opens again: the same
+            continue;
+        }
+        if (c == u'\'' || c == u'"') {
+            quote = c;
+            out += c;
+            continue;
+        }
+        if (c != u'?') {
+            out += c;
+            continue;
+        }
+        // "?NNN" names its parameter; "?" takes the next one.
+        qsizetype j = i + 1;
+        while (j < sql.size() && sql.at(j).isDigit())
+            ++j;
+        const int number = j > i + 1 ? sql.mid(i + 1, j - i - 1).toInt() : count + 1;
+        count = std::max(count, number);
+        out += u'$' + QString::number(number);
+        i = j - 1;
+    }
+    return out;
+}
+
+class PostgresStatement final : public Statement
+{
+public:
+    PostgresStatement(PostgresConnection& owner, QByteArray name, QByteArray sql, int parameters)
+        : owner_(owner), name_(std::move(name)), sql_(std::move(sql)),
+          isQuery_(sql_.trimmed().left(6).toUpper() == "SELECT"), values_(size_t(parameters)),
+          nulls_(size_t(parameters), true)
+    {}
+    ~PostgresStatement() override { reset(); }
+    PostgresStatement(const PostgresStatement&) = delete;
+    PostgresStatement& operator=(const PostgresStatement&) = delete;
+
+    void bindNull(int index) override
+    {
+        slot(index) = QByteArray();
+        nulls_[size_t(index - 1)] = true;
+    }
+    void bindInteger(int index, qint64 value) override { set(index, QByteArray::number(value)); }
+    void bindText(int index, QByteArrayView utf8) override { set(index, utf8.toByteArray()); }
+    void bindTextInPlace(int index, QByteArrayView utf8) override { set(index, utf8.toByteArray()); }
+
+    bool step(QStringView what) override
+    {
+        if (!result_)
+            run(what);
+        if (row_ + 1 < rows_) {
+            ++row_;
+            return true;
+        }
+        row_ = rows_;
+        return false;
+    }
+    void reset() noexcept override
+    {
+        if (result_)
+            PQclear(result_);
+        result_ = nullptr;
+        rows_ = 0;
+        row_ = -1;
+    }
+
+    ValueType type(int column) const override
+    {
+        if (PQgetisnull(result_, row_, column))
+            return ValueType::Null;
+        return kinds_[size_t(column)] == Kind::Text ? ValueType::Text : ValueType::Integer;
+    }
+    qint64 integer(int column) const override
+    {
+        const char* v = PQgetvalue(result_, row_, column);
+        if (kinds_[size_t(column)] == Kind::Boolean)
+            return v[0] == 't' ? 1 : 0;
+        return std::strtoll(v, nullptr, 10);
+    }
+    QByteArrayView text(int column) const override
+    {
+        return QByteArrayView(PQgetvalue(result_, row_, column), PQgetlength(result_, row_, column));
+    }
+
+    void clear()
+    {
+        reset();
+        for (size_t i = 0; i < values_.size(); ++i) {
+            values_[i] = QByteArray();
+            nulls_[i] = true;
+        }
+    }
+
+private:
+    QByteArray& slot(int index)
+    {
+        if (index < 1 || index > int(values_.size()))
+            throw EngineError(failureMessage(Failure::Other, owner_.label(), owner_.location(), u"値を設定できません",
+                                             QStringLiteral("parameter %1").arg(index)),
+                              Failure::Other, QString());
+        return values_[size_t(index - 1)];
+    }
+    void set(int index, QByteArray value)
+    {
+        slot(index) = std::move(value);
+        nulls_[size_t(index - 1)] = false;
+    }
+
+    void run(QStringView what)
+    {
+        const bool inTransaction = owner_.inTransaction();
+        try {
+            runOnce(what);
+        } catch (const EngineError& e) {
+            // A query outside a transaction changes nothing: after a lost connection (the server
+            // restarted overnight) it is simply asked again on a new one.
+            if (e.failure() != Failure::Unreachable || inTransaction || !isQuery_)
+                throw;
+            runOnce(what);
+        }
+    }
+
+    void runOnce(QStringView what)
+    {
+        owner_.ensureConnected();
+        pg_conn* conn = owner_.conn_;
+        if (preparedIn_ != owner_.generation()) {
+            PGresult* prepared = PQprepare(conn, name_.constData(), sql_.constData(), int(values_.size()), nullptr);
+            if (PQresultStatus(prepared) != PGRES_COMMAND_OK)
+                throw owner_.failure(prepared, what);
+            PQclear(prepared);
+            preparedIn_ = owner_.generation();
+        }
+        std::vector<const char*> values(values_.size());
+        std::vector<int> lengths(values_.size());
+        for (size_t i = 0; i < values_.size(); ++i) {
+            values[i] = nulls_[i] ? nullptr : values_[i].constData();
+            lengths[i] = int(values_[i].size());
+        }
+        PGresult* r =
+            PQexecPrepared(conn, name_.constData(), int(values.size()), values.data(), lengths.data(), nullptr, 0);
+        const ExecStatusType status = PQresultStatus(r);
+        if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK)
+            throw owner_.failure(r, what);
+        result_ = r;
+        rows_ = PQntuples(r);
+        row_ = -1;
+        kinds_.resize(size_t(PQnfields(r)));
+        for (int c = 0; c < PQnfields(r); ++c)
+            kinds_[size_t(c)] = kindOf(PQftype(r, c));
+    }
+
+    PostgresConnection& owner_;
+    QByteArray name_;
+    QByteArray sql_;
+    bool isQuery_;
+    quint64 preparedIn_ = 0;
+    std::vector<QByteArray> values_;
+    std::vector<bool> nulls_;
+    PGresult* result_ = nullptr;
+    int rows_ = 0;
+    int row_ = -1;
+    std::vector<Kind> kinds_;
+};
+
+// ---------------------------------------------------------------- the connection
+
+QString PostgresConnection::describe(const QString& conninfo)
+{
+    char* error = nullptr;
+    PQconninfoOption* options = PQconninfoParse(conninfo.toUtf8().constData(), &error);
+    if (error)
+        PQfreemem(error);
+    if (!options)
+        return {};
+    QString host;
+    QString port;
+    QString db;
+    QString user;
+    for (PQconninfoOption* o = options; o->keyword; ++o) {
+        if (!o->val)
+            continue;
+        const QByteArrayView key(o->keyword);
+        if (key == "host" || (key == "hostaddr" && host.isEmpty()))
+            host = QString::fromUtf8(o->val);
+        else if (key == "port")
+            port = QString::fromUtf8(o->val);
+        else if (key == "dbname")
+            db = QString::fromUtf8(o->val);
+        else if (key == "user")
+            user = QString::fromUtf8(o->val);
+    }
+    PQconninfoFree(options);
+    if (host.isEmpty())
+        host = QStringLiteral("localhost");
+    QString where = host;
+    if (!port.isEmpty())
+        where += u':' + port;
+    where += u'/' + (db.isEmpty() ? (user.isEmpty() ? QString() : user) : db);
+    return where;
+}
+
+std::unique_ptr<PostgresConnection> PostgresConnection::open(const QString& conninfo, const QString& label)
+{
+    QString where = describe(conninfo);
+    if (where.isEmpty())
+        where = conninfo;
+    const ConnectOptions options(conninfo);
+    const std::vector<const char*> keys = options.pointers(options.keys);
+    const std::vector<const char*> values = options.pointers(options.values);
+    pg_conn* conn = PQconnectdbParams(keys.data(), values.data(), 1);
+    if (!conn)
+        throw EngineError(failureMessage(Failure::Unreachable, label, where, {}, QStringLiteral("out of memory")),
+                          Failure::Unreachable, QString());
+    std::unique_ptr<PostgresConnection> c(new PostgresConnection(conn, conninfo, label, where));
+    if (PQstatus(conn) != CONNECTION_OK)
+        c->throwUnreachable(wordsOf(PQerrorMessage(conn)));
+    return c;
+}
+
+PostgresConnection::PostgresConnection(pg_conn* conn, QString conninfo, QString label, QString location)
+    : Connection(std::move(label), std::move(location)), conn_(conn), conninfo_(std::move(conninfo))
+{}
+
+PostgresConnection::~PostgresConnection()
+{
+    for (auto& cache : statements_)
+        cache.clear();
+    PQfinish(conn_);
+}
+
+void PostgresConnection::throwUnreachable(const QString& detail)
+{
+    throw EngineError(failureMessage(Failure::Unreachable, label(), location(), {}, detail), Failure::Unreachable,
+                      detail);
+}
+
+void PostgresConnection::ensureConnected()
+{
+    if (PQstatus(conn_) == CONNECTION_OK)
+        return;
+    // The statements prepared on the lost connection went with it.
+    PQreset(conn_);
+    ++generation_;
+    if (PQstatus(conn_) != CONNECTION_OK)
+        throwUnreachable(wordsOf(PQerrorMessage(conn_)));
+}
+
+EngineError PostgresConnection::failure(void* result, QStringView what)
+{
+    auto* r = static_cast<PGresult*>(result);
+    const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+    Failure kind = failureOf(state);
+    QString detail = wordsOf(r ? PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY) : nullptr);
+    if (const char* more = r ? PQresultErrorField(r, PG_DIAG_MESSAGE_DETAIL) : nullptr)
+        detail += u' ' + wordsOf(more);
+    if (detail.isEmpty())
+        detail = wordsOf(PQerrorMessage(conn_));
+    if (PQstatus(conn_) != CONNECTION_OK)
+        kind = Failure::Unreachable;
+    if (r)
+        PQclear(r);
+    // The server refuses everything after a failure inside a transaction until it is undone: it
+    // is undone here, and the table layer told so by inTransaction().
+    if (PQstatus(conn_) == CONNECTION_OK && PQtransactionStatus(conn_) == PQTRANS_INERROR)
+        PQclear(PQexec(conn_, "ROLLBACK"));
+    return EngineError(failureMessage(kind, label(), location(), what, detail), kind, detail);
+}
+
+Statement& PostgresConnection::prepare(const QString& sql, Use use)
+{
+    auto& cache = statements_[use == Use::Cursor ? 1 : 0];
+    if (const auto it = cache.find(sql); it != cache.end()) {
+        it->second->clear();
+        return *it->second;
+    }
+    int parameters = 0;
+    const QString numbered = numberedParameters(sql, parameters);
+    // Prepared on the server when first run, so that preparing never waits for it.
+    auto statement = std::make_unique<PostgresStatement>(*this, "h" + QByteArray::number(++nextName_),
+                                                         numbered.toUtf8(), parameters);
+    Statement& result = *statement;
+    cache.emplace(sql, std::move(statement));
+    return result;
+}
+
+void PostgresConnection::run(const char* sql, QStringView what)
+{
+    ensureConnected();
+    PGresult* r = PQexec(conn_, sql);
+    const ExecStatusType status = PQresultStatus(r);
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+        throw failure(r, what);
+    PQclear(r);
+}
+
+void PostgresConnection::execute(const QString& sql, QStringView what)
+{
+    run(sql.toUtf8().constData(), what);
+}
+
+void PostgresConnection::begin(QStringView what)
+{
+    run("BEGIN", what);
+}
+
+void PostgresConnection::commit(QStringView what, const std::function<void()>& beforeRollback)
+{
+    PGresult* r = PQexec(conn_, "COMMIT");
+    const bool committed = PQresultStatus(r) == PGRES_COMMAND_OK && std::strcmp(PQcmdStatus(r), "COMMIT") == 0;
+    if (committed) {
+        PQclear(r);
+        return;
+    }
+    EngineError refusal = PQresultStatus(r) == PGRES_COMMAND_OK
+                              ? EngineError(failureMessage(Failure::Other, label(), location(), what,
+                                                           QStringLiteral("transaction rolled back")),
+                                            Failure::Other, QString())
+                              : failure(r, what);
+    if (PQresultStatus(r) == PGRES_COMMAND_OK)
+        PQclear(r);
+    if (beforeRollback) {
+        try {
+            beforeRollback();
+        } catch (...) {
+            // The refused commit is the error to report.
+        }
+    }
+    rollback();
+    throw refusal;
+}
+
+void PostgresConnection::rollback() noexcept
+{
+    if (inTransaction())
+        PQclear(PQexec(conn_, "ROLLBACK"));
+}
+
+bool PostgresConnection::inTransaction() const
+{
+    if (PQstatus(conn_) != CONNECTION_OK)
+        return false;
+    const PGTransactionStatusType s = PQtransactionStatus(conn_);
+    return s == PQTRANS_INTRANS || s == PQTRANS_INERROR || s == PQTRANS_ACTIVE;
+}
+
+TableColumns PostgresConnection::columns(const QString& table)
+{
+    const QString what = QStringLiteral("テーブル %1 を読めません").arg(table);
+    QStringList keys;
+    {
+        Query q(prepare(QStringLiteral("SELECT a.attname::text FROM pg_index i JOIN pg_class t ON t.oid = i.indrelid "
+                                       "JOIN pg_namespace n ON n.oid = t.relnamespace "
+                                       "JOIN pg_attribute a ON a.attrelid = t.oid AND a.attnum = ANY (i.indkey) "
+                                       "WHERE i.indisprimary AND t.relname = ? AND n.nspname = current_schema()")));
+        q->bindText(1, table.toUtf8());
+        while (q->step(what))
+            keys << QString::fromUtf8(q->text(0));
+    }
+    Query q(prepare(QStringLiteral("SELECT column_name::text, data_type::text, character_maximum_length::integer "
+                                   "FROM information_schema.columns "
+                                   "WHERE table_schema = current_schema() AND table_name = ? "
+                                   "ORDER BY ordinal_position")));
+    q->bindText(1, table.toUtf8());
+    TableColumns result;
+    bool rowId = false;
+    while (q->step(what)) {
+        const QString name = QString::fromUtf8(q->text(0));
+        if (name == rowIdColumn()) {
+            rowId = true;
+            continue;
+        }
+        if (name == versionColumn()) {
+            result.versioned = true;
+            continue;
+        }
+        Column c;
+        c.name = name;
+        const QByteArrayView type = q->text(1);
+        if (type == "integer" || type == "smallint" || type == "bigint")
+            c.kind = FieldKind::Integer;
+        else if (type == "boolean")
+            c.kind = FieldKind::Logical;
+        else
+            c.width = q->type(2) == ValueType::Null ? 0 : int(q->integer(2));
+        result.columns.append(c);
+        if (keys.size() == 1 && keys.front() == name && c.kind == FieldKind::Integer)
+            result.identity = int(result.columns.size() - 1);
+    }
+    if (result.identity >= 0)
+        result.identitySql = quoted(result.columns.at(result.identity).name);
+    else if (rowId)
+        result.identitySql = quoted(rowIdColumn());
+    else if (!result.columns.isEmpty())
+        throw EngineError(failureMessage(Failure::Other, label(), location(), what,
+                                         QStringLiteral("no key column and no %1").arg(rowIdColumn())),
+                          Failure::Other, QString());
+    return result;
+}
+
+} // namespace halvenna::sql

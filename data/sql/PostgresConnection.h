@@ -1,0 +1,95 @@
+#pragma once
+
+#include "data/sql/SqlConnection.h"
+
+#include <memory>
+#include <unordered_map>
+
+struct pg_conn;
+
+namespace halvenna::sql {
+
+class PostgresStatement;
+
+// A connection to a PostgreSQL server through libpq, for the tables several PCs share. The table
+// layer's SQL (with "?" for parameters) is turned into the server's ("$1"...) once, when prepared.
+//
+// A lost connection is an EngineError (Failure::Unreachable) naming the server, never a hang: the
+// connection, each statement and each wait for a row lock have timeouts. The next use after a loss
+// connects again, so the program works again once the server is back; a transaction the loss cut
+// short is gone whole (failureEndsTransaction).
+class PostgresConnection final : public Connection
+{
+public:
+    // Seconds to wait for the server to answer a connection; milliseconds a statement may run and a
+    // row lock may be waited for before the statement fails ("in use").
+    static constexpr int kConnectTimeoutS = 10;
+    static constexpr int kStatementTimeoutMs = 120000;
+    static constexpr int kLockTimeoutMs = 3000;
+
+    // Connects with conninfo, a libpq connection string or URI (passwords come from libpq's own
+    // places: ~/.pgpass, PGPASSWORD). Throws EngineError "<label>: サーバー <server> に接続できません
+    // (<libpq's words>)".
+    static std::unique_ptr<PostgresConnection> open(const QString& conninfo, const QString& label);
+    ~PostgresConnection() override;
+
+    // Where the server is, as messages and the About box name it: "host:port/database" (a socket
+    // folder stands for the host). Reads conninfo only; never connects. Empty for a string libpq
+    // cannot read.
+    static QString describe(const QString& conninfo);
+
+    Statement& prepare(const QString& sql, Use use = Use::Query) override;
+    void execute(const QString& sql, QStringView what) override;
+
+    void begin(QStringView what) override;
+    void commit(QStringView what, const std::function<void()>& beforeRollback = {}) override;
+    void rollback() noexcept override;
+    bool inTransaction() const override;
+
+    TableColumns columns(const QString& table) override;
+    qint64 lastInsertId() const override { return 0; }
+
+    QString equalIgnoringCase(const QString& left, const QString& right) const override
+    {
+        return QStringLiteral("lower(%1) = lower(%2)").arg(left, right);
+    }
+    QString returning(const QString& columns) const override { return QStringLiteral(" RETURNING ") + columns; }
+    int cursorPage() const override { return kCursorPage; }
+    bool failureEndsTransaction() const override { return true; }
+
+    // The server's words for a failure, worded for this table; undoes a transaction the failure
+    // left aborted.
+    EngineError failure(void* result, QStringView what);
+    // Connects again after a loss. Throws EngineError (Unreachable).
+    void ensureConnected();
+    // Bumped at every new connection: statements prepared on an earlier one are prepared again.
+    quint64 generation() const { return generation_; }
+    pg_conn* handle() const { return conn_; }
+
+    // The hidden columns of a shared table: its rows' identity (tables without a key of their own)
+    // and version.
+    static QString rowIdColumn() { return QStringLiteral("row_id"); }
+    static QString versionColumn() { return QStringLiteral("version"); }
+
+private:
+    static constexpr int kCursorPage = 2000;
+
+    PostgresConnection(pg_conn* conn, QString conninfo, QString label, QString location);
+    [[noreturn]] void throwUnreachable(const QString& detail);
+    void run(const char* sql, QStringView what);
+
+    pg_conn* conn_;
+    QString conninfo_;
+    quint64 generation_ = 1;
+    quint64 nextName_ = 0;
+    // By their text; [0] used and reset at once, [1] cursors (Connection::Use).
+    std::unordered_map<QString, std::unique_ptr<PostgresStatement>> statements_[2];
+
+    friend class PostgresStatement;
+};
+
+// The table layer's "?" parameters as the server's "$1", "$2"... (quoted text left alone); the
+// number of parameters in count.
+QString numberedParameters(const QString& sql, int& count);
+
+} // namespace halvenna::sql
