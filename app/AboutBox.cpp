@@ -1,5 +1,6 @@
 #include "app/AboutBox.h"
 
+#include "data/DataModule.h"
 #include "gui/ErrorReporter.h"
 #include "gui/OpenUrl.h"
 #include "gui/ProgramIcon.h"
@@ -86,6 +87,14 @@ TAboutBoxForm::TAboutBoxForm(QWidget* parent) : QDialog(parent)
     ProductName = label(Panel1, "ProductName", QStringLiteral("製品名　Halvenna"), {81, 15});
     Version =
         label(Panel1, "Version", QStringLiteral("バージョン　%1").arg(QStringLiteral(HALVENNA_VERSION)), {81, 37});
+    // Which engine keeps the shared tables, and where: a PC on a server says which one.
+    const QString tables = DataModule1 ? DataModule1->tablesPlace() : QString();
+    TablesPlace = new QLabel(Panel1);
+    TablesPlace->setObjectName(QStringLiteral("TablesPlace"));
+    TablesPlace->setGeometry(81, 55, 173, 16);
+    TablesPlace->setText(TablesPlace->fontMetrics().elidedText(tables, Qt::ElideMiddle, TablesPlace->width()));
+    TablesPlace->setToolTip(tables);
+    TablesPlace->setAccessibleName(tables);
     MakerText1 = label(Panel1, "MakerText1", QStringLiteral("Halvenna プロジェクト"), {7, 73});
     MakerText2 = new QLabel(QStringLiteral("有志一同"), Panel1);
     MakerText2->setObjectName(QStringLiteral("MakerText2"));

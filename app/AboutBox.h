@@ -48,6 +48,7 @@ public:
     QLabel* Version = nullptr;
     // Where postal codes are looked up from, or that there is nothing to look them up in.
     QLabel* PostalData = nullptr;
+    QLabel* TablesPlace = nullptr;
     QLabel* MakerText1 = nullptr;
     QLabel* MakerText2 = nullptr;
     QPushButton* OKButton = nullptr;

@@ -11,6 +11,7 @@
 #include "gui/ProgramIcon.h"
 #include "printing/Invoice.h"
 #include "roster/MemberMaster.h"
+#include "settings/DatabaseServer.h"
 #include "settings/SenderSettings.h"
 
 #include <QApplication>
@@ -72,6 +73,7 @@ void createObjects(const StartupFactories& make, OwnedObjects& owned)
         DataModule1 = nullptr;
     });
     DataModule1->reportError = [](const std::exception& e) { reportError(e); };
+    DataModule1->setServer(databaseServer(settingsFilePath(AppDir)));
     guarded([] { DataModule1->DataModuleCreate(); });
 
     MemberMasterForm = make.memberMasterForm();

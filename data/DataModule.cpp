@@ -1,9 +1,12 @@
 #include "data/DataModule.h"
 
 #include "data/RecordRules.h"
+#include "data/sql/PostgresConnection.h"
 
 #include <QAbstractEventDispatcher>
 #include <QDate>
+#include <QDir>
+#include <QFileInfo>
 
 TDataModule1* DataModule1 = nullptr;
 
@@ -48,6 +51,15 @@ void TDataModule1::setServer(const QString& conninfo)
 {
     for (Table* t : {&tbMemberMaster, &tbContents, &tbAccount})
         t->setServer(conninfo);
+}
+
+QString TDataModule1::tablesPlace() const
+{
+    if (server().isEmpty())
+        return QStringLiteral("テーブル: このPCのフォルダー %1 (SQLite)")
+            .arg(QDir::toNativeSeparators(QFileInfo(tbMemberMaster.filePath()).absolutePath()));
+    const QString where = halvenna::sql::PostgresConnection::describe(server());
+    return QStringLiteral("テーブル: PostgreSQL サーバー %1").arg(where.isEmpty() ? server() : where);
 }
 
 void TDataModule1::SetTablesActive(bool value)

@@ -31,6 +31,8 @@ public:
     // the folder either way: each PC stages its own print jobs. Set before the tables open.
     void setServer(const QString& conninfo);
     const QString& server() const { return tbMemberMaster.server(); }
+    // Which engine keeps the shared tables, and where, in one line for the user.
+    QString tablesPlace() const;
 
     // Opens (true) or closes (false) the four tables, always in the order
     // MemberMaster, Contents, Account, PrintMember. The first failure stops it and is thrown.

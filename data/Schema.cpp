@@ -276,8 +276,9 @@ QList<QPair<QString, qint64>> copyRows(const QString& conninfo, const QString& d
         for (const auto& f : files)
             f->begin(u"トランザクションを開始できません");
         try {
-            for (int i = 0; i < sharedTableNames().size(); ++i) {
-                const QString& table = sharedTableNames().at(i);
+            const QStringList tables = sharedTableNames();
+            for (int i = 0; i < tables.size(); ++i) {
+                const QString& table = tables.at(i);
                 sql::Connection& file = *files[size_t(i)];
                 copied.append({table, toServer ? copyTable(file, *server, table, replace)
                                                : copyTable(*server, file, table, replace)});

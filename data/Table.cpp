@@ -675,7 +675,12 @@ void Table::enableControls()
 
 void Table::releaseReadLock() noexcept
 {
-    if (!cursor_.holdsStatement() || batchDepth_ > 0)
+    if (batchDepth_ > 0)
+        return;
+    // Other PCs add and delete shared rows meanwhile: the count is asked again after each wait.
+    if (db_ && !server_.isEmpty())
+        cursor_.setKnownCount(-1);
+    if (!cursor_.holdsStatement())
         return;
     try {
         row_.materialize();

@@ -157,7 +157,8 @@ public:
     // Lets go of the engine's read lock between user actions: a table standing on a row reads it
     // through an open cursor, which holds a shared lock on the file and would keep another program
     // from committing for as long as a window merely shows the row. The row stays current; the next
-    // move reads on with a query of its own. Nothing is done inside a batch.
+    // move reads on with a query of its own. Nothing is done inside a batch. A table on a server
+    // also forgets its count, which other PCs change meanwhile.
     void releaseReadLock() noexcept;
 
     // Groups every store until the matching endBatch into one transaction. What was stored before

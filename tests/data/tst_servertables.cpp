@@ -1,0 +1,312 @@
+// The shared tables on a PostgreSQL server, as several PCs use them at once: a store of a row another
+// PC changed or deleted is refused and the row read again, a key taken twice is refused, a lost server
+// is an error and the next action after its return works, a cursor walks a big table in pages, the
+// server's tables check their widths in code page 932, and rows copy between a folder and a server.
+#include "common/DataFixture.h"
+#include "common/Errors.h"
+#include "data/sql/PostgresConnection.h"
+
+#include <QTest>
+
+using namespace halvenna;
+
+namespace {
+
+// One PC: its own folder (its staging table) and a data module on the run's server.
+struct Pc
+{
+    QTemporaryDir dir;
+    std::unique_ptr<TDataModule1> dm;
+
+    explicit Pc(const QString& server)
+    {
+        schema::createMissingTables(dir.path());
+        dm = std::make_unique<TDataModule1>(dir.path());
+        dm->setServer(server);
+        dm->DataModuleCreate();
+    }
+    Table& table(const QString& name)
+    {
+        for (Table* t : {&dm->tbMemberMaster, &dm->tbContents, &dm->tbAccount})
+            if (t->tableName() == name)
+                return *t;
+        qFatal("no table %s", qPrintable(name));
+    }
+};
+
+FieldValue text(const char* s)
+{
+    return FieldValue::fromString(QString::fromUtf8(s));
+}
+
+void addMember(TDataModule1& dm, int id, const char* name)
+{
+    Table& m = dm.tbMemberMaster;
+    m.append();
+    m.setFieldValue(QStringLiteral("id_no"), FieldValue::integer(id));
+    m.setFieldValue(QStringLiteral("name"), text(name));
+    m.post();
+}
+
+// The member id with a contents row and an amount.
+void addMemberWithDetails(TDataModule1& dm, int id)
+{
+    addMember(dm, id, "会員");
+    dm.tbMemberMaster.locate(QStringLiteral("id_no"), FieldValue::integer(id));
+    dm.tbContents.append();
+    dm.tbContents.setFieldValue(QStringLiteral("item"), text("書籍"));
+    dm.tbContents.post();
+    dm.tbAccount.append();
+    dm.tbAccount.setFieldValue(QStringLiteral("amount"), FieldValue::integer(1000));
+    dm.tbAccount.post();
+}
+
+// The field each table's case changes, and the value each PC writes (A, B, then B again).
+QString changedField(const QString& table)
+{
+    return table == u"MemberMaster" ? QStringLiteral("name")
+           : table == u"Contents"   ? QStringLiteral("item")
+                                    : QStringLiteral("amount");
+}
+FieldValue valueOf(const QString& table, int who)
+{
+    if (table == u"Account")
+        return FieldValue::integer(2000 + who);
+    return FieldValue::fromString(QStringLiteral("%1 の入力")
+                                      .arg(QLatin1String(who == 0   ? "A"
+                                                         : who == 1 ? "B"
+                                                                    : "B2")));
+}
+
+} // namespace
+
+class TestServerTables : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    // Both PCs read member 5 (with its contents and amount); the first changes or deletes a row,
+    // then the second stores its own change or deletion of the same row.
+    void aStoreOfARowAnotherPcChangedIsRefusedAndTheRowReadAgain_data()
+    {
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<bool>("firstDeletes");
+        QTest::addColumn<bool>("secondDeletes");
+        QTest::addColumn<QString>("message");
+        const QString changed = QStringLiteral("ID 5 は他の端末で変更されました。最新の内容を読み込みます");
+        const QString deleted = QStringLiteral("ID 5 は他の端末で削除されました。最新の内容を読み込みます");
+        for (const char* table : {"MemberMaster", "Contents", "Account"}) {
+            const QString t = QLatin1String(table);
+            // What B typed is named (a rule may have derived more from it).
+            const QString typed =
+                QStringLiteral("。\n保存されなかった入力: %1 = %2").arg(changedField(t), valueOf(t, 1).displayText());
+            QTest::addRow("%s: changed, then edited", table) << t << false << false << changed + typed;
+            QTest::addRow("%s: changed, then deleted", table) << t << false << true << changed;
+            QTest::addRow("%s: deleted, then edited", table) << t << true << false << deleted + typed;
+        }
+    }
+    void aStoreOfARowAnotherPcChangedIsRefusedAndTheRowReadAgain()
+    {
+        QFETCH(QString, table);
+        QFETCH(bool, firstDeletes);
+        QFETCH(bool, secondDeletes);
+        QFETCH(QString, message);
+        const QString server = engine::freshServerTables();
+        Pc a(server);
+        addMemberWithDetails(*a.dm, 4);
+        addMemberWithDetails(*a.dm, 5);
+        Pc b(server);
+        for (Pc* pc : {&a, &b})
+            QVERIFY(pc->dm->tbMemberMaster.locate(QStringLiteral("id_no"), FieldValue::integer(5)));
+        Table& ta = a.table(table);
+        Table& tb = b.table(table);
+        const QString field = changedField(table);
+        // Both have read the row (a detail is read when first asked for).
+        QCOMPARE(ta.fieldValue(field).isNull(), tb.fieldValue(field).isNull());
+        if (firstDeletes) {
+            ta.deleteRecord();
+        } else {
+            ta.edit();
+            ta.setFieldValue(field, valueOf(table, 0));
+            ta.post();
+        }
+        const QString got = secondDeletes ? errorOf([&] { tb.deleteRecord(); }) : errorOf([&] {
+            tb.edit();
+            tb.setFieldValue(field, valueOf(table, 1));
+            tb.post();
+        });
+        QVERIFY2(got == message || got.startsWith(message + QStringLiteral(", ")), qPrintable(got));
+        // B is back in browse state on what the server holds now; A's change is whole.
+        QCOMPARE(tb.state(), TableState::Browse);
+        if (firstDeletes && table == u"MemberMaster") {
+            QCOMPARE(tb.fieldValue(QStringLiteral("id_no")).asInteger(), 4);
+        } else if (firstDeletes) {
+            QVERIFY(tb.isEmpty());
+        } else {
+            QCOMPARE(tb.fieldValue(field).displayText(), valueOf(table, 0).displayText());
+            // Read again, B's next change goes through, and A reads it.
+            tb.edit();
+            tb.setFieldValue(field, valueOf(table, 2));
+            tb.post();
+            ta.close();
+            ta.open();
+            a.dm->tbMemberMaster.locate(QStringLiteral("id_no"), FieldValue::integer(5));
+            QCOMPARE(ta.fieldValue(field).displayText(), valueOf(table, 2).displayText());
+        }
+        // Member 4 was never touched by either.
+        QVERIFY(b.dm->tbMemberMaster.locate(QStringLiteral("id_no"), FieldValue::integer(4)));
+        QCOMPARE(b.dm->tbContents.fieldValue(QStringLiteral("item")).displayText(), QStringLiteral("書籍"));
+    }
+
+    // A PC's own stores raise the version it holds: storing the same row again is no conflict.
+    void aPcsOwnSuccessiveStoresNeverConflict()
+    {
+        Pc a(engine::freshServerTables());
+        addMember(*a.dm, 1, "一");
+        Table& m = a.dm->tbMemberMaster;
+        for (const char* name : {"二", "三", "四"}) {
+            m.edit();
+            m.setFieldValue(QStringLiteral("name"), text(name));
+            m.post();
+        }
+        m.close();
+        m.open();
+        QCOMPARE(m.fieldValue(QStringLiteral("name")).displayText(), QStringLiteral("四"));
+        m.deleteRecord();
+        QVERIFY(m.isEmpty());
+    }
+
+    void twoPcsAppendingOneNumberTheSecondIsRefused()
+    {
+        const QString server = engine::freshServerTables();
+        Pc a(server);
+        Pc b(server);
+        addMember(*a.dm, 7, "A");
+        Table& m = b.dm->tbMemberMaster;
+        m.append();
+        m.setFieldValue(QStringLiteral("id_no"), FieldValue::integer(7));
+        m.setFieldValue(QStringLiteral("name"), text("B"));
+        const QString message = errorOf([&] { m.post(); });
+        QVERIFY2(message.startsWith(QStringLiteral("tbMemberMaster: キーが重複しています (")), qPrintable(message));
+        QCOMPARE(m.state(), TableState::Insert); // B's row is still there to renumber
+        m.setFieldValue(QStringLiteral("id_no"), FieldValue::integer(8));
+        m.post();
+        a.dm->tbMemberMaster.close();
+        a.dm->tbMemberMaster.open();
+        QCOMPARE(a.dm->tbMemberMaster.recordCount(), 2);
+    }
+
+    // The server goes away: every action is an error naming it (no crash, no hang); a batch it cut
+    // short is undone whole while what was committed stays; once it is back, the next action works.
+    void aLostServerIsAnErrorAndTheNextActionAfterItsReturnWorks()
+    {
+        PrivatePostgres& pg = engine::server();
+        Pc a(engine::freshServerTables());
+        addMember(*a.dm, 1, "committed");
+        Table& m = a.dm->tbMemberMaster;
+        m.beginBatch();
+        addMember(*a.dm, 2, "in the cut batch");
+        QVERIFY2(pg.stopServer(), qPrintable(pg.error()));
+        const QString where = sql::PostgresConnection::describe(pg.conninfo());
+        const QString message = errorOf([&] { addMember(*a.dm, 3, "lost"); });
+        QVERIFY2(message.startsWith(QStringLiteral("tbMemberMaster: サーバー %1 に接続できません (").arg(where)),
+                 qPrintable(message));
+        // Dropping the refused row goes back to the row before it, which cannot be read either.
+        QVERIFY(errorOf([&] { m.cancel(); }).contains(QStringLiteral("に接続できません")));
+        QCOMPARE(m.state(), TableState::Browse);
+        m.endBatch(); // the transaction went with the connection: nothing to commit
+        QVERIFY(errorOf([&] { m.first(); }).contains(QStringLiteral("に接続できません")));
+        QVERIFY2(pg.startAgain(), qPrintable(pg.error()));
+        m.first();
+        QCOMPARE(m.fieldValue(QStringLiteral("name")).displayText(), QStringLiteral("committed"));
+        QCOMPARE(m.recordCount(), 1);
+        addMember(*a.dm, 4, "after");
+        QCOMPARE(m.recordCount(), 2);
+    }
+
+    // A walk reads a page at a time, each page continuing after the last row of the one before: every
+    // member once, in order, also one another PC adds ahead of the walk meanwhile.
+    void aWalkReadsTheWholeTableInPagesInOrder()
+    {
+        const QString server = engine::freshServerTables();
+        Pc a(server);
+        const int count = 5000;
+        {
+            Table::Batch batch(a.dm->tbMemberMaster);
+            for (int i = 0; i < count; ++i)
+                addMember(*a.dm, i * 2, "会員");
+        }
+        Pc b(server);
+        Table& m = a.dm->tbMemberMaster;
+        QList<int> seen;
+        for (m.first(); !m.eof(); m.next()) {
+            seen << m.fieldValue(QStringLiteral("id_no")).asInteger();
+            if (seen.size() == 10)
+                addMember(*b.dm, 2 * count + 1, "後から"); // beyond every page read so far
+        }
+        QCOMPARE(seen.size(), count + 1);
+        QVERIFY(std::is_sorted(seen.cbegin(), seen.cend()));
+        QCOMPARE(seen.last(), 2 * count + 1);
+        // The count as it was when the walk began until the program next waits for the user.
+        m.releaseReadLock();
+        QCOMPARE(m.recordCount(), count + 1);
+    }
+
+    // Widths count code page 932 bytes, as in the folder's tables: 20 kanji fill the 40 of a name.
+    void theServersTablesCheckTheirWidthsInCodePage932()
+    {
+        engine::freshServerTables();
+        PrivatePostgres& pg = engine::server();
+        const QString fits = QString(20, QChar(0x6F22));
+        QVERIFY2(pg.psql(QStringLiteral("INSERT INTO \"MemberMaster\" (id_no, name) VALUES (1, '%1')").arg(fits)),
+                 qPrintable(pg.error()));
+        QVERIFY(
+            !pg.psql(QStringLiteral("INSERT INTO \"MemberMaster\" (id_no, name) VALUES (2, '%1')").arg(fits + u'a')));
+        QVERIFY2(pg.error().contains(QStringLiteral("check constraint")), qPrintable(pg.error()));
+        // Every change raises the version, also one made by another program.
+        QString version;
+        QVERIFY(pg.psql(QStringLiteral("UPDATE \"MemberMaster\" SET tel = '03' WHERE id_no = 1;"
+                                       "SELECT version FROM \"MemberMaster\" WHERE id_no = 1"),
+                        &version));
+        QCOMPARE(version.trimmed(), QStringLiteral("2"));
+    }
+
+    // The schema tool's copies: a folder's rows to an empty server and back to an empty folder, the
+    // same rows; a receiving side holding rows is refused unless told to replace them.
+    void rowsCopyBetweenAFolderAndAServer()
+    {
+        const QString server = engine::freshServerTables();
+        QTemporaryDir local;
+        schema::createMissingTables(local.path());
+        {
+            TDataModule1 dm(local.path());
+            dm.DataModuleCreate();
+            addMemberWithDetails(dm, 3);
+            addMemberWithDetails(dm, 9);
+            dm.DataModuleDestroy();
+        }
+        const auto copied = schema::copyRows(server, local.path(), true, false);
+        QCOMPARE(copied, (QList<QPair<QString, qint64>>{{"MemberMaster", 2}, {"Contents", 2}, {"Account", 2}}));
+        const QString refused = errorOf([&] { schema::copyRows(server, local.path(), true, false); });
+        QVERIFY2(refused.contains(QStringLiteral("には既に 2 行あります")), qPrintable(refused));
+        QCOMPARE(schema::copyRows(server, local.path(), true, true).front().second, 2);
+
+        QTemporaryDir back;
+        QCOMPARE(schema::copyRows(server, back.path(), false, false).size(), 3);
+        TDataModule1 dm(back.path());
+        dm.DataModuleCreate();
+        QCOMPARE(dm.tbMemberMaster.recordCount(), 2);
+        QVERIFY(dm.tbMemberMaster.locate(QStringLiteral("id_no"), FieldValue::integer(9)));
+        QCOMPARE(dm.tbContents.fieldValue(QStringLiteral("item")).displayText(), QStringLiteral("書籍"));
+        QCOMPARE(dm.tbAccount.fieldValue(QStringLiteral("amount")).asInteger(), 1000);
+        QVERIFY(!dm.tbAccount.fieldValue(QStringLiteral("amount_prn")).isNull());
+    }
+};
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    TestServerTables test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_servertables.moc"
