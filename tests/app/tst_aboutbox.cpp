@@ -1,8 +1,10 @@
 #include "app/AboutBox.h"
 #include "app/Startup.h"
 #include "common/Seams.h"
+#include "data/DataModule.h"
 #include "gui/OpenUrl.h"
 #include "roster/postal/PostalCodeLookup.h"
+#include "settings/DatabaseServer.h"
 
 #include <QDir>
 #include <QFile>
@@ -86,6 +88,46 @@ private Q_SLOTS:
         }
         lookup.setFiles(QString(), QString());
         AboutBoxForm = shared;
+    }
+
+    // The settings file's [Dostrel] Server= reaches the data module; the box says which engine
+    // keeps the tables, and where.
+    void saysWhereTheTablesAre_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("no section: the folder") << QByteArray("[Sender]\r\nName=x\r\n") << QString();
+        QTest::newRow("empty key: the folder") << QByteArray("[Dostrel]\r\nServer=  \r\n") << QString();
+        QTest::newRow("URI") << QByteArray("[Dostrel]\r\nServer=postgresql://halvenna@db.example.lan/halvenna\r\n")
+                             << QStringLiteral("テーブル: PostgreSQL サーバー db.example.lan/halvenna");
+        QTest::newRow("key and value words")
+            << QByteArray("[Dostrel]\r\nServer=host=db.example.lan port=5433 dbname=roster\r\n")
+            << QStringLiteral("テーブル: PostgreSQL サーバー db.example.lan:5433/roster");
+    }
+    void saysWhereTheTablesAre()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(QString, shown);
+        QTemporaryDir dir;
+        QFile ini(dir.filePath(QStringLiteral("Kelvaro.ini")));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write(settings);
+        ini.close();
+        TDataModule1 dm(dir.filePath(QStringLiteral("Dostrel")));
+        dm.setServer(halvenna::databaseServer(ini.fileName()));
+        if (shown.isEmpty())
+            shown = QStringLiteral("テーブル: このPCのフォルダー %1 (SQLite)")
+                        .arg(QDir::toNativeSeparators(dir.filePath(QStringLiteral("Dostrel"))));
+        TAboutBoxForm* const shared = AboutBoxForm;
+        {
+            TAboutBoxForm box;
+            QCOMPARE(box.TablesPlace->toolTip(), shown);
+            QCOMPARE(box.TablesPlace->accessibleName(), shown);
+            QVERIFY(box.TablesPlace->geometry().bottom() < box.MakerText1->geometry().top());
+            QVERIFY(box.TablesPlace->geometry().right() < box.Panel1->width());
+        }
+        AboutBoxForm = shared;
+        DataModule1 = nullptr;
     }
 
     void window()

@@ -6,6 +6,7 @@
 #include "common/Errors.h"
 #include "data/sql/PostgresConnection.h"
 
+#include <QProcess>
 #include <QTest>
 
 using namespace halvenna;
@@ -299,6 +300,52 @@ private Q_SLOTS:
         QCOMPARE(dm.tbContents.fieldValue(QStringLiteral("item")).displayText(), QStringLiteral("書籍"));
         QCOMPARE(dm.tbAccount.fieldValue(QStringLiteral("amount")).asInteger(), 1000);
         QVERIFY(!dm.tbAccount.fieldValue(QStringLiteral("amount_prn")).isNull());
+    }
+
+    // The schema tool as an office runs it: tables made once, rows copied, a second copy refused
+    // unless told to replace, wrong arguments refused with the usage.
+    void theSchemaToolSetsUpAServer()
+    {
+        PrivatePostgres& pg = engine::server();
+        QVERIFY2(pg.createDatabase(QStringLiteral("office")), qPrintable(pg.error()));
+        const QString server = pg.conninfo(QStringLiteral("office"));
+        QTemporaryDir local;
+        schema::createMissingTables(local.path());
+        {
+            TDataModule1 dm(local.path());
+            dm.DataModuleCreate();
+            addMemberWithDetails(dm, 1);
+            dm.DataModuleDestroy();
+        }
+        const auto tool = [](const QStringList& args, QString* out = nullptr) {
+            QProcess p;
+            p.start(QStringLiteral(HALVENNA_MKTABLES), args);
+            p.waitForFinished(60000);
+            if (out)
+                *out = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+            return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        };
+        QString out;
+        QCOMPARE(tool({QStringLiteral("--server"), server}, &out), 0);
+        QCOMPARE(out, QStringLiteral("-- Created: MemberMaster\n-- Created: Contents\n-- Created: Account\n"));
+        QCOMPARE(tool({QStringLiteral("--server"), server, QStringLiteral("--copy-from"), local.path()}, &out), 0);
+        QCOMPARE(out, QStringLiteral("-- Copied: MemberMaster 1\n-- Copied: Contents 1\n-- Copied: Account 1\n"));
+        QCOMPARE(tool({QStringLiteral("--server"), server, QStringLiteral("--copy-from"), local.path()}, &out), 1);
+        QVERIFY2(out.contains(QStringLiteral("には既に 1 行あります")), qPrintable(out));
+        QCOMPARE(tool({QStringLiteral("--server"), server, QStringLiteral("--copy-from"), local.path(),
+                       QStringLiteral("--replace")}),
+                 0);
+        QString rows;
+        QVERIFY(pg.psqlOn(QStringLiteral("office"), QStringLiteral("SELECT count(*) FROM \"Contents\""), &rows));
+        QCOMPARE(rows.trimmed(), QStringLiteral("1"));
+        for (const QStringList& wrong :
+             {QStringList{QStringLiteral("--server")}, QStringList{QStringLiteral("--server"), server, local.path()},
+              QStringList{QStringLiteral("--replace"), local.path()},
+              QStringList{QStringLiteral("--server"), server, QStringLiteral("--copy-from"), local.path(),
+                          QStringLiteral("--copy-to"), local.path()}})
+            QCOMPARE(tool(wrong), 2);
+        QCOMPARE(tool({QStringLiteral("--server"), QStringLiteral("host=/nonexistent port=1")}, &out), 1);
+        QVERIFY2(out.contains(QStringLiteral("に接続できません")), qPrintable(out));
     }
 };
 
