@@ -1,6 +1,7 @@
 #include "data/SafetyCopy.h"
 
 #include "data/Error.h"
+#include "data/Schema.h"
 #include "data/sql/SqliteConnection.h"
 
 #include <QDir>
@@ -112,7 +113,7 @@ const QStringList& SafetyCopy::tableFiles()
     return files;
 }
 
-SafetyCopyInfo SafetyCopy::take(const QString& databaseDir, const QString& reason)
+SafetyCopyInfo SafetyCopy::take(const QString& databaseDir, const QString& reason, const QString& server)
 {
     const QDir root(backupDir(databaseDir));
     SafetyCopyInfo info;
@@ -127,8 +128,11 @@ SafetyCopyInfo SafetyCopy::take(const QString& databaseDir, const QString& reaso
     if (!QDir().mkpath(partial))
         throw cannotCopy(folder, QStringLiteral("フォルダを作れません"));
     try {
-        for (const QString& table : tableFiles())
-            copyTable(QDir(databaseDir).filePath(table), QDir(partial).filePath(table), folder);
+        if (!server.isEmpty())
+            schema::copyRows(server, partial, false, false);
+        else
+            for (const QString& table : tableFiles())
+                copyTable(QDir(databaseDir).filePath(table), QDir(partial).filePath(table), folder);
         info.members = memberCount(QDir(partial).filePath(tableFiles().at(0)));
         writeInfo(partial, info);
         if (!QDir(root).rename(QStringLiteral(".partial-") + name, name))
@@ -165,13 +169,17 @@ QList<SafetyCopyInfo> SafetyCopy::list(const QString& databaseDir)
     return copies;
 }
 
-void SafetyCopy::restore(const QString& databaseDir, const SafetyCopyInfo& copy)
+void SafetyCopy::restore(const QString& databaseDir, const SafetyCopyInfo& copy, const QString& server)
 {
     const QDir source(copy.folder);
     for (const QString& table : tableFiles())
         if (!QFileInfo(source.filePath(table)).isFile())
             throw Error(
                 QStringLiteral("コピー %1 に %2 がありません").arg(QDir::toNativeSeparators(copy.folder), table));
+    if (!server.isEmpty()) {
+        schema::copyRows(server, copy.folder, true, true);
+        return;
+    }
     // Every live table locked first: another program holding one stops the restore before
     // anything is replaced.
     std::vector<std::unique_ptr<sql::SqliteConnection>> locks;

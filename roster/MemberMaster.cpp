@@ -343,7 +343,8 @@ void TMemberMasterForm::btnMargeClick()
         return;
     lastImportFile_ = fileName;
     // A copy of the roster first: a wrong file can be undone. No copy, no import.
-    halvenna::SafetyCopy::take(tablesDir(), QStringLiteral("CSV 読込 %1").arg(QFileInfo(fileName).fileName()));
+    halvenna::SafetyCopy::take(tablesDir(), QStringLiteral("CSV 読込 %1").arg(QFileInfo(fileName).fileName()),
+                               DataModule1->server());
 
     halvenna::MemberImport merge(members());
     halvenna::ImportProgress progress(merge, fileName, btnMarge->text(), importProgressDelay, this);
@@ -399,7 +400,7 @@ void TMemberMasterForm::N4Click()
     if (!halvenna::MessageBox::confirm(QStringLiteral("名簿データをすべて消去します.よいですか?"), this))
         return;
     // A copy of the roster first, so that the clearing can be undone. No copy, no clearing.
-    halvenna::SafetyCopy::take(tablesDir(), QStringLiteral("全名簿データ消去"));
+    halvenna::SafetyCopy::take(tablesDir(), QStringLiteral("全名簿データ消去"), DataModule1->server());
     Table& t = members();
     t.close();
     try {
@@ -442,7 +443,7 @@ void TMemberMasterForm::mnuRestoreClick()
     // the windows then show the roster as it is.
     DataModule1->SetTablesActive(false);
     try {
-        halvenna::SafetyCopy::restore(tablesDir(), copy);
+        halvenna::SafetyCopy::restore(tablesDir(), copy, DataModule1->server());
     } catch (...) {
         DataModule1->SetTablesActive(true);
         throw;

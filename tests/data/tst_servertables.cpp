@@ -4,6 +4,7 @@
 // server's tables check their widths in code page 932, and rows copy between a folder and a server.
 #include "common/DataFixture.h"
 #include "common/Errors.h"
+#include "data/SafetyCopy.h"
 #include "data/sql/PostgresConnection.h"
 
 #include <QProcess>
@@ -300,6 +301,34 @@ private Q_SLOTS:
         QCOMPARE(dm.tbContents.fieldValue(QStringLiteral("item")).displayText(), QStringLiteral("書籍"));
         QCOMPARE(dm.tbAccount.fieldValue(QStringLiteral("amount")).asInteger(), 1000);
         QVERIFY(!dm.tbAccount.fieldValue(QStringLiteral("amount_prn")).isNull());
+    }
+
+    // Before an import or a clearing the shared tables are copied from the server into the PC's
+    // backup folder; restoring puts them back on the server (the PC's own files play no part).
+    void aSafetyCopyKeepsTheServersTablesAndRestoresThem()
+    {
+        const QString server = engine::freshServerTables();
+        Pc a(server);
+        addMemberWithDetails(*a.dm, 1);
+        addMemberWithDetails(*a.dm, 2);
+        const SafetyCopyInfo copy = SafetyCopy::take(a.dir.path(), QStringLiteral("全名簿データ消去"), server);
+        QCOMPARE(copy.members, 2);
+        Table& m = a.dm->tbMemberMaster;
+        m.close();
+        m.emptyTable();
+        m.open();
+        QVERIFY(m.isEmpty());
+        const QList<SafetyCopyInfo> copies = SafetyCopy::list(a.dir.path());
+        QCOMPARE(copies.size(), 1);
+        a.dm->SetTablesActive(false);
+        SafetyCopy::restore(a.dir.path(), copies.front(), server);
+        a.dm->SetTablesActive(true);
+        QCOMPARE(m.recordCount(), 2);
+        QVERIFY(m.locate(QStringLiteral("id_no"), FieldValue::integer(2)));
+        QCOMPARE(a.dm->tbContents.fieldValue(QStringLiteral("item")).displayText(), QStringLiteral("書籍"));
+        QCOMPARE(a.dm->tbAccount.fieldValue(QStringLiteral("amount")).asInteger(), 1000);
+        // Another PC sees the restored roster too.
+        QCOMPARE(Pc(server).dm->tbMemberMaster.recordCount(), 2);
     }
 
     // The schema tool as an office runs it: tables made once, rows copied, a second copy refused
