@@ -16,6 +16,8 @@
 #include <QStyle>
 #include <QToolButton>
 
+#include <exception>
+
 namespace halvenna {
 
 void reportControlError(const std::exception& e) noexcept
@@ -29,9 +31,25 @@ void reportControlError(const std::exception& e) noexcept
 
 void reportControlErrorLater(const std::exception& e)
 {
+    // The error itself is kept, not only its text: what kind of failure it is decides whether a box
+    // already showing says it (a lost server).
+    const std::exception_ptr caught = std::current_exception();
     const QString message = messageOf(e);
     QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [message] { reportControlError(Error(message)); }, Qt::QueuedConnection);
+        QCoreApplication::instance(),
+        [caught, message] {
+            if (caught) {
+                try {
+                    std::rethrow_exception(caught);
+                } catch (const std::exception& error) {
+                    reportControlError(error);
+                    return;
+                } catch (...) {
+                }
+            }
+            reportControlError(Error(message));
+        },
+        Qt::QueuedConnection);
 }
 
 // The link of a single-field control (or of a navigator, which names no field): every change of the

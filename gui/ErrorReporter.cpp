@@ -1,7 +1,10 @@
 #include "gui/ErrorReporter.h"
 
 #include "data/Error.h"
+#include "data/sql/SqlConnection.h"
 #include "gui/MessageBox.h"
+
+#include <QSet>
 
 #include <cxxabi.h>
 
@@ -31,7 +34,21 @@ QString typeName(const std::exception& e)
 
 void reportError(const std::exception& e)
 {
-    MessageBox::showError(errorBoxText(messageOf(e)));
+    // While a box says a failure, the same failure met again (a lost server fails every window that
+    // reads it while the box waits) is not stacked on top: the one box says it.
+    const auto* engine = dynamic_cast<const sql::EngineError*>(&e);
+    const QString text = errorBoxText(messageOf(e));
+    const QString key = engine && engine->failure() == sql::Failure::Unreachable ? QStringLiteral("unreachable") : text;
+    static QSet<QString> showing;
+    if (showing.contains(key))
+        return;
+    showing.insert(key);
+    struct Shown
+    {
+        const QString& key;
+        ~Shown() { showing.remove(key); }
+    } shown{key};
+    MessageBox::showError(text);
 }
 
 void reportUnknownError()

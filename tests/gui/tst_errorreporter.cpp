@@ -1,5 +1,6 @@
 #include "common/Seams.h"
 #include "data/Error.h"
+#include "data/sql/SqlConnection.h"
 #include "gui/ErrorReporter.h"
 #include "gui/MessageBox.h"
 
@@ -51,6 +52,35 @@ class TestErrorReporter : public QObject
 private Q_SLOTS:
     void init() { seams::begin(); }
     void cleanup() { seams::end(); }
+
+    // A failure met again while its box is up (every window reading a lost server fails at once)
+    // is not stacked: one box; once it is answered, the next failure has its own box. A different
+    // failure meanwhile still shows.
+    void theSameFailureWhileItsBoxIsUpShowsOnce()
+    {
+        using halvenna::sql::EngineError;
+        using halvenna::sql::Failure;
+        const EngineError lost(QStringLiteral("tbMemberMaster: サーバー db/halvenna に接続できません (closed)"),
+                               Failure::Unreachable, QString());
+        const EngineError lostToo(QStringLiteral("tbContents: サーバー db/halvenna に接続できません (refused)"),
+                                  Failure::Unreachable, QString());
+        const halvenna::Error other(QStringLiteral("別のエラー"));
+        MessageBox::seam().answerWith([&](const MessageBox::Request&) {
+            halvenna::reportError(lost);    // the same box is up: dropped
+            halvenna::reportError(lostToo); // the same failure from another table: dropped
+            halvenna::reportError(other);   // shown
+            return QMessageBox::Ok;
+        });
+        MessageBox::seam().answer(QMessageBox::Ok);
+        halvenna::reportError(lost);
+        MessageBox::seam().answer(QMessageBox::Ok);
+        halvenna::reportError(lostToo); // answered before: shown again
+        const auto asked = MessageBox::seam().requests();
+        QCOMPARE(asked.size(), 3);
+        QCOMPARE(asked.at(0).text, QStringLiteral("tbMemberMaster: サーバー db/halvenna に接続できません (closed)"));
+        QCOMPARE(asked.at(1).text, QStringLiteral("別のエラー."));
+        QCOMPARE(asked.at(2).text, QStringLiteral("tbContents: サーバー db/halvenna に接続できません (refused)"));
+    }
 
     void guardedReports_data()
     {

@@ -1,0 +1,298 @@
+#!/usr/bin/env python3
+"""Two copies of the installed program, each in a folder of its own and on an X display of its own,
+sharing one roster on a PostgreSQL server this test starts itself (Debian's postgresql package, run
+as an unprivileged user): both import a file at the same time and every row of both is kept; both
+edit member 5, the second store is refused and read again, and its next store goes through; one
+clears the roster while the other browses it; the server is stopped in the middle of an import and
+started again: an error box, every committed member whole, and the program goes on working.
+
+usage: two_pcs_road.py INSTALLED_PREFIX
+"""
+import ctypes
+import glob
+import os
+import pwd
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from e2e_support import (  # noqa: E402
+    ERROR_BOX_TITLE, MAIN_TITLE, ROSTER_TITLE, Prefix, Program, check, fail, run_test, step)
+
+from Xlib import display  # noqa: E402
+
+MAIN_CLIENT = 234
+ROSTER_CLIENT = 511
+IMPORT_LIMIT = 300.0
+
+
+class Server:
+    """A PostgreSQL server of the test's own: a cluster in a temporary folder, listening only on a
+    socket there, run as the user postgres when the test runs as root (the server refuses root)."""
+
+    def __init__(self):
+        bins = sorted(glob.glob("/usr/lib/postgresql/*/bin"), key=lambda p: int(p.split("/")[-2]))
+        check(bins, "PostgreSQL is not installed (scripts/deps.sh installs the package postgresql)")
+        self.bin = bins[-1]
+        self.dir = tempfile.mkdtemp(prefix="halvenna-pg-", dir="/tmp")
+        self.data = os.path.join(self.dir, "data")
+        self.port = 30000 + os.getpid() % 20000
+        self.account = pwd.getpwnam("postgres") if os.geteuid() == 0 else None
+        os.makedirs(self.data)
+        os.chmod(self.dir, 0o755)
+        if self.account:
+            for path in (self.dir, self.data):
+                os.chown(path, self.account.pw_uid, self.account.pw_gid)
+        self.run_as_server([os.path.join(self.bin, "initdb"), "-D", self.data, "-U", "halvenna", "--auth=trust",
+                            "-E", "UTF8", "--locale=C", "-N"])
+        self.proc = None
+        self.start()
+        self.psql("CREATE DATABASE halvenna", database="postgres")
+        self.conninfo = "host=%s port=%d dbname=halvenna user=halvenna" % (self.dir, self.port)
+
+    def demote(self):
+        # The server ends with the test, whatever ends the test.
+        ctypes.CDLL("libc.so.6").prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+        if self.account:
+            os.setgroups([])
+            os.setgid(self.account.pw_gid)
+            os.setuid(self.account.pw_uid)
+            ctypes.CDLL("libc.so.6").prctl(1, signal.SIGTERM)  # cleared by the change of user
+
+    def run_as_server(self, command):
+        done = subprocess.run(command, preexec_fn=self.demote, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        check(done.returncode == 0, "%s failed: %s" % (command[0], done.stdout.decode(errors="replace")))
+
+    def start(self):
+        log = open(os.path.join(self.dir, "server.log"), "ab")
+        self.proc = subprocess.Popen(
+            [os.path.join(self.bin, "postgres"), "-D", self.data, "-k", self.dir, "-p", str(self.port),
+             "-c", "listen_addresses=", "-c", "fsync=off", "-c", "full_page_writes=off"],
+            preexec_fn=self.demote, stdout=log, stderr=subprocess.STDOUT)
+        deadline = time.monotonic() + 60
+        while self.psql("SELECT 1", database="postgres", must=False) is None:
+            check(self.proc.poll() is None, "the server ended at start; see %s/server.log" % self.dir)
+            check(time.monotonic() < deadline, "the server does not answer after 60 s")
+            time.sleep(0.2)
+
+    def stop(self):
+        self.proc.send_signal(signal.SIGINT)  # fast shutdown: sessions ended, committed work kept
+        self.proc.wait(timeout=60)
+
+    def psql(self, sql, database="halvenna", must=True):
+        done = subprocess.run([os.path.join(self.bin, "psql"), "-X", "-q", "-At", "-v", "ON_ERROR_STOP=1",
+                               "-h", self.dir, "-p", str(self.port), "-U", "halvenna", "-d", database, "-c", sql],
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        if done.returncode != 0:
+            if must:
+                fail("psql %r: %s" % (sql, done.stderr.decode(errors="replace")))
+            return None
+        return [line.split("|") for line in done.stdout.decode().splitlines()]
+
+    def close(self):
+        if self.proc and self.proc.poll() is None:
+            self.stop()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+class ProgramOn(Program):
+    """The installed program on the X display given, driven there."""
+
+    def __init__(self, prefix, screen):
+        self.screen = screen
+        saved = os.environ.get("DISPLAY")
+        os.environ["DISPLAY"] = screen
+        try:
+            super().__init__(prefix)
+        finally:
+            os.environ["DISPLAY"] = saved
+
+    def xdotool(self, *args):
+        subprocess.run(["xdotool"] + [str(a) for a in args], check=True, env=dict(os.environ, DISPLAY=self.screen))
+
+
+def second_display():
+    """An Xvfb of the test's own beside the one the test runs on: (process, display name)."""
+    for number in range(200, 260):
+        if not os.path.exists("/tmp/.X%d-lock" % number):
+            proc = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            deadline = time.monotonic() + 30
+            while time.monotonic() < deadline:
+                try:
+                    display.Display(":%d" % number).close()
+                    return proc, ":%d" % number
+                except Exception:  # not up yet
+                    if proc.poll() is not None:
+                        break
+                    time.sleep(0.2)
+            proc.kill()
+    fail("no free display for a second Xvfb")
+
+
+def member_line(i):
+    return [str(i), "会員%d" % i, "カイイン", "%03d-%04d" % (i % 1000, i % 10000), "東京都千代田区%d" % i, "",
+            "03-%04d-%04d" % (i % 10000, (i * 7) % 10000), ""]
+
+
+def write_csv(path, ids):
+    with open(path, "wb") as f:
+        for start in range(0, len(ids), 10000):
+            f.write(b"".join((",".join(member_line(i)) + "\r\n").encode("cp932") for i in ids[start:start + 10000]))
+
+
+def open_roster(app):
+    main_window = app.wait_window(MAIN_TITLE)
+    app.click_client(main_window, MAIN_CLIENT, 80 + 88, 144 + 24)  # btnMemberReg
+    return main_window, app.wait_window(ROSTER_TITLE)
+
+
+def start_import(app, roster, csv):
+    app.click_client(roster, ROSTER_CLIENT, 64 + 68, 16 + 12)  # btnMarge
+    dialog, title = app.wait_new_window([MAIN_TITLE, ROSTER_TITLE])
+    app.type(dialog, csv)
+    app.key(dialog, "Return")
+    return dialog, title
+
+
+def members(server, columns="id_no, name, name_kana, zip, address1, tel"):
+    return server.psql('SELECT %s FROM "MemberMaster" ORDER BY id_no' % columns)
+
+
+def check_whole(rows, what):
+    """Every member stored equals its line of the file (the fields the table keeps)."""
+    for row in rows:
+        line = member_line(int(row[0]))
+        wanted = [line[0], line[1], line[2], line[3], line[4], line[6]]
+        if row != wanted:
+            fail("%s: member %s is %s, its line %s" % (what, row[0], row, wanted))
+
+
+def edit_name(app, roster, row, text):
+    """Types text into the name cell of the grid's row (from 0) and stores it (Return presses 登録)."""
+    app.click_client(roster, ROSTER_CLIENT, 300, 400)  # the grid
+    app.key(roster, "ctrl+Home", *["Down"] * row, "Home", "Right", "F2", "ctrl+a")
+    app.type(roster, text)
+    app.key(roster, "Return")
+
+
+def main():
+    if len(sys.argv) != 2:
+        fail(__doc__)
+    installed = sys.argv[1]
+    server = Server()
+    xvfb, screen2 = second_display()
+    try:
+        step("the server's tables, made by the installed schema tool")
+        tool = subprocess.run([os.path.join(installed, "halvenna_mktables"), "--server", server.conninfo],
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        check(tool.returncode == 0, "halvenna_mktables: %s" % tool.stdout.decode(errors="replace"))
+        with Prefix(installed, "pc1") as pc1, Prefix(installed, "pc2") as pc2:
+            for prefix in (pc1, pc2):
+                with open(prefix.ini, "wb") as f:
+                    f.write(("[Dostrel]\r\nServer=%s\r\n" % server.conninfo).encode("cp932"))
+            first = os.path.join(pc1.work, "first.csv")
+            second = os.path.join(pc2.work, "second.csv")
+            write_csv(first, list(range(1, 3001)))
+            write_csv(second, list(range(3001, 6001)))
+
+            with Program(pc1) as one, ProgramOn(pc2, screen2) as two:
+                main1, roster1 = open_roster(one)
+                main2, roster2 = open_roster(two)
+
+                step("both import at the same time")
+                dialog1, title1 = start_import(one, roster1, first)
+                dialog2, title2 = start_import(two, roster2, second)
+                one.wait_gone(dialog1, title1)
+                two.wait_gone(dialog2, title2)
+                one.wait_until("both files imported", lambda: len(members(server, "id_no")) == 6000, IMPORT_LIMIT)
+                one.expect_only(MAIN_TITLE, ROSTER_TITLE)
+                two.expect_only(MAIN_TITLE, ROSTER_TITLE)
+                rows = members(server)
+                check([int(r[0]) for r in rows] == list(range(1, 6001)), "members after both imports: %d" % len(rows))
+                check_whole(rows, "after both imports")
+
+                step("both edit member 5: the second store is refused and the row read again")
+                two.click_client(roster2, ROSTER_CLIENT, 300, 400)
+                two.key(roster2, "ctrl+Home", *["Down"] * 4, "Home", "Right", "F2", "ctrl+a")
+                two.type(roster2, "pc-two")  # the second copy edits member 5 as read, not stored yet
+                edit_name(one, roster1, 4, "pc-one")
+                check(server.psql('SELECT name FROM "MemberMaster" WHERE id_no = 5') == [["pc-one"]],
+                      "the first store of member 5")
+                two.key(roster2, "Return")  # 登録: refused
+                box = two.wait_window(ERROR_BOX_TITLE)
+                two.key(box, "Return")
+                two.wait_gone(box, ERROR_BOX_TITLE)
+                check(server.psql('SELECT name FROM "MemberMaster" WHERE id_no = 5') == [["pc-one"]],
+                      "the refused store changed member 5")
+                edit_name(two, roster2, 4, "pc-two")
+                two.expect_only(MAIN_TITLE, ROSTER_TITLE)
+                check(server.psql('SELECT name, version FROM "MemberMaster" WHERE id_no = 5') == [["pc-two", "3"]],
+                      "member 5 after the second PC stored it again: %s" %
+                      server.psql('SELECT name, version FROM "MemberMaster" WHERE id_no = 5'))
+
+                step("one clears the roster while the other browses it")
+                two.click_client(roster2, ROSTER_CLIENT, 300, 400)
+                two.key(roster2, "ctrl+End")
+                one.key(roster1, "F10", "Right", "Return")  # データ管理 → 全名簿データ消去
+                confirm, title = one.wait_new_window([MAIN_TITLE, ROSTER_TITLE])
+                one.key(confirm, "Return")  # はい
+                one.wait_gone(confirm, title)
+                check(members(server, "id_no") == [], "members after clearing")
+                two.key(roster2, "Page_Up", "Page_Up", "ctrl+Home", "Down")
+                two.expect_only(MAIN_TITLE, ROSTER_TITLE)
+                one.expect_only(MAIN_TITLE, ROSTER_TITLE)
+
+                step("the second copy ends")
+                two.close(roster2)
+                two.wait_gone(roster2, ROSTER_TITLE)
+                two.close(main2)
+                check(two.wait_exit() == 0, "the second copy's exit code")
+
+                step("the server stops in the middle of an import")
+                big = os.path.join(pc1.work, "big.csv")
+                write_csv(big, list(range(1, 400001)))
+                dialog1, title1 = start_import(one, roster1, big)
+                one.wait_until("members committed", lambda: len(members(server, "id_no")) > 0, IMPORT_LIMIT,
+                               interval=0.2)
+                server.stop()
+                box = one.wait_window(ERROR_BOX_TITLE, IMPORT_LIMIT)
+                server.start()
+                rows = members(server)
+                print("%d members committed before the server stopped" % len(rows), flush=True)
+                check(0 < len(rows) < 400000, "the import had finished before the server stopped")
+                check([int(r[0]) for r in rows] == list(range(1, len(rows) + 1)), "the committed members have gaps")
+                check_whole(rows, "after the server stopped")
+                one.key(box, "Return")
+                one.wait_gone(box, ERROR_BOX_TITLE)
+                # Further boxes may follow from windows that read the lost tables meanwhile.
+                for _ in range(5):
+                    extra = [w for w, name in one.windows() if name == ERROR_BOX_TITLE]
+                    if not extra:
+                        break
+                    one.key(extra[0], "Return")
+                    time.sleep(0.5)
+
+                step("the program goes on once the server is back")
+                small = os.path.join(pc1.work, "small.csv")
+                write_csv(small, [900001, 900002])
+                dialog1, title1 = start_import(one, roster1, small)
+                one.wait_gone(dialog1, title1)
+                one.wait_until("the import after the server came back",
+                               lambda: members(server, "id_no")[-2:] == [["900001"], ["900002"]], IMPORT_LIMIT)
+                one.expect_only(MAIN_TITLE, ROSTER_TITLE)
+                one.close(roster1)
+                one.wait_gone(roster1, ROSTER_TITLE)
+                one.close(main1)
+                check(one.wait_exit() == 0, "the first copy's exit code")
+    finally:
+        xvfb.kill()
+        server.close()
+
+
+if __name__ == "__main__":
+    run_test(main)
