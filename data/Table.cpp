@@ -1,6 +1,7 @@
 #include "data/Table.h"
 
 #include "data/Error.h"
+#include "data/SjisText.h"
 #include "data/sql/PostgresConnection.h"
 #include "data/sql/SqliteConnection.h"
 
@@ -8,6 +9,8 @@
 #include <QFileInfo>
 
 #include <exception>
+#include <limits>
+#include <optional>
 
 namespace halvenna {
 
@@ -763,6 +766,85 @@ Table::ControlsSuspended::~ControlsSuspended() noexcept
         if (std::uncaught_exceptions() == uncaught_)
             reportUnthrowable(Error(QStringLiteral("不明なエラーが発生しました")));
     }
+}
+
+// ---------------------------------------------------------------- bulk work
+
+bool Table::storesInBulk() const
+{
+    return db_ && db_->cursorPage() > 0;
+}
+
+void Table::rewriteEveryRow(const FieldNames& reads, const FieldNames& writes, const RowRewrite& compute)
+{
+    checkActive();
+    ensureRange();
+    checkBrowseMode();
+    if (range_.restricted())
+        throw Error(QStringLiteral("%1: 詳細テーブルの行はまとめて書き換えられません").arg(name_));
+    const std::vector<int> in = resolve(reads);
+    const std::vector<int> out = resolve(writes);
+    QStringList readColumns;
+    for (const int f : in)
+        readColumns << shape_.quotedField(f);
+    QStringList writeColumns;
+    QList<FieldKind> kinds;
+    for (const int f : out) {
+        writeColumns << shape_.quotedField(f);
+        kinds << shape_.field(f).kind;
+    }
+    const int n = int(in.size());
+    constexpr int kPage = 5000;
+    {
+        Batch batch(*this);
+        cursor_.letGo();
+        row_.materialize();
+        sql::Statement& page =
+            db_->prepare(QStringLiteral("SELECT %1, %2 FROM %3 WHERE %2 > CAST(? AS BIGINT) ORDER BY %2 LIMIT ?%4")
+                             .arg(readColumns.join(u", "), shape_.rowid(), shape_.table(), db_->lockingRead()));
+        qint64 after = std::numeric_limits<qint64>::min();
+        for (;;) {
+            std::vector<qint64> ids;
+            std::vector<std::vector<std::optional<QByteArray>>> rows;
+            {
+                sql::Query q(page);
+                q->bindInteger(1, after);
+                q->bindInteger(2, kPage);
+                std::vector<FieldValue> values(static_cast<size_t>(n));
+                std::vector<FieldValue> results;
+                while (q->step(u"テーブルを読めません")) {
+                    for (int i = 0; i < n; ++i) {
+                        const sql::ValueType type = q->type(i);
+                        values[size_t(i)] =
+                            type == sql::ValueType::Null ? FieldValue()
+                            : type == sql::ValueType::Integer
+                                ? FieldValue::integer(qint32(q->integer(i)))
+                                : FieldValue::text(sjis::isAscii(q->text(i))
+                                                       ? q->text(i).toByteArray()
+                                                       : sjis::fromUnicode(QString::fromUtf8(q->text(i))));
+                    }
+                    results.clear();
+                    compute(values, results);
+                    std::vector<std::optional<QByteArray>> stored;
+                    for (size_t k = 0; k < out.size(); ++k)
+                        stored.push_back(row_.storedForm(out[k], k < results.size() ? results[k] : FieldValue()));
+                    rows.push_back(std::move(stored));
+                    after = q->integer(n);
+                    ids.push_back(after);
+                }
+            }
+            db_->updateRows(shape_.table(), shape_.rowid(), writeColumns, kinds, ids, rows, u"行を保存できません");
+            if (int(ids.size()) < kPage)
+                break;
+        }
+    }
+    // The current row as it is now; counts and positions are unchanged.
+    if (cursor_.hasRow()) {
+        const int position = cursor_.knownPosition();
+        cursor_.load(cursor_.rowid());
+        cursor_.setKnownPosition(position);
+    }
+    notify(DataSource::Event::DataSet, QString());
 }
 
 // ---------------------------------------------------------------- reading rows for grids

@@ -149,6 +149,18 @@ public:
     // The same by field positions (from fieldIndex), for jobs that copy many rows.
     void copyField(Table& source, int from, int to);
 
+    // --- bulk work
+    // The engine stores many rows faster in one statement than row by row (a server: one round
+    // trip instead of one per row).
+    bool storesInBulk() const;
+    // Rewrites every row of a table that is no detail: compute gets the values of `reads` and gives
+    // those of `writes` (converted and cut as setFieldValue would), stored a page at a time in one
+    // transaction, the rows read locked until it ends where the engine locks rows. No event runs:
+    // compute is the whole rule. Pending changes are finished first; the current row is read again
+    // afterwards, and bound controls hear of a new data set.
+    using RowRewrite = std::function<void(const std::vector<FieldValue>& in, std::vector<FieldValue>& out)>;
+    void rewriteEveryRow(const FieldNames& reads, const FieldNames& writes, const RowRewrite& compute);
+
     // --- bound controls
     void disableControls();
     void enableControls();

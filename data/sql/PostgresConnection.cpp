@@ -456,6 +456,64 @@ bool PostgresConnection::inTransaction() const
     return s == PQTRANS_INTRANS || s == PQTRANS_INERROR || s == PQTRANS_ACTIVE;
 }
 
+namespace {
+
+// An array literal of the server's: {"a","b",NULL}, each text quoted with its quotes and backslashes
+// escaped.
+QByteArray arrayLiteral(const std::vector<std::vector<std::optional<QByteArray>>>& rows, size_t column)
+{
+    QByteArray out("{");
+    for (size_t r = 0; r < rows.size(); ++r) {
+        if (r > 0)
+            out += ',';
+        const std::optional<QByteArray>& v = rows[r][column];
+        if (!v) {
+            out += "NULL";
+            continue;
+        }
+        out += '"';
+        for (const char c : *v) {
+            if (c == '"' || c == '\\')
+                out += '\\';
+            out += c;
+        }
+        out += '"';
+    }
+    return out + '}';
+}
+
+} // namespace
+
+void PostgresConnection::updateRows(const QString& table, const QString& identity, const QStringList& columns,
+                                    const QList<FieldKind>& kinds, const std::vector<qint64>& ids,
+                                    const std::vector<std::vector<std::optional<QByteArray>>>& rows, QStringView what)
+{
+    if (ids.empty())
+        return;
+    QStringList arrays{QStringLiteral("CAST(? AS bigint[])")};
+    QStringList names{QStringLiteral("row_identity")};
+    QStringList sets;
+    for (qsizetype c = 0; c < columns.size(); ++c) {
+        const FieldKind kind = kinds.at(c);
+        arrays << QStringLiteral("CAST(? AS %1[])")
+                      .arg(QLatin1String(kind == FieldKind::Integer   ? "integer"
+                                         : kind == FieldKind::Logical ? "boolean"
+                                                                      : "text"));
+        names << QStringLiteral("v%1").arg(c);
+        sets << QStringLiteral("%1 = r.v%2").arg(columns.at(c)).arg(c);
+    }
+    Query q(prepare(QStringLiteral("UPDATE %1 SET %2 FROM unnest(%3) AS r(%4) WHERE %1.%5 = r.row_identity")
+                        .arg(table, sets.join(QStringLiteral(", ")), arrays.join(QStringLiteral(", ")),
+                             names.join(QStringLiteral(", ")), identity)));
+    QByteArray idList("{");
+    for (size_t r = 0; r < ids.size(); ++r)
+        idList += (r > 0 ? "," : "") + QByteArray::number(ids[r]);
+    q->bindText(1, idList + '}');
+    for (qsizetype c = 0; c < columns.size(); ++c)
+        q->bindText(int(c) + 2, arrayLiteral(rows, size_t(c)));
+    q->step(what);
+}
+
 TableColumns PostgresConnection::columns(const QString& table)
 {
     const QString what = QStringLiteral("テーブル %1 を読めません").arg(table);

@@ -56,6 +56,11 @@ public:
     QString returning(const QString& columns) const override { return QStringLiteral(" RETURNING ") + columns; }
     int cursorPage() const override { return kCursorPage; }
     bool failureEndsTransaction() const override { return true; }
+    QString lockingRead() const override { return QStringLiteral(" FOR UPDATE"); }
+    // All the rows in one statement: each column's values sent as one array.
+    void updateRows(const QString& table, const QString& identity, const QStringList& columns,
+                    const QList<FieldKind>& kinds, const std::vector<qint64>& ids,
+                    const std::vector<std::vector<std::optional<QByteArray>>>& rows, QStringView what) override;
 
     // The server's words for a failure, worded for this table; undoes a transaction the failure
     // left aborted.

@@ -14,7 +14,9 @@
 #include <QStringView>
 
 #include <functional>
+#include <optional>
 #include <utility>
+#include <vector>
 
 namespace halvenna::sql {
 
@@ -169,6 +171,15 @@ public:
     virtual int cursorPage() const { return 0; }
     // A failed statement inside a transaction ends the transaction (the engine undoes it whole).
     virtual bool failureEndsTransaction() const { return false; }
+    // What a SELECT appends to lock the rows it reads until the transaction ends (empty: the engine
+    // locks the whole file anyway).
+    virtual QString lockingRead() const { return {}; }
+    // Stores many rows at once, each row's values (as text: UTF-8, a whole number, 1/0 for a
+    // logical; nullopt for null) into columns (quoted) of the row whose identity is in ids; kinds
+    // are the columns' kinds. The engine may send them all in one statement. Throws EngineError.
+    virtual void updateRows(const QString& table, const QString& identity, const QStringList& columns,
+                            const QList<FieldKind>& kinds, const std::vector<qint64>& ids,
+                            const std::vector<std::vector<std::optional<QByteArray>>>& rows, QStringView what);
 
 private:
     QString label_;

@@ -169,6 +169,29 @@ RowBuffer::Cell& RowBuffer::cellFor(int field)
 
 void RowBuffer::write(int field, const FieldValue& value)
 {
+    Cell cell = converted(field, value);
+    cellFor(field) = std::move(cell);
+}
+
+std::optional<QByteArray> RowBuffer::storedForm(int field, const FieldValue& value) const
+{
+    const Cell cell = converted(field, value);
+    switch (cell.kind) {
+    case Cell::Int:
+        return QByteArray::number(cell.i);
+    case Cell::Sjis:
+        return sjis::isAscii(cell.bytes) ? cell.bytes : sjis::toUnicode(cell.bytes).toUtf8();
+    case Cell::Utf8:
+        return cell.bytes;
+    case Cell::Null:
+    case Cell::Unread:
+        break;
+    }
+    return std::nullopt;
+}
+
+RowBuffer::Cell RowBuffer::converted(int field, const FieldValue& value) const
+{
     const FieldDef& def = table_.field(field);
     Cell cell;
     if (value.isNull()) {
@@ -214,7 +237,7 @@ void RowBuffer::write(int field, const FieldValue& value)
             break;
         }
     }
-    cellFor(field) = std::move(cell);
+    return cell;
 }
 
 void RowBuffer::writeStoredText(int field, QByteArrayView utf8)

@@ -5,6 +5,7 @@
 
 #include <QHash>
 
+#include <optional>
 #include <vector>
 
 namespace halvenna::table {
@@ -60,6 +61,11 @@ public:
     // The version of the row as read (tables whose rows carry one), 0 for a new row.
     qint64 version() const { return version_; }
 
+    // value as a store writes it into field: converted to the field's kind and cut to its width
+    // as write() does, then as the engine takes it (text UTF-8, a whole number, 1/0 for a logical);
+    // nullopt for null. Throws ConversionError as write().
+    std::optional<QByteArray> storedForm(int field, const FieldValue& value) const;
+
     // The fields written since clearDirty, as bits by position.
     quint64 dirty() const { return dirty_; }
     void clearDirty() { dirty_ = 0; }
@@ -95,6 +101,7 @@ private:
     };
 
     Cell& cellFor(int field);
+    Cell converted(int field, const FieldValue& value) const;
     void bind(sql::Statement& statement, int index, const Cell& cell);
 
     const TableShape& table_;

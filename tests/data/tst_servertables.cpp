@@ -6,6 +6,7 @@
 #include "common/Errors.h"
 #include "data/SafetyCopy.h"
 #include "data/sql/PostgresConnection.h"
+#include "printing/jobs/PrintJobs.h"
 
 #include <QProcess>
 #include <QTest>
@@ -301,6 +302,54 @@ private Q_SLOTS:
         QCOMPARE(dm.tbContents.fieldValue(QStringLiteral("item")).displayText(), QStringLiteral("書籍"));
         QCOMPARE(dm.tbAccount.fieldValue(QStringLiteral("amount")).asInteger(), 1000);
         QVERIFY(!dm.tbAccount.fieldValue(QStringLiteral("amount_prn")).isNull());
+    }
+
+    // Select-all on a server stores a page of members per statement: every member marked (and
+    // unmarked again), its print fields derived again as a store derives them (also for a member
+    // whose fields another program left out of step, and for quotes and backslashes, which travel in
+    // the statement's arrays), its version raised; the same rows as select-all on a folder gives.
+    void selectAllOnAServerMarksEveryMemberAsOnAFolder()
+    {
+        const QString server = engine::freshServerTables();
+        QTemporaryDir folder;
+        schema::createMissingTables(folder.path());
+        TDataModule1 local(folder.path());
+        local.DataModuleCreate();
+        Pc pc(server);
+        const QList<QPair<QString, QString>> zipsAndTels{
+            {"150-0001", "03-1234-5678"}, {"", ""}, {"１５０-0001", "0120-12-3456"}, {"12\"3-4\\5", "0\"3-\\"}};
+        for (TDataModule1* dm : {&local, pc.dm.get()}) {
+            Table& m = dm->tbMemberMaster;
+            Table::Batch batch(m);
+            for (int i = 0; i < 6007; ++i) { // more than one page
+                m.append();
+                m.setFieldValue(QStringLiteral("id_no"), FieldValue::integer(i));
+                const auto& [zip, tel] = zipsAndTels.at(i % zipsAndTels.size());
+                m.setFieldValue(QStringLiteral("zip"), FieldValue::fromString(zip));
+                m.setFieldValue(QStringLiteral("tel"), FieldValue::fromString(tel));
+                m.post();
+            }
+        }
+        QVERIFY(engine::server().psql(QStringLiteral("UPDATE \"MemberMaster\" SET zip_f = 'stale' WHERE id_no = 6")));
+        QVERIFY(pc.dm->tbMemberMaster.storesInBulk());
+        QVERIFY(!local.tbMemberMaster.storesInBulk());
+        DataFixture reader; // reads what each engine holds, as another program would
+        const char* sql = "SELECT id_no, print, zip_f, zip_r, tel_f, tel_m, tel_r FROM \"MemberMaster\" ORDER BY id_no";
+        for (const bool marked : {true, false}) {
+            setAllPrintMarks(local.tbMemberMaster, marked);
+            setAllPrintMarks(pc.dm->tbMemberMaster, marked);
+            QCOMPARE(pc.dm->tbMemberMaster.fieldValue(QStringLiteral("id_no")).asInteger(), 0);
+            QCOMPARE(pc.dm->tbMemberMaster.fieldValue(QStringLiteral("print")).asBoolean(), marked);
+            QList<QStringList> onServer = reader.committedRows(pc.dm->tbMemberMaster, sql);
+            for (QStringList& row : onServer)
+                row[1] = row[1] == u"t" ? QStringLiteral("1") : QStringLiteral("0");
+            QCOMPARE(onServer.size(), 6007);
+            QCOMPARE(onServer, reader.committedRows(local.tbMemberMaster, sql));
+        }
+        QString versions;
+        QVERIFY(engine::server().psql(QStringLiteral("SELECT DISTINCT version FROM \"MemberMaster\" WHERE id_no <> 6"),
+                                      &versions));
+        QCOMPARE(versions.trimmed(), QStringLiteral("3"));
     }
 
     // Before an import or a clearing the shared tables are copied from the server into the PC's
