@@ -847,6 +847,37 @@ void Table::rewriteEveryRow(const FieldNames& reads, const FieldNames& writes, c
     notify(DataSource::Event::DataSet, QString());
 }
 
+FieldValue Table::convertedValue(int field, const FieldValue& value) const
+{
+    shape_.checkIndex(field);
+    return row_.convertedValue(field, value);
+}
+
+void Table::mergeRows(const std::vector<int>& fields, const std::vector<std::vector<FieldValue>>& rows)
+{
+    checkActive();
+    if (rows.empty())
+        return;
+    QStringList columns;
+    QList<FieldKind> kinds;
+    for (const int f : fields) {
+        shape_.checkIndex(f);
+        columns << shape_.quotedField(f);
+        kinds << shape_.field(f).kind;
+    }
+    std::vector<std::vector<std::optional<QByteArray>>> stored;
+    stored.reserve(rows.size());
+    for (const std::vector<FieldValue>& row : rows) {
+        std::vector<std::optional<QByteArray>> values;
+        values.reserve(fields.size());
+        for (size_t k = 0; k < fields.size(); ++k)
+            values.push_back(row_.storedForm(fields[k], k < row.size() ? row[k] : FieldValue()));
+        stored.push_back(std::move(values));
+    }
+    db_->mergeRows(shape_.table(), columns, kinds, stored, u"行を保存できません");
+    cursor_.setKnownCount(-1);
+}
+
 // ---------------------------------------------------------------- reading rows for grids
 
 QList<RowSnapshot> Table::readRows(int from, int count)

@@ -160,6 +160,14 @@ public:
     // afterwards, and bound controls hear of a new data set.
     using RowRewrite = std::function<void(const std::vector<FieldValue>& in, std::vector<FieldValue>& out)>;
     void rewriteEveryRow(const FieldNames& reads, const FieldNames& writes, const RowRewrite& compute);
+    // value as setFieldValue would store it into field (converted to its kind, cut to its width),
+    // without writing it. Throws ConversionError as setFieldValue.
+    FieldValue convertedValue(int field, const FieldValue& value) const;
+    // Stores rows by their key, fields[0] (a unique field), in one statement where the engine can:
+    // a row whose key is stored has `fields` replaced and keeps the others, a new row has null in
+    // the others. Values converted as setFieldValue converts them; no key twice. No event runs; the
+    // current row is not moved. Inside a batch they commit with it.
+    void mergeRows(const std::vector<int>& fields, const std::vector<std::vector<FieldValue>>& rows);
 
     // --- bound controls
     void disableControls();

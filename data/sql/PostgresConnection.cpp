@@ -495,10 +495,7 @@ void PostgresConnection::updateRows(const QString& table, const QString& identit
     QStringList sets;
     for (qsizetype c = 0; c < columns.size(); ++c) {
         const FieldKind kind = kinds.at(c);
-        arrays << QStringLiteral("CAST(? AS %1[])")
-                      .arg(QLatin1String(kind == FieldKind::Integer   ? "integer"
-                                         : kind == FieldKind::Logical ? "boolean"
-                                                                      : "text"));
+        arrays << arrayOf(kind);
         names << QStringLiteral("v%1").arg(c);
         sets << QStringLiteral("%1 = r.v%2").arg(columns.at(c)).arg(c);
     }
@@ -511,6 +508,34 @@ void PostgresConnection::updateRows(const QString& table, const QString& identit
     q->bindText(1, idList + '}');
     for (qsizetype c = 0; c < columns.size(); ++c)
         q->bindText(int(c) + 2, arrayLiteral(rows, size_t(c)));
+    q->step(what);
+}
+
+QString PostgresConnection::arrayOf(FieldKind kind)
+{
+    return QStringLiteral("CAST(? AS %1[])")
+        .arg(QLatin1String(kind == FieldKind::Integer   ? "integer"
+                           : kind == FieldKind::Logical ? "boolean"
+                                                        : "text"));
+}
+
+void PostgresConnection::mergeRows(const QString& table, const QStringList& columns, const QList<FieldKind>& kinds,
+                                   const std::vector<std::vector<std::optional<QByteArray>>>& rows, QStringView what)
+{
+    if (rows.empty())
+        return;
+    QStringList arrays;
+    QStringList sets;
+    for (qsizetype c = 0; c < columns.size(); ++c) {
+        arrays << arrayOf(kinds.at(c));
+        if (c > 0)
+            sets << QStringLiteral("%1 = EXCLUDED.%1").arg(columns.at(c));
+    }
+    Query q(prepare(QStringLiteral("INSERT INTO %1 (%2) SELECT * FROM unnest(%3) ON CONFLICT (%4) DO UPDATE SET %5")
+                        .arg(table, columns.join(QStringLiteral(", ")), arrays.join(QStringLiteral(", ")),
+                             columns.at(0), sets.join(QStringLiteral(", ")))));
+    for (qsizetype c = 0; c < columns.size(); ++c)
+        q->bindText(int(c) + 1, arrayLiteral(rows, size_t(c)));
     q->step(what);
 }
 

@@ -61,6 +61,8 @@ public:
     void updateRows(const QString& table, const QString& identity, const QStringList& columns,
                     const QList<FieldKind>& kinds, const std::vector<qint64>& ids,
                     const std::vector<std::vector<std::optional<QByteArray>>>& rows, QStringView what) override;
+    void mergeRows(const QString& table, const QStringList& columns, const QList<FieldKind>& kinds,
+                   const std::vector<std::vector<std::optional<QByteArray>>>& rows, QStringView what) override;
 
     // The server's words for a failure, worded for this table; undoes a transaction the failure
     // left aborted.
@@ -81,6 +83,8 @@ private:
 
     PostgresConnection(pg_conn* conn, QString conninfo, QString label, QString location);
     [[noreturn]] void throwUnreachable(const QString& detail);
+    // "CAST(? AS <type>[])": a parameter holding a column's values as one array.
+    static QString arrayOf(FieldKind kind);
     void run(const char* sql, QStringView what);
 
     pg_conn* conn_;

@@ -56,4 +56,31 @@ void Connection::updateRows(const QString& table, const QString& identity, const
     }
 }
 
+void Connection::mergeRows(const QString& table, const QStringList& columns, const QList<FieldKind>& kinds,
+                           const std::vector<std::vector<std::optional<QByteArray>>>& rows, QStringView what)
+{
+    Q_UNUSED(kinds);
+    QStringList marks;
+    QStringList sets;
+    for (qsizetype c = 0; c < columns.size(); ++c) {
+        marks << QStringLiteral("?");
+        if (c > 0)
+            sets << QStringLiteral("%1 = excluded.%1").arg(columns.at(c));
+    }
+    Statement& st = prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3) ON CONFLICT (%4) DO UPDATE SET %5")
+                                .arg(table, columns.join(QStringLiteral(", ")), marks.join(u','), columns.at(0),
+                                     sets.join(QStringLiteral(", "))));
+    for (const auto& row : rows) {
+        Query q(st);
+        int index = 1;
+        for (const std::optional<QByteArray>& v : row) {
+            if (v)
+                q->bindText(index++, *v);
+            else
+                q->bindNull(index++);
+        }
+        q->step(what);
+    }
+}
+
 } // namespace halvenna::sql

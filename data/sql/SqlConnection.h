@@ -180,6 +180,11 @@ public:
     virtual void updateRows(const QString& table, const QString& identity, const QStringList& columns,
                             const QList<FieldKind>& kinds, const std::vector<qint64>& ids,
                             const std::vector<std::vector<std::optional<QByteArray>>>& rows, QStringView what);
+    // Stores many rows by their key (columns[0], unique): a row whose key is there has the other
+    // columns replaced (columns not named are kept), a new one is inserted. Values as updateRows;
+    // no key twice. Throws EngineError.
+    virtual void mergeRows(const QString& table, const QStringList& columns, const QList<FieldKind>& kinds,
+                           const std::vector<std::vector<std::optional<QByteArray>>>& rows, QStringView what);
 
 private:
     QString label_;

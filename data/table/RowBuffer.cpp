@@ -190,6 +190,23 @@ std::optional<QByteArray> RowBuffer::storedForm(int field, const FieldValue& val
     return std::nullopt;
 }
 
+FieldValue RowBuffer::convertedValue(int field, const FieldValue& value) const
+{
+    const Cell cell = converted(field, value);
+    switch (cell.kind) {
+    case Cell::Int:
+        return fromInteger(cell.i, table_.field(field).kind);
+    case Cell::Sjis:
+        return FieldValue::text(cell.bytes);
+    case Cell::Utf8:
+        return FieldValue::text(toSjis(cell.bytes));
+    case Cell::Null:
+    case Cell::Unread:
+        break;
+    }
+    return FieldValue();
+}
+
 RowBuffer::Cell RowBuffer::converted(int field, const FieldValue& value) const
 {
     const FieldDef& def = table_.field(field);

@@ -65,6 +65,8 @@ public:
     // as write() does, then as the engine takes it (text UTF-8, a whole number, 1/0 for a logical);
     // nullopt for null. Throws ConversionError as write().
     std::optional<QByteArray> storedForm(int field, const FieldValue& value) const;
+    // value as write() would hold it in field (converted and cut). Throws as write().
+    FieldValue convertedValue(int field, const FieldValue& value) const;
 
     // The fields written since clearDirty, as bits by position.
     quint64 dirty() const { return dirty_; }

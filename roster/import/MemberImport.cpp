@@ -1,7 +1,9 @@
 #include "roster/import/MemberImport.h"
 
+#include "data/RecordRules.h"
 #include "data/SjisText.h"
 #include "data/Table.h"
+#include "data/sql/SqlConnection.h"
 
 #include <QDir>
 #include <QFile>
@@ -97,6 +99,12 @@ int MemberImport::run(QIODevice& device, const QString& fileName)
     Table::ControlsSuspended suspended(members_);
     bool inBatch = false;
     int linesInBatch = 0;
+    const bool bulk = members_.storesInBulk();
+    pending_.clear();
+    pendingKeys_.clear();
+    lastKey_ = FieldValue();
+    if (bulk)
+        members_.checkBrowseMode(); // as the first lookup would
     try {
         QByteArray line;
         while (reader.readLine(line)) {
@@ -107,9 +115,14 @@ int MemberImport::run(QIODevice& device, const QString& fileName)
                 members_.beginBatch();
                 inBatch = true;
             }
-            merge(splitMemberLine(utf8 ? fromUtf8Line(line) : line));
+            const MemberValues values = splitMemberLine(utf8 ? fromUtf8Line(line) : line);
+            if (bulk)
+                mergeLater(values);
+            else
+                merge(values);
             ++linesMerged_;
             if (++linesInBatch == chunkLines_) {
+                flush();
                 inBatch = false;
                 linesInBatch = 0;
                 members_.endBatch();
@@ -120,19 +133,70 @@ int MemberImport::run(QIODevice& device, const QString& fileName)
             }
         }
         if (inBatch) {
+            flush();
             inBatch = false;
             members_.endBatch();
         }
-    } catch (...) {
-        // Keep what was posted before the failing line. Should that commit fail too, its error is
-        // the one to report: it means those lines were not kept after all.
+    } catch (const sql::EngineError&) {
+        // The engine failed: what waits is dropped with the transaction the engine ended.
+        pending_.clear();
         if (inBatch)
             members_.endBatch();
         throw;
+    } catch (...) {
+        // Keep what was posted before the failing line. Should that commit fail too, its error is
+        // the one to report: it means those lines were not kept after all.
+        if (inBatch) {
+            flush();
+            members_.endBatch();
+        }
+        throw;
     }
+    // As after the lines merged one by one: the table stands on the last member written.
+    if (bulk && !lastKey_.isNull())
+        members_.locate(members_.resolve(kMemberFields).front(), lastKey_);
     if (progress_)
         progress_(reader.bytesRead(), fileSize);
     return linesMerged_;
+}
+
+void MemberImport::mergeLater(const MemberValues& values)
+{
+    const std::vector<int>& fields = members_.resolve(kMemberFields);
+    // Refused as merge() refuses it: the member number as a lookup reads it, then the text.
+    std::vector<FieldValue> row;
+    row.reserve(size_t(kMemberValueCount) + 5);
+    row.push_back(members_.convertedValue(fields[0], FieldValue::text(values[0])));
+    if (row[0].isNull())
+        throw ConversionError(QStringLiteral("項目 '%1' の値として不正です").arg(kMemberFields.names().front()));
+    for (int k = 0; k < kMemberValueCount; ++k)
+        members_.checkText(fields[size_t(k)], values[k]);
+    for (int k = 1; k < kMemberValueCount; ++k)
+        row.push_back(members_.convertedValue(fields[size_t(k)], FieldValue::text(values[k])));
+    const rules::ZipAndTel derived = rules::splitZipAndTel(row[3], row[6]);
+    for (const QByteArray* part : {&derived.zipF, &derived.zipR, &derived.telF, &derived.telM, &derived.telR})
+        row.push_back(FieldValue::text(*part));
+    const qint32 key = row[0].asInteger();
+    // The same member twice in a page: the page so far is stored first, so the later line wins.
+    if (pendingKeys_.contains(key))
+        flush();
+    pendingKeys_.insert(key);
+    lastKey_ = row[0];
+    pending_.push_back(std::move(row));
+    if (pending_.size() >= kBulkPage)
+        flush();
+}
+
+void MemberImport::flush()
+{
+    if (pending_.empty())
+        return;
+    static const FieldNames kStored{"id_no", "name",  "name_kana", "zip",   "address1", "address2", "tel",
+                                    "fax",   "zip_f", "zip_r",     "tel_f", "tel_m",    "tel_r"};
+    std::vector<std::vector<FieldValue>> rows;
+    rows.swap(pending_);
+    pendingKeys_.clear();
+    members_.mergeRows(members_.resolve(kStored), rows);
 }
 
 void MemberImport::merge(const MemberValues& values)

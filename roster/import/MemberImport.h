@@ -1,13 +1,16 @@
 #pragma once
 
 #include "data/Error.h"
+#include "data/FieldValue.h"
 #include "roster/import/CsvLineReader.h"
 
 #include <QByteArrayView>
+#include <QSet>
 #include <QString>
 
 #include <atomic>
 #include <functional>
+#include <vector>
 
 class QIODevice;
 
@@ -40,6 +43,8 @@ public:
     using Progress = std::function<void(qint64 bytesRead, qint64 fileSize)>;
 
     static constexpr int kDefaultChunkLines = 65536;
+    // Members stored by one statement on an engine that stores in bulk.
+    static constexpr size_t kBulkPage = 2000;
     static constexpr qint64 kDefaultProgressStep = 64 * 1024;
 
     explicit MemberImport(Table& members);
@@ -78,6 +83,10 @@ public:
 
 private:
     void merge(const MemberValues& values);
+    // On an engine that stores in bulk (a server): the line's member, converted and with its print
+    // fields derived as a store derives them, waits in a page stored by one statement (flush).
+    void mergeLater(const MemberValues& values);
+    void flush();
     // A line of a UTF-8 file in code page 932. Throws Error naming the line and the first character
     // that code page 932 does not have.
     QByteArray fromUtf8Line(const QByteArray& line) const;
@@ -90,6 +99,10 @@ private:
     std::atomic_bool cancelRequested_ = false;
     int linesMerged_ = 0;
     int lineNumber_ = 0;
+    // The page waiting to be stored, and the members in it (a member twice stores the page first).
+    std::vector<std::vector<FieldValue>> pending_;
+    QSet<qint32> pendingKeys_;
+    FieldValue lastKey_;
 };
 
 } // namespace halvenna

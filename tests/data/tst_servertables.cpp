@@ -7,6 +7,7 @@
 #include "data/SafetyCopy.h"
 #include "data/sql/PostgresConnection.h"
 #include "printing/jobs/PrintJobs.h"
+#include "roster/import/MemberImport.h"
 
 #include <QProcess>
 #include <QTest>
@@ -350,6 +351,80 @@ private Q_SLOTS:
         QVERIFY(engine::server().psql(QStringLiteral("SELECT DISTINCT version FROM \"MemberMaster\" WHERE id_no <> 6"),
                                       &versions));
         QCOMPARE(versions.trimmed(), QStringLiteral("3"));
+    }
+
+    // An import on a server stores pages of members by one statement each: the rows are those the
+    // same file gives on a folder, line by line (the later line of a member wins, a member's other
+    // fields are kept, the print fields derived, quotes and backslashes intact), and a line refused
+    // midway is refused with the same message, the lines before it kept.
+    void importOnAServerGivesTheFoldersRows_data()
+    {
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<int>("chunkLines");
+        QTest::addColumn<QString>("error");
+        const QStringList some{
+            QStringLiteral("5,山田太郎,ヤマダタロウ,150-0001,東京都渋谷区,\"ハイツ\"\"A\"\"\",03-1234-5678,"),
+            QStringLiteral("2,鈴木,スズキ,1500001,大阪\\府,,06-1111-2222,06-1111-2223"),
+            QStringLiteral("5,山田花子,ヤマダハナコ,１５０-0002,,,0120-12-3456,"), QStringLiteral("007"),
+            QStringLiteral("3,佐藤")};
+        QTest::newRow("one chunk") << some << 65536 << QString();
+        QTest::newRow("chunks of two lines") << some << 2 << QString();
+        QStringList many;
+        for (int i = 0; i < 4500; ++i)
+            many << QStringLiteral("%1,会員%1,カイイン,%2-0001,住所,,03-0000-%3,")
+                        .arg(i % 4100)
+                        .arg(i % 1000, 3, 10, QChar(u'0'))
+                        .arg(i % 10000, 4, 10, QChar(u'0'));
+        QTest::newRow("pages, members again") << many << 65536 << QString();
+        QTest::newRow("a refused line midway")
+            << (QStringList(some.mid(0, 3)) << QStringLiteral("x9,名前") << some.at(4)) << 65536
+            << QStringLiteral("項目 'id_no' の値として不正です");
+        QTest::newRow("an empty number") << (QStringList(some.mid(0, 2)) << QStringLiteral(",名前")) << 2
+                                         << QStringLiteral("項目 'id_no' の値として不正です");
+    }
+    void importOnAServerGivesTheFoldersRows()
+    {
+        QFETCH(QStringList, lines);
+        QFETCH(int, chunkLines);
+        QFETCH(QString, error);
+        const QString server = engine::freshServerTables();
+        QTemporaryDir folder;
+        schema::createMissingTables(folder.path());
+        TDataModule1 local(folder.path());
+        local.DataModuleCreate();
+        Pc pc(server);
+        QTemporaryDir files;
+        const QString csv = files.filePath(QStringLiteral("members.csv"));
+        QFile file(csv);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        for (const QString& line : lines)
+            file.write(sjis::fromUnicode(line) + "\r\n");
+        file.close();
+        DataFixture reader;
+        const char* sql = "SELECT id_no, name, name_kana, zip, address1, address2, tel, fax, notes, print, zip_f, "
+                          "zip_r, tel_f, tel_m, tel_r FROM \"MemberMaster\" ORDER BY id_no";
+        QList<QList<QStringList>> stored;
+        for (TDataModule1* dm : {&local, pc.dm.get()}) {
+            Table& m = dm->tbMemberMaster;
+            // A member already there keeps what the file does not hold.
+            m.append();
+            m.setFieldValue(QStringLiteral("id_no"), FieldValue::integer(5));
+            m.setFieldValue(QStringLiteral("notes"), FieldValue::fromString(QStringLiteral("備考")));
+            m.setFieldValue(QStringLiteral("print"), FieldValue::logical(true));
+            m.post();
+            MemberImport import(m);
+            import.setChunkLines(chunkLines);
+            QCOMPARE(errorOf([&] { import.run(csv); }), error.isEmpty() ? QStringLiteral("<no error>") : error);
+            QCOMPARE(m.state(), TableState::Browse);
+            if (error.isEmpty())
+                QCOMPARE(m.fieldValue(QStringLiteral("id_no")).asInteger(), lines.last().section(u',', 0, 0).toInt());
+            QList<QStringList> rows = reader.committedRows(m, sql);
+            for (QStringList& row : rows)
+                row[9] = row[9] == u"t" ? QStringLiteral("1") : row[9] == u"f" ? QStringLiteral("0") : row[9];
+            stored << rows;
+        }
+        QVERIFY(!stored.front().isEmpty());
+        QCOMPARE(stored.back(), stored.front());
     }
 
     // Before an import or a clearing the shared tables are copied from the server into the PC's
