@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace halvenna::sql {
@@ -232,8 +233,27 @@ private:
         }
     }
 
-    void runOnce(QStringView what)
+public:
+    // Sends the statement without waiting for its answer, which the connection collects before
+    // anything else it does (PostgresConnection::collect); the caller goes on meanwhile.
+    void send(QStringView what)
     {
+        pg_conn* conn = ready(what);
+        std::vector<const char*> values;
+        std::vector<int> lengths;
+        parameters(values, lengths);
+        if (!PQsendQueryPrepared(conn, name_.constData(), int(values.size()), values.data(), lengths.data(), nullptr,
+                                 0))
+            throw owner_.failure(nullptr, what);
+        owner_.awaiting_ = true;
+        owner_.awaitingWhat_ = what.toString();
+    }
+
+private:
+    // The connection, with what was sent before answered and this statement prepared on it.
+    pg_conn* ready(QStringView what)
+    {
+        owner_.collect();
         owner_.ensureConnected();
         pg_conn* conn = owner_.conn_;
         if (preparedIn_ != owner_.generation()) {
@@ -243,12 +263,25 @@ private:
             PQclear(prepared);
             preparedIn_ = owner_.generation();
         }
-        std::vector<const char*> values(values_.size());
-        std::vector<int> lengths(values_.size());
+        return conn;
+    }
+
+    void parameters(std::vector<const char*>& values, std::vector<int>& lengths) const
+    {
+        values.resize(values_.size());
+        lengths.resize(values_.size());
         for (size_t i = 0; i < values_.size(); ++i) {
             values[i] = nulls_[i] ? nullptr : values_[i].constData();
             lengths[i] = int(values_[i].size());
         }
+    }
+
+    void runOnce(QStringView what)
+    {
+        pg_conn* conn = ready(what);
+        std::vector<const char*> values;
+        std::vector<int> lengths;
+        parameters(values, lengths);
         PGresult* r =
             PQexecPrepared(conn, name_.constData(), int(values.size()), values.data(), lengths.data(), nullptr, 0);
         const ExecStatusType status = PQresultStatus(r);
@@ -347,6 +380,23 @@ void PostgresConnection::throwUnreachable(const QString& detail)
                       detail);
 }
 
+void PostgresConnection::collect()
+{
+    if (!awaiting_)
+        return;
+    awaiting_ = false;
+    PGresult* failed = nullptr;
+    while (PGresult* r = PQgetResult(conn_)) {
+        const ExecStatusType status = PQresultStatus(r);
+        if (!failed && status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+            failed = r;
+        else
+            PQclear(r);
+    }
+    if (failed || PQstatus(conn_) != CONNECTION_OK)
+        throw failure(failed, awaitingWhat_);
+}
+
 void PostgresConnection::ensureConnected()
 {
     if (PQstatus(conn_) == CONNECTION_OK)
@@ -398,6 +448,7 @@ Statement& PostgresConnection::prepare(const QString& sql, Use use)
 
 void PostgresConnection::run(const char* sql, QStringView what)
 {
+    collect();
     ensureConnected();
     PGresult* r = PQexec(conn_, sql);
     const ExecStatusType status = PQresultStatus(r);
@@ -418,19 +469,30 @@ void PostgresConnection::begin(QStringView what)
 
 void PostgresConnection::commit(QStringView what, const std::function<void()>& beforeRollback)
 {
-    PGresult* r = PQexec(conn_, "COMMIT");
-    const bool committed = PQresultStatus(r) == PGRES_COMMAND_OK && std::strcmp(PQcmdStatus(r), "COMMIT") == 0;
-    if (committed) {
-        PQclear(r);
-        return;
+    std::optional<EngineError> refusal;
+    try {
+        // A statement sent without waiting is part of the transaction: its failure refuses it.
+        collect();
+    } catch (const EngineError& e) {
+        refusal = e;
     }
-    EngineError refusal = PQresultStatus(r) == PGRES_COMMAND_OK
-                              ? EngineError(failureMessage(Failure::Other, label(), location(), what,
-                                                           QStringLiteral("transaction rolled back")),
-                                            Failure::Other, QString())
-                              : failure(r, what);
-    if (PQresultStatus(r) == PGRES_COMMAND_OK)
-        PQclear(r);
+    if (!refusal) {
+        PGresult* r = PQexec(conn_, "COMMIT");
+        const ExecStatusType status = PQresultStatus(r);
+        if (status == PGRES_COMMAND_OK && std::strcmp(PQcmdStatus(r), "COMMIT") == 0) {
+            PQclear(r);
+            return;
+        }
+        if (status == PGRES_COMMAND_OK) {
+            // The server ended a transaction that had failed: nothing of it was kept.
+            PQclear(r);
+            refusal = EngineError(
+                failureMessage(Failure::Other, label(), location(), what, QStringLiteral("transaction rolled back")),
+                Failure::Other, QString());
+        } else {
+            refusal = failure(r, what);
+        }
+    }
     if (beforeRollback) {
         try {
             beforeRollback();
@@ -439,11 +501,16 @@ void PostgresConnection::commit(QStringView what, const std::function<void()>& b
         }
     }
     rollback();
-    throw refusal;
+    throw *refusal;
 }
 
 void PostgresConnection::rollback() noexcept
 {
+    try {
+        collect();
+    } catch (...) {
+        // Undone with the transaction anyway.
+    }
     if (inTransaction())
         PQclear(PQexec(conn_, "ROLLBACK"));
 }
@@ -531,12 +598,15 @@ void PostgresConnection::mergeRows(const QString& table, const QStringList& colu
         if (c > 0)
             sets << QStringLiteral("%1 = EXCLUDED.%1").arg(columns.at(c));
     }
-    Query q(prepare(QStringLiteral("INSERT INTO %1 (%2) SELECT * FROM unnest(%3) ON CONFLICT (%4) DO UPDATE SET %5")
-                        .arg(table, columns.join(QStringLiteral(", ")), arrays.join(QStringLiteral(", ")),
-                             columns.at(0), sets.join(QStringLiteral(", ")))));
+    auto& st = static_cast<PostgresStatement&>(
+        prepare(QStringLiteral("INSERT INTO %1 (%2) SELECT * FROM unnest(%3) ON CONFLICT (%4) DO UPDATE SET %5")
+                    .arg(table, columns.join(QStringLiteral(", ")), arrays.join(QStringLiteral(", ")), columns.at(0),
+                         sets.join(QStringLiteral(", ")))));
     for (qsizetype c = 0; c < columns.size(); ++c)
-        q->bindText(int(c) + 1, arrayLiteral(rows, size_t(c)));
-    q->step(what);
+        st.bindText(int(c) + 1, arrayLiteral(rows, size_t(c)));
+    // Not waited for: the caller reads the next page while the server stores this one. A failure
+    // is thrown by whatever next uses the connection, at the latest the commit.
+    st.send(what);
 }
 
 TableColumns PostgresConnection::columns(const QString& table)

@@ -69,6 +69,9 @@ public:
     EngineError failure(void* result, QStringView what);
     // Connects again after a loss. Throws EngineError (Unreachable).
     void ensureConnected();
+    // Waits for the answer to a statement sent without waiting (mergeRows) and throws its failure;
+    // everything that talks to the server calls it first.
+    void collect();
     // Bumped at every new connection: statements prepared on an earlier one are prepared again.
     quint64 generation() const { return generation_; }
     pg_conn* handle() const { return conn_; }
@@ -90,6 +93,8 @@ private:
     pg_conn* conn_;
     QString conninfo_;
     quint64 generation_ = 1;
+    bool awaiting_ = false; // a statement was sent and its answer not yet collected
+    QString awaitingWhat_;
     quint64 nextName_ = 0;
     // By their text; [0] used and reset at once, [1] cursors (Connection::Use).
     std::unordered_map<QString, std::unique_ptr<PostgresStatement>> statements_[2];

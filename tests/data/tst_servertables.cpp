@@ -427,6 +427,38 @@ private Q_SLOTS:
         QCOMPARE(stored.back(), stored.front());
     }
 
+    // A page the server refuses (here a rule of the server's own) is reported, at the latest when
+    // its chunk commits: that chunk is undone whole, the chunks before it stay, and the table works on.
+    void aPageTheServerRefusesIsReportedAndItsChunkUndone()
+    {
+        const QString server = engine::freshServerTables();
+        QVERIFY(engine::server().psql(
+            QStringLiteral("ALTER TABLE \"MemberMaster\" ADD CONSTRAINT no_forbidden CHECK (name <> 'forbidden')")));
+        Pc pc(server);
+        QTemporaryDir files;
+        const QString csv = files.filePath(QStringLiteral("members.csv"));
+        QFile file(csv);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("1,a\r\n2,b\r\n3,forbidden\r\n4,d\r\n");
+        file.close();
+        Table& m = pc.dm->tbMemberMaster;
+        MemberImport import(m);
+        import.setChunkLines(2);
+        const QString message = errorOf([&] { import.run(csv); });
+        QVERIFY2(message.startsWith(QStringLiteral("tbMemberMaster: ")) &&
+                     message.contains(QStringLiteral("no_forbidden")),
+                 qPrintable(message));
+        QCOMPARE(m.state(), TableState::Browse);
+        QString ids;
+        QVERIFY(engine::server().psql(
+            QStringLiteral("SELECT string_agg(id_no::text, ',' ORDER BY id_no) FROM \"MemberMaster\""), &ids));
+        QCOMPARE(ids.trimmed(), QStringLiteral("1,2"));
+        m.append();
+        m.setFieldValue(QStringLiteral("id_no"), FieldValue::integer(9));
+        m.post();
+        QCOMPARE(m.recordCount(), 3);
+    }
+
     // Before an import or a clearing the shared tables are copied from the server into the PC's
     // backup folder; restoring puts them back on the server (the PC's own files play no part).
     void aSafetyCopyKeepsTheServersTablesAndRestoresThem()
