@@ -87,14 +87,11 @@ TAboutBoxForm::TAboutBoxForm(QWidget* parent) : QDialog(parent)
     ProductName = label(Panel1, "ProductName", QStringLiteral("製品名　Halvenna"), {81, 15});
     Version =
         label(Panel1, "Version", QStringLiteral("バージョン　%1").arg(QStringLiteral(HALVENNA_VERSION)), {81, 37});
-    // Which engine keeps the shared tables, and where: a PC on a server says which one.
-    const QString tables = DataModule1 ? DataModule1->tablesPlace() : QString();
+    // Which engine keeps the shared tables, and where: a PC on a server says which one. Its text,
+    // like the postal data's, is put in each time the box opens (fillLines).
     TablesPlace = new QLabel(Panel1);
     TablesPlace->setObjectName(QStringLiteral("TablesPlace"));
-    TablesPlace->setGeometry(81, 55, 173, 16);
-    TablesPlace->setText(TablesPlace->fontMetrics().elidedText(tables, Qt::ElideMiddle, TablesPlace->width()));
-    TablesPlace->setToolTip(tables);
-    TablesPlace->setAccessibleName(tables);
+    TablesPlace->setWordWrap(true);
     MakerText1 = label(Panel1, "MakerText1", QStringLiteral("Halvenna プロジェクト"), {7, 73});
     MakerText2 = new QLabel(QStringLiteral("有志一同"), Panel1);
     MakerText2->setObjectName(QStringLiteral("MakerText2"));
@@ -117,13 +114,9 @@ TAboutBoxForm::TAboutBoxForm(QWidget* parent) : QDialog(parent)
     Label1->adjustSize();
 
     // Where postal codes are looked up, or that they are not: the one place that says so.
-    const QString postal = halvenna::PostalCodeLookup::instance().describe();
     PostalData = new QLabel(Panel1);
     PostalData->setObjectName(QStringLiteral("PostalData"));
-    PostalData->setGeometry(8, 128, 244, 16);
-    PostalData->setText(PostalData->fontMetrics().elidedText(postal, Qt::ElideMiddle, PostalData->width()));
-    PostalData->setToolTip(postal);
-    PostalData->setAccessibleName(postal);
+    PostalData->setWordWrap(true);
 
     OKButton = new QPushButton(QStringLiteral("OK"), this);
     OKButton->setObjectName(QStringLiteral("OKButton"));
@@ -133,6 +126,31 @@ TAboutBoxForm::TAboutBoxForm(QWidget* parent) : QDialog(parent)
 
     connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
     halvenna::connectGuarded(Label1, &halvenna::ClickableLabel::clicked, this, [this] { Label1Click(Label1); });
+    // The postal data is not read at start: its line is put in when the box opens.
+    fillLines(QString());
+}
+
+void TAboutBoxForm::fillLines(const QString& postalData)
+{
+    // Each line whole, broken over as many lines as it needs (a path may break after any "/");
+    // what comes below moves down, and the box grows with it.
+    const auto show = [](QLabel* line, const QString& text, int left, int top, int width) {
+        QString shown = text;
+        shown.replace(u'/', QStringLiteral("/\u200B"));
+        line->setText(shown);
+        line->setToolTip(text);
+        line->setAccessibleName(text);
+        line->setGeometry(left, top, width, qMax(16, line->heightForWidth(width)));
+    };
+    show(TablesPlace, DataModule1 ? DataModule1->tablesPlace() : QString(), 81, 55, 173);
+    const int down = qMax(0, TablesPlace->geometry().bottom() + 2 - 73);
+    MakerText1->move(7, 73 + down);
+    MakerText2->move(7, 95 + down);
+    Label1->move(8, 112 + down);
+    show(PostalData, postalData, 8, 128 + down, 244);
+    Panel1->resize(Panel1->width(), qMax(148, PostalData->geometry().bottom() + 5));
+    OKButton->move(OKButton->x(), Panel1->geometry().bottom() + 11);
+    setFixedSize(273, OKButton->geometry().bottom() + 8);
 }
 
 TAboutBoxForm::~TAboutBoxForm()
@@ -149,6 +167,8 @@ void TAboutBoxForm::Label1Click(QObject* sender)
 
 void TAboutBoxForm::showEvent(QShowEvent* event)
 {
+    // Said as things are now: a list read or a file replaced since the last opening shows.
+    halvenna::guarded([this] { fillLines(halvenna::PostalCodeLookup::instance().describe()); });
     OKButton->setFocus();
     QDialog::showEvent(event);
 }

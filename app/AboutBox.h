@@ -55,6 +55,9 @@ public:
     halvenna::ClickableLabel* Label1 = nullptr;
 
     void Label1Click(QObject* sender);
+    // Puts in the lines that say where the tables and the postal data are, and lays out the box
+    // around them.
+    void fillLines(const QString& postalData);
 
 protected:
     // Each opening starts on OK.

@@ -10,6 +10,7 @@
 #include "roster/postal/PostalCodeLookup.h"
 #include "settings/SenderSettings.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -136,26 +137,28 @@ TSenderForm::TSenderForm(QWidget* parent) : QDialog(parent)
         accept();
     });
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
-    edSenderZip->onFocusLost = [this] { halvenna::guarded([this] { edSenderZipExit(); }); };
+    edSenderZip->onFocusLost = [this] {
+        // Leaving toward キャンセル is no entry: the list of towns would swallow the click.
+        if (QApplication::focusWidget() == btnCancel)
+            return;
+        halvenna::guarded([this] { edSenderZipExit(); });
+    };
 }
 
 void TSenderForm::edSenderZipExit()
 {
+    // A code the lookup reads is kept as the waybill's boxes take it: 150-0001.
+    const std::optional<QString> written = halvenna::PostalCodes::written(edSenderZip->text());
+    if (written && *written != edSenderZip->text()) {
+        edSenderZip->setText(*written);
+        edSenderZip->setModified(true);
+    }
     if (!edSenderAddress1->text().trimmed().isEmpty())
         return;
-    const QStringList towns = halvenna::PostalCodeLookup::instance().towns(edSenderZip->text());
-    if (towns.isEmpty())
-        return;
-    int chosen = 0;
-    if (towns.size() > 1) {
-        const std::optional<int> answer =
-            halvenna::TownChooser::seam().ask({*halvenna::PostalCodes::normalize(edSenderZip->text()), towns}, this);
-        if (!answer || *answer < 0 || *answer >= towns.size())
-            return;
-        chosen = *answer;
+    if (const std::optional<QString> town = halvenna::TownChooser::townOf(edSenderZip->text(), this)) {
+        edSenderAddress1->setText(*town);
+        edSenderAddress1->setModified(true);
     }
-    edSenderAddress1->setText(towns.at(chosen));
-    edSenderAddress1->setModified(true);
 }
 
 TSenderForm::~TSenderForm()

@@ -81,6 +81,33 @@ void foldInto(QStringView text, QString& out)
     }
 }
 
+// A hyphen, a minus or a long-vowel mark typed for one: telephone numbers and postal codes are
+// written with any of them, and input methods in kana mode write "ー" for "-".
+bool isDashLike(char16_t c)
+{
+    return c == u'-' || (c >= 0x2010 && c <= 0x2015) || c == 0x2212 || c == 0x2500 || c == 0x30FC || c == 0xFE63;
+}
+
+bool isDigit(QChar c)
+{
+    return c >= u'0' && c <= u'9';
+}
+
+// Folded text as a number is compared: the dashes beside a digit dropped, so that 1500001 finds
+// 150-0001 and 03ー1234 finds 03-1234 (a dash typed last, "150-", still finds it).
+void dropDashesByDigits(QString& text)
+{
+    qsizetype kept = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text.at(i);
+        if (isDashLike(c.unicode()) && ((i > 0 && isDigit(text.at(i - 1))) || (i + 1 < n && isDigit(text.at(i + 1)))))
+            continue;
+        text[kept++] = c;
+    }
+    text.truncate(kept);
+}
+
 // The needle as the leading digits of an id_no: all ASCII digits, leading zeros dropped.
 QString idDigits(const QString& needle)
 {
@@ -94,6 +121,10 @@ QString idDigits(const QString& needle)
         ++zeros;
     return needle.mid(zeros);
 }
+
+// Where tel and zip stand among the texts read (see start()).
+constexpr qsizetype kTel = 2;
+constexpr qsizetype kZip = 3;
 
 constexpr qint64 kBeforeFirst = std::numeric_limits<qint64>::min();
 constexpr qint64 kAfterLast = std::numeric_limits<qint64>::max();
@@ -116,6 +147,8 @@ void MemberSearch::start(const QString& text, std::optional<qint64> from, bool b
     fields_ = table_.resolve(kFields);
     needle_ = fold(text);
     digits_ = idDigits(needle_);
+    number_ = needle_;
+    dropDashesByDigits(number_);
     from_ = from;
     backwards_ = backwards;
     // Without a starting member one pass over the table is the whole round.
@@ -164,12 +197,18 @@ bool MemberSearch::matches(const RowSnapshot& row) const
     if (!digits_.isEmpty() && QString::number(row.rowid).startsWith(digits_))
         return true;
     thread_local QString folded;
-    for (const QString& text : row.texts) {
+    for (qsizetype i = 0; i < row.texts.size(); ++i) {
+        const QString& text = row.texts.at(i);
         if (text.size() == 0)
             continue;
         foldInto(text, folded);
         if (folded.contains(needle_))
             return true;
+        if (i == kTel || i == kZip) {
+            dropDashesByDigits(folded);
+            if (!number_.isEmpty() && folded.contains(number_))
+                return true;
+        }
     }
     return false;
 }

@@ -14,8 +14,9 @@ class Table;
 
 // Finding a member in the member table as the user types: a match on id_no (its leading digits),
 // name, name_kana, tel, zip or address1, ignoring hiragana against katakana, full-width against
-// half-width forms, letter case and spaces. The table is read in steps, so that a window can run
-// the search between keystrokes and never stall on a big roster.
+// half-width forms, letter case and spaces; in tel and zip, hyphens and their look-alikes ("ー",
+// "−", "－"…) beside a digit count for nothing, so 1500001 finds 150-0001. The table is read in steps, so that a window
+// can run the search between keystrokes and never stall on a big roster.
 class MemberSearch
 {
 public:
@@ -47,6 +48,7 @@ private:
     std::vector<int> fields_; // name, name_kana, tel, zip, address1
     QString needle_;
     QString digits_; // the needle as an id_no's leading digits, or empty
+    QString number_; // the needle as tel and zip are compared: no dashes beside its digits
     std::optional<qint64> from_;
     bool backwards_ = false;
     bool wrapped_ = false;

@@ -305,7 +305,8 @@ void DbGrid::writeCellEditor()
     const QPersistentModelIndex index = delegate_->editorIndex_;
     if (!editor || !editor->isModified() || !index.isValid())
         return;
-    const QString typed = editor->text();
+    const QString field = model_->columns().value(index.column()).field;
+    const QString typed = convertTyped ? convertTyped(field, editor->text()) : editor->text();
     // Cleared first, so that the stored value (cut, or written as a number) shows in the editor.
     editor->setModified(false);
     try {
@@ -315,10 +316,8 @@ void DbGrid::writeCellEditor()
             editor->setModified(true);
         throw;
     }
-    if (onCellWritten) {
-        const QString field = model_->columns().value(index.column()).field;
+    if (onCellWritten)
         guarded([&] { onCellWritten(field); });
-    }
 }
 
 bool DbGrid::commitCellEditor() noexcept

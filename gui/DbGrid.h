@@ -43,6 +43,9 @@ public:
     // or the row is about to be stored), with the field's name; the row is still being edited.
     // What it throws is reported in the standard box and does not stop the write.
     std::function<void(const QString& field)> onCellWritten;
+    // Turns what was typed into a cell of the named field into the text written, before the field
+    // cuts it to its width (a code typed in full width is converted whole). Unset: as typed.
+    std::function<QString(const QString& field, const QString& typed)> convertTyped;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -1,5 +1,9 @@
 #include "gui/TownChooser.h"
 
+#include "data/Error.h"
+#include "gui/ErrorReporter.h"
+#include "roster/postal/PostalCodeLookup.h"
+
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QListWidget>
@@ -52,6 +56,23 @@ Seam<TownChooser::Request, std::optional<int>>& TownChooser::seam()
                                                       return dialog.chosen();
                                                   });
     return seam;
+}
+
+std::optional<QString> TownChooser::townOf(const QString& typed, QWidget* parent)
+{
+    PostalCodeLookup& lookup = PostalCodeLookup::instance();
+    const QStringList towns = lookup.towns(typed);
+    // Said where the user expected an address: otherwise nothing would tell why none came.
+    if (const QString damage = lookup.takeDamage(); !damage.isEmpty())
+        reportError(Error(damage));
+    if (towns.isEmpty())
+        return std::nullopt;
+    if (towns.size() == 1)
+        return towns.first();
+    const std::optional<int> answer = seam().ask({*PostalCodes::normalize(typed), towns}, parent);
+    if (!answer || *answer < 0 || *answer >= towns.size())
+        return std::nullopt;
+    return towns.at(*answer);
 }
 
 } // namespace halvenna

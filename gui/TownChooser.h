@@ -28,6 +28,11 @@ public:
 
     static Seam<Request, std::optional<int>>& seam();
 
+    // The town a typed postal code fills an address with, from the program's lookup: a data file
+    // found damaged is reported first (the lookup goes on without it), the list is offered where
+    // the code covers several towns. Nothing for no code, an unknown one, no data, or Esc.
+    static std::optional<QString> townOf(const QString& typed, QWidget* parent);
+
     QListWidget* lstTowns;
 };
 

@@ -251,6 +251,13 @@ void TMemberMasterForm::setTabOrders()
 void TMemberMasterForm::connectHandlers()
 {
     using halvenna::connectGuarded;
+    // A postal code the lookup reads is stored as the forms print it, 150-0001, however it was
+    // typed; converted before the field's 8 bytes would cut one typed in full width.
+    DBGrid1->convertTyped = [](const QString& field, const QString& typed) {
+        if (field == u"zip")
+            return halvenna::PostalCodes::written(typed).value_or(typed);
+        return typed;
+    };
     DBGrid1->onCellWritten = [this](const QString& field) {
         if (field == u"zip")
             fillAddressFromZip();
@@ -320,18 +327,8 @@ void TMemberMasterForm::fillAddressFromZip()
     if (!t.editing() || !t.fieldValue(QStringLiteral("address1")).displayText().trimmed().isEmpty())
         return;
     const QString zip = t.fieldValue(QStringLiteral("zip")).displayText();
-    const QStringList towns = halvenna::PostalCodeLookup::instance().towns(zip);
-    if (towns.isEmpty())
-        return;
-    int chosen = 0;
-    if (towns.size() > 1) {
-        const std::optional<int> answer =
-            halvenna::TownChooser::seam().ask({*halvenna::PostalCodes::normalize(zip), towns}, this);
-        if (!answer || *answer < 0 || *answer >= towns.size())
-            return;
-        chosen = *answer;
-    }
-    t.setFieldValue(QStringLiteral("address1"), halvenna::FieldValue::fromString(towns.at(chosen)));
+    if (const std::optional<QString> town = halvenna::TownChooser::townOf(zip, this))
+        t.setFieldValue(QStringLiteral("address1"), halvenna::FieldValue::fromString(*town));
 }
 
 void TMemberMasterForm::btnMargeClick()

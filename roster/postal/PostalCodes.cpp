@@ -740,6 +740,14 @@ std::optional<QString> PostalCodes::normalize(QStringView typed)
     return digits;
 }
 
+std::optional<QString> PostalCodes::written(QStringView typed)
+{
+    const std::optional<QString> digits = normalize(typed);
+    if (!digits)
+        return std::nullopt;
+    return digits->left(3) + u'-' + digits->mid(3);
+}
+
 // ------------------------------------------------------------------ loading
 
 PostalCodes PostalCodes::fromSkkDictionary(const QString& path)

@@ -37,6 +37,9 @@ public:
     // blanks around it are accepted. Anything else (letters, six or eight digits, a hyphen elsewhere
     // than after the third digit) gives nothing.
     static std::optional<QString> normalize(QStringView typed);
+    // A code normalize() accepts as the roster and the forms write it: "150-0001" (the forms take
+    // bytes 1 to 3 and 5 to 8); nothing for what it refuses.
+    static std::optional<QString> written(QStringView typed);
 
     static PostalCodes fromSkkDictionary(const QString& path);
     // KEN_ALL.CSV or utf_ken_all.csv, told apart by their bytes. A town split over several rows is

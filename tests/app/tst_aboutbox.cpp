@@ -2,6 +2,7 @@
 #include "app/Startup.h"
 #include "common/Seams.h"
 #include "data/DataModule.h"
+#include "data/SjisText.h"
 #include "gui/OpenUrl.h"
 #include "roster/postal/PostalCodeLookup.h"
 #include "settings/DatabaseServer.h"
@@ -63,6 +64,16 @@ private Q_SLOTS:
     void init() { seams::begin(); }
     void cleanup() { seams::end(); }
 
+    // Opens a box the test made (not modally) with its lines as they are now; false if it did not show.
+    static bool openBox(TAboutBoxForm& box)
+    {
+        box.show();
+        return QTest::qWaitForWindowExposed(&box);
+    }
+
+    // The text a line shows, without the breaks it may take after "/".
+    static QString shownText(const QLabel* line) { return QString(line->text()).remove(QChar(0x200B)); }
+
     // One line of the box says where postal codes are looked up, or that they cannot be.
     void saysWhereThePostalCodesComeFrom()
     {
@@ -72,6 +83,7 @@ private Q_SLOTS:
         lookup.setFiles(dir.filePath(QStringLiteral("PostalCodes.txt")), dir.filePath(QStringLiteral("none")));
         {
             TAboutBoxForm box;
+            QVERIFY(openBox(box));
             QCOMPARE(box.PostalData->toolTip(), QStringLiteral("郵便番号データ: なし (住所は手で入力します)"));
             QVERIFY(box.PostalData->geometry().bottom() < box.Panel1->height());
         }
@@ -82,9 +94,105 @@ private Q_SLOTS:
         lookup.setFiles(dir.filePath(QStringLiteral("PostalCodes.txt")), dictionary.fileName());
         {
             TAboutBoxForm box;
+            QVERIFY(openBox(box));
             QCOMPARE(box.PostalData->toolTip(),
                      QStringLiteral("郵便番号データ: 2 件 (%1)").arg(QDir::toNativeSeparators(dictionary.fileName())));
             QCOMPARE(box.PostalData->accessibleName(), box.PostalData->toolTip());
+        }
+        lookup.setFiles(QString(), QString());
+        AboutBoxForm = shared;
+    }
+
+    // The box made at start says what is true when it opens: the postal service's list read since,
+    // a damaged own file, then that file replaced by a good one. Making the box reads nothing.
+    void postalDataLineFollowsWhatHappened()
+    {
+        QTemporaryDir dir;
+        TAboutBoxForm* const shared = AboutBoxForm;
+        auto& lookup = halvenna::PostalCodeLookup::instance();
+        const QString own = dir.filePath(QStringLiteral("PostalCodes.txt"));
+        const auto writeFile = [](const QString& path, const QByteArray& bytes) {
+            QFile out(path);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(bytes);
+        };
+        lookup.setFiles(own, dir.filePath(QStringLiteral("none")));
+        {
+            TAboutBoxForm box;
+            QVERIFY(openBox(box));
+            QCOMPARE(box.PostalData->toolTip(), QStringLiteral("郵便番号データ: なし (住所は手で入力します)"));
+            box.hide();
+
+            const QString list = dir.filePath(QStringLiteral("KEN_ALL.CSV"));
+            writeFile(list, halvenna::sjis::fromUnicode(QStringLiteral(
+                                "13101,\"100  \",\"1000001\",\"ﾄｳｷｮｳﾄ\",\"ﾁﾖﾀﾞｸ\",\"ﾁﾖﾀﾞ\",\"東京都\",\"千代田区\","
+                                "\"千代田\",0,0,0,0,0,0\r\n")));
+            QCOMPARE(lookup.readPostalServiceList(list), 1);
+            QVERIFY(openBox(box));
+            const QString ownLine = QStringLiteral("郵便番号データ: 1 件 (%1)").arg(QDir::toNativeSeparators(own));
+            QCOMPARE(box.PostalData->toolTip(), ownLine);
+            box.hide();
+
+            writeFile(own, "not a line of postal codes\n");
+            QVERIFY(openBox(box));
+            QVERIFY2(box.PostalData->toolTip().startsWith(QStringLiteral("郵便番号データ: 読めません (%1").arg(own)),
+                     qPrintable(box.PostalData->toolTip()));
+            box.hide();
+
+            writeFile(own, QStringLiteral("1000001 /東京都千代田区千代田/\n1500001 /東京都渋谷区神宮前/\n").toUtf8());
+            QVERIFY(openBox(box));
+            QCOMPARE(box.PostalData->toolTip(),
+                     QStringLiteral("郵便番号データ: 2 件 (%1)").arg(QDir::toNativeSeparators(own)));
+        }
+        // A damaged own file made before the box: making the box leaves the report to the lookup.
+        writeFile(own, "damaged\n");
+        lookup.setFiles(own, dir.filePath(QStringLiteral("none")));
+        {
+            TAboutBoxForm box;
+            const QString damage = lookup.takeDamage();
+            QVERIFY(damage.isEmpty());
+            QCOMPARE(lookup.towns(u"150-0001"), QStringList());
+            QVERIFY2(lookup.takeDamage().startsWith(own), qPrintable(own));
+        }
+        lookup.setFiles(QString(), QString());
+        AboutBoxForm = shared;
+    }
+
+    // A long line is shown whole, broken over lines (after "/" where it has no other place to
+    // break), and the box grows to hold it; what it says is its accessible name.
+    void longLinesShowWhole()
+    {
+        QTemporaryDir dir;
+        TAboutBoxForm* const shared = AboutBoxForm;
+        const QString deep = dir.filePath(QStringLiteral("an_office_share_with_a_long_name/postal_codes_of_japan/"
+                                                         "kept_for_the_roster_since_last_year"));
+        QVERIFY(QDir().mkpath(deep));
+        QFile dictionary(deep + QStringLiteral("/SKK-JISYO.zipcode"));
+        QVERIFY(dictionary.open(QIODevice::WriteOnly));
+        dictionary.write("1000001 /\xc5\xec\xb5\xfe\xc5\xd4/\n"); // 東京都, EUC-JP
+        dictionary.close();
+        auto& lookup = halvenna::PostalCodeLookup::instance();
+        lookup.setFiles(dir.filePath(QStringLiteral("PostalCodes.txt")), dictionary.fileName());
+        {
+            TAboutBoxForm box;
+            QVERIFY(openBox(box));
+            QLabel* line = box.PostalData;
+            const QString text =
+                QStringLiteral("郵便番号データ: 1 件 (%1)").arg(QDir::toNativeSeparators(dictionary.fileName()));
+            QCOMPARE(line->accessibleName(), text);
+            QCOMPARE(shownText(line), text);
+            QVERIFY(line->wordWrap());
+            const QRect needed =
+                line->fontMetrics().boundingRect(QRect(0, 0, line->width(), 10000), Qt::TextWordWrap, line->text());
+            QVERIFY2(needed.width() <= line->width(),
+                     qPrintable(QStringLiteral("%1 > %2").arg(needed.width()).arg(line->width())));
+            QVERIFY(needed.height() > line->fontMetrics().lineSpacing()); // more than one line
+            QVERIFY(line->height() >= needed.height());
+            QVERIFY(line->geometry().bottom() < box.Panel1->height());
+            QVERIFY(line->geometry().top() > box.Label1->geometry().bottom());
+            QVERIFY(box.Panel1->geometry().bottom() < box.OKButton->geometry().top());
+            QVERIFY(box.OKButton->geometry().bottom() < box.height());
+            QCOMPARE(box.width(), 273);
         }
         lookup.setFiles(QString(), QString());
         AboutBoxForm = shared;

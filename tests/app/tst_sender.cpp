@@ -319,6 +319,88 @@ private Q_SLOTS:
         QCOMPARE(SenderSettings.SenderAddress1, sj(QStringLiteral("東京都渋谷区神宮前")));
         QCOMPARE(SenderSettings.SenderZip, QByteArray("150-0001"));
     }
+
+    // The dictionary of the fixture: one code of one town, one of two.
+    void usePostalFixture()
+    {
+        const QString dictionary = dir_.filePath(QStringLiteral("zipcode"));
+        QFile out(dictionary);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(QStringEncoder("EUC-JP")(QStringLiteral("1500001 /東京都渋谷区神宮前/\n"
+                                                          "4980000 /愛知県弥富市/三重県桑名郡木曽岬町/\n")));
+        out.close();
+        halvenna::PostalCodeLookup::instance().setFiles(dir_.filePath(QStringLiteral("none.txt")), dictionary);
+    }
+
+    // Leaving the postal code box toward キャンセル (clicked, or Esc) is no entry: no list of towns
+    // opens in the way, and the dialog closes with nothing kept.
+    void cancelIsNotSwallowedByTheTownList_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("キャンセル clicked") << "button";
+        QTest::newRow("Esc") << "esc";
+    }
+    void cancelIsNotSwallowedByTheTownList()
+    {
+        QFETCH(QString, how);
+        usePostalFixture();
+        open();
+        // The list would be answered with Esc, and the click then lost under it.
+        halvenna::TownChooser::seam().answer(std::nullopt);
+        box("edSenderZip")->setFocus(Qt::TabFocusReason);
+        QTRY_COMPARE(QApplication::focusWidget(), box("edSenderZip"));
+        typeText(QStringLiteral("4980000"));
+        if (how == u"button")
+            QTest::mouseClick(SenderForm->findChild<QPushButton*>(QStringLiteral("btnCancel")), Qt::LeftButton);
+        else
+            QTest::keyClick(box("edSenderZip"), Qt::Key_Escape);
+        QTRY_VERIFY(!SenderForm->isVisible());
+        QCOMPARE(SenderForm->result(), int(QDialog::Rejected));
+        QCOMPARE(halvenna::TownChooser::seam().requests().size(), 0);
+        halvenna::TownChooser::seam().reset();
+        QCOMPARE(SenderSettings.SenderZip, QByteArray());
+        QVERIFY(!QFile::exists(ini()));
+    }
+
+    // A code the lookup reads is kept as the waybill's boxes print it, 150-0001, however it was
+    // typed (full width, without its hyphen, with the kana hyphen, after 〒); anything else stays
+    // as typed.
+    void zipIsKeptAsTheWaybillPrintsIt_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("kept");
+        QTest::addColumn<QString>("filled");
+        const QString shibuya = QStringLiteral("東京都渋谷区神宮前");
+        QTest::newRow("without the hyphen") << "1500001"
+                                            << "150-0001" << shibuya;
+        QTest::newRow("after 〒") << "〒150-0001"
+                                  << "150-0001" << shibuya;
+        QTest::newRow("kana hyphen") << "150ー0001"
+                                     << "150-0001" << shibuya;
+        QTest::newRow("full width") << "１５０－０００１"
+                                    << "150-0001" << shibuya;
+        QTest::newRow("a code the data does not know") << "9999999"
+                                                       << "999-9999" << QString();
+        QTest::newRow("no code") << "15O-0001"
+                                 << "15O-0001" << QString();
+    }
+    void zipIsKeptAsTheWaybillPrintsIt()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, kept);
+        QFETCH(QString, filled);
+        usePostalFixture();
+        open();
+        box("edSenderZip")->setFocus(Qt::TabFocusReason);
+        QTRY_COMPARE(QApplication::focusWidget(), box("edSenderZip"));
+        typeText(typed);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(box("edSenderZip")->text(), kept);
+        QCOMPARE(box("edSenderAddress1")->text(), filled);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTRY_VERIFY(!SenderForm->isVisible());
+        QCOMPARE(SenderSettings.SenderZip, sj(kept));
+    }
 };
 
 QTEST_MAIN(TestSender)

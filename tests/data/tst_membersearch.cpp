@@ -59,6 +59,9 @@ private Q_SLOTS:
             QStringLiteral("150-0002"), QStringLiteral("東京都渋谷区渋谷"));
         add(120, QStringLiteral("ヴィラ管理組合"), QStringLiteral("ｳﾞｨﾗｶﾝﾘｸﾐｱｲ"), QStringLiteral(""),
             QStringLiteral(""), QStringLiteral("神奈川県横浜市"));
+        // Stored as typed in kana mode and without a hyphen.
+        add(1500, QStringLiteral("高橋"), QStringLiteral("タカハシ"), QStringLiteral("045ー111ー2222"),
+            QStringLiteral("2200011"), QStringLiteral("神奈川県横浜市西区"));
     }
     void cleanup() { f_.reset(); }
 
@@ -114,9 +117,28 @@ private Q_SLOTS:
         QTest::newRow("id_no's leading digits") << QStringLiteral("12") << qint64(3) << false << qint64(12);
         QTest::newRow("id_no with leading zeros") << QStringLiteral("0007") << kNone << false << qint64(7);
         QTest::newRow("id_no, full-width digits, then the next")
-            << QStringLiteral("１２") << qint64(12) << false << qint64(120);
+            << QStringLiteral("１２") << qint64(31) << false << qint64(120);
+        QTest::newRow("digits across a telephone's hyphen (090-1111-2222)")
+            << QStringLiteral("１２") << qint64(12) << false << qint64(31);
+        QTest::newRow("postal code typed without its hyphen")
+            << QStringLiteral("1500002") << kNone << false << qint64(31);
+        QTest::newRow("postal code, the digits typed so far past a member number")
+            << QStringLiteral("15000") << kNone << false << qint64(3);
+        QTest::newRow("postal code typed with ー") << QStringLiteral("150ー0002") << kNone << false << qint64(31);
+        QTest::newRow("postal code typed with a hyphen, stored without")
+            << QStringLiteral("220-0011") << kNone << false << qint64(1500);
+        QTest::newRow("telephone typed without hyphens")
+            << QStringLiteral("09011112222") << kNone << false << qint64(31);
+        QTest::newRow("telephone typed with full-width digits and minus signs")
+            << QStringLiteral("０９０−１１１１−２２２２") << kNone << false << qint64(31);
+        QTest::newRow("telephone typed with half-width ｰ") << QStringLiteral("06ｰ2222") << kNone << false << qint64(7);
+        QTest::newRow("telephone stored with ー, typed with hyphens")
+            << QStringLiteral("045-111-2222") << kNone << false << qint64(1500);
+        QTest::newRow("telephone, a hyphen typed last") << QStringLiteral("06-") << qint64(3) << false << qint64(7);
+        QTest::newRow("ー in a name is no number") << QStringLiteral("エービー") << kNone << false << qint64(12);
         QTest::newRow("nothing matches") << QStringLiteral("鈴木") << qint64(3) << false << kNone;
         QTest::newRow("nothing matches, backwards") << QStringLiteral("鈴木") << qint64(120) << true << kNone;
+        QTest::newRow("digits in another order") << QStringLiteral("1500010") << kNone << false << kNone;
         QTest::newRow("only spaces is no search") << QStringLiteral("　") << kNone << false << kNone;
         QTest::newRow("emoji") << QStringLiteral("😀") << qint64(3) << false << kNone;
     }

@@ -975,6 +975,94 @@ private Q_SLOTS:
         QCOMPARE(boxTexts(), QStringList());
     }
 
+    // A postal code the lookup reads is stored as the waybill's boxes print it, 150-0001, however
+    // it was typed; one typed in full width is converted before the field's 8 bytes would cut it.
+    // Anything else is stored as typed.
+    void zipStoredAsTheWaybillPrintsIt_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("filled");
+        const QString shibuya = QStringLiteral("東京都渋谷区神宮前");
+        QTest::newRow("without the hyphen") << "1500001"
+                                            << "150-0001" << shibuya;
+        QTest::newRow("after 〒") << "〒150-0001"
+                                  << "150-0001" << shibuya;
+        QTest::newRow("kana hyphen") << "150ー0001"
+                                     << "150-0001" << shibuya;
+        QTest::newRow("full width") << "１５０－０００１"
+                                    << "150-0001" << shibuya;
+        QTest::newRow("blanks around") << " 150-0001 "
+                                       << "150-0001" << shibuya;
+        QTest::newRow("a code the data does not know") << "9999999"
+                                                       << "999-9999" << QString();
+        QTest::newRow("no code") << "15O-0001"
+                                 << "15O-0001" << QString();
+    }
+    void zipStoredAsTheWaybillPrintsIt()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, stored);
+        QFETCH(QString, filled);
+        usePostalFixture();
+        f_->addMember(1, QStringLiteral("一"));
+        open();
+        clickCell(0, QStringLiteral("zip"));
+        typeText(typed);
+        pressKey(Qt::Key_Tab);
+        QCOMPARE(shown(0, QStringLiteral("zip")), stored);
+        QCOMPARE(members().fieldValue(QStringLiteral("address1")).displayText(), filled);
+        pressKey(Qt::Key_Return);
+        QCOMPARE(members().state(), TableState::Browse);
+        QCOMPARE(boxTexts(), QStringList());
+        QCOMPARE(storedText(1, "zip"), stored);
+        // The print fields are cut from what was stored: 1␣␣5␣␣0 and 0␣␣0␣␣0␣␣1 for 150-0001.
+        const halvenna::rules::ZipAndTel split =
+            halvenna::rules::splitZipAndTel(FieldValue::text(halvenna::sjis::fromUnicode(stored)), FieldValue());
+        QCOMPARE(storedText(1, "zip_f"), halvenna::sjis::toUnicode(split.zipF));
+        QCOMPARE(storedText(1, "zip_r"), halvenna::sjis::toUnicode(split.zipR));
+        if (stored == u"150-0001") {
+            QCOMPARE(storedText(1, "zip_f"), QStringLiteral("1  5  0"));
+            QCOMPARE(storedText(1, "zip_r"), QStringLiteral("0  0  0  1"));
+        }
+    }
+
+    // A damaged list beside the program is said where the user types a code, once, even if
+    // something asked where the data comes from first (the About box); the dictionary fills the
+    // address meanwhile.
+    void damagedOwnFileIsReportedWhereTheCodeIsTyped()
+    {
+        usePostalFixture();
+        QFile own(file("PostalCodes.txt"));
+        QVERIFY(own.open(QIODevice::WriteOnly));
+        own.write("1500001 /東京都渋谷区神宮前/\nnot a line of postal codes\n");
+        own.close();
+        QVERIFY(halvenna::PostalCodeLookup::instance().describe().contains(QStringLiteral("読めません")));
+        f_->addMember(1, QStringLiteral("一"));
+        f_->addMember(2, QStringLiteral("二"));
+        MessageBox::seam().answer(QMessageBox::Ok);
+        open();
+        clickCell(0, QStringLiteral("zip"));
+        typeText(QStringLiteral("1500001"));
+        pressKey(Qt::Key_Tab);
+        QCOMPARE(boxTexts().size(), 1);
+        const QString text = boxTexts().first();
+        QVERIFY2(text.startsWith(file("PostalCodes.txt") + QStringLiteral(" の 2 行目")), qPrintable(text));
+        QVERIFY2(text.contains(file("SKK-JISYO.zipcode")), qPrintable(text));
+        QCOMPARE(MessageBox::seam().requests().first().icon, QMessageBox::Critical);
+        QCOMPARE(members().fieldValue(QStringLiteral("address1")).displayText(), QStringLiteral("東京都渋谷区神宮前"));
+        pressKey(Qt::Key_Return);
+        QCOMPARE(storedText(1, "address1"), QStringLiteral("東京都渋谷区神宮前"));
+
+        // Said once: the next code fills without another box.
+        clickCell(1, QStringLiteral("zip"));
+        typeText(QStringLiteral("150-0001"));
+        pressKey(Qt::Key_Tab);
+        pressKey(Qt::Key_Return);
+        QCOMPARE(boxTexts().size(), 1);
+        QCOMPARE(storedText(2, "address1"), QStringLiteral("東京都渋谷区神宮前"));
+    }
+
     // The list of towns from the keyboard: Down and Enter take the second; Esc takes none.
     void townListFromTheKeyboard()
     {
