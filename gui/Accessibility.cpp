@@ -3,7 +3,9 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpression>
 
 namespace halvenna {
 
@@ -65,6 +67,37 @@ void installAccessibleNames()
         return;
     installed = true;
     QAccessible::installFactory(namedComboBoxes);
+}
+
+QString spokenName(const QString& caption)
+{
+    static const QRegularExpression accessKey(QStringLiteral("[(（]&[^)）][)）]"));
+    static const QRegularExpression blanks(QStringLiteral("[\\s\\x{3000}]+"));
+    QString name = caption;
+    name.remove(accessKey);
+    name.replace(QStringLiteral("&&"), QStringLiteral("\x01"));
+    name.remove(u'&');
+    name.replace(u'\x01', u'&');
+    name.replace(blanks, QStringLiteral(" "));
+    name = name.trimmed();
+    while (name.endsWith(u':') || name.endsWith(u'：'))
+        name.chop(1);
+    return name.trimmed();
+}
+
+void nameInnerEdits(QWidget* window)
+{
+    const QList<QLabel*> labels = window->findChildren<QLabel*>();
+    for (QComboBox* combo : window->findChildren<QComboBox*>()) {
+        QLineEdit* edit = combo->lineEdit();
+        if (!edit || !edit->accessibleName().isEmpty())
+            continue;
+        QString name = combo->accessibleName();
+        for (const QLabel* label : labels)
+            if (name.isEmpty() && label->buddy() == combo)
+                name = spokenName(label->text());
+        edit->setAccessibleName(name);
+    }
 }
 
 } // namespace halvenna

@@ -7,12 +7,16 @@
 #include "gui/MessageBox.h"
 
 #include <QApplication>
+#include <QFontMetricsF>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QPointer>
 #include <QScopedValueRollback>
+#include <QStyle>
 #include <QStyledItemDelegate>
+
+#include <cmath>
 
 namespace halvenna {
 
@@ -289,6 +293,17 @@ bool DbGrid::moveTableTo(int row) noexcept
         reportControlError(e);
         return false;
     }
+}
+
+int DbGrid::widthForDigits(int count) const
+{
+    // Measured in fractions of a pixel, as the style lays the text out before it elides it.
+    const QFontMetricsF metrics(font());
+    qreal widest = 0;
+    for (char16_t d = u'0'; d <= u'9'; ++d)
+        widest = qMax(widest, metrics.horizontalAdvance(QChar(d)));
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    return int(std::ceil(count * widest)) + 2 * margin + (showGrid() ? 1 : 0);
 }
 
 // ---------------------------------------------------------------- the cell editor

@@ -36,6 +36,9 @@ public:
     void setColumns(const QList<DbGridColumn>& columns);
     void setReadOnly(bool readOnly);
     bool isReadOnly() const;
+    // The width a column needs to show `count` digits whole (each as wide as the font's widest),
+    // with the margins the style draws a cell's text inside and the grid line.
+    int widthForDigits(int count) const;
     // The open cell editor, or null.
     FieldLineEdit* cellEditor() const;
 

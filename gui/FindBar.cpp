@@ -2,6 +2,7 @@
 
 #include "data/FieldValue.h"
 #include "data/Table.h"
+#include "gui/Accessibility.h"
 #include "gui/ErrorReporter.h"
 
 #include <QGridLayout>
@@ -71,8 +72,11 @@ FindBar::FindBar(QWidget* parent) : QWidget(parent)
     edit_->setToolTip(
         QStringLiteral("ID番号、氏名、フリガナ、電話番号、郵便番号、住所で探します (Enter/F3 で次、Shift+F3 で前)"));
     label_->setBuddy(edit_);
+    edit_->setAccessibleName(spokenName(label_->text()));
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("lblFindStatus"));
+    // Read as what it is; its text ("見つかりません"...) is what it says.
+    status_->setAccessibleName(QStringLiteral("検索の結果"));
     closeButton_ = new QToolButton(this);
     closeButton_->setObjectName(QStringLiteral("btnFindClose"));
     closeButton_->setIcon(style()->standardIcon(QStyle::SP_TitleBarCloseButton));

@@ -6,6 +6,7 @@
 #include "data/Error.h"
 #include "data/SjisText.h"
 #include "data/Table.h"
+#include "gui/Accessibility.h"
 #include "gui/DbControls.h"
 #include "gui/DbGrid.h"
 #include "gui/ErrorReporter.h"
@@ -135,9 +136,11 @@ QPushButton* button(QWidget* parent, const char* name, const QString& caption, c
 }
 
 // A sunken frame drawn behind the controls it groups; clicks go through it.
-QFrame* bevel(QWidget* parent, const char* name, const QRect& geometry)
+// A frame drawn round controls that belong together, named for what it holds.
+QFrame* bevel(QWidget* parent, const char* name, const QRect& geometry, const QString& accessibleName)
 {
     auto* f = named(new QFrame(parent), name, geometry);
+    f->setAccessibleName(accessibleName);
     f->setFrameStyle(QFrame::Box | QFrame::Sunken);
     f->setAttribute(Qt::WA_TransparentForMouseEvents);
     f->lower();
@@ -234,6 +237,12 @@ TInvoiceForm::TInvoiceForm(QWidget* parent) : QDialog(parent)
     buildContentsGroup();
     buildAccountGroup();
     bindControls();
+    // Read aloud without the blanks and keys that line captions up, and each by what it prints.
+    for (QPushButton* b : {btnAllClear, btnPrnCurrent, btnAccountPrn})
+        b->setAccessibleName(halvenna::spokenName(b->text()));
+    btnInvoiceAllPrn->setAccessibleName(QStringLiteral("送り状をまとめて印刷"));
+    btnAccountAllPrn->setAccessibleName(QStringLiteral("払込取扱票をまとめて印刷"));
+    halvenna::nameInnerEdits(this);
     setTabOrders();
     connectHandlers();
 
@@ -281,7 +290,7 @@ void TInvoiceForm::buildMenu()
 void TInvoiceForm::buildTopArea()
 {
     QWidget* c = ClientArea;
-    Bevel3 = bevel(c, "Bevel3", {200, 48, 129, 89});
+    Bevel3 = bevel(c, "Bevel3", {200, 48, 129, 89}, QStringLiteral("印刷する人の選択"));
 
     Label12 = named(new QLabel(QStringLiteral("Halvenna"), c), "Label12", kBannerRect);
     Label12->setAlignment(Qt::AlignCenter);
@@ -331,8 +340,8 @@ void TInvoiceForm::buildPanel()
     setBackground(Panel1, clPanel);
     QWidget* p = Panel1;
 
-    Bevel4 = bevel(p, "Bevel4", {8, 48, 225, 41});
-    Bevel5 = bevel(p, "Bevel5", {243, 48, 217, 41});
+    Bevel4 = bevel(p, "Bevel4", {8, 48, 225, 41}, QStringLiteral("受付日"));
+    Bevel5 = bevel(p, "Bevel5", {243, 48, 217, 41}, QStringLiteral("お届け予定日"));
     cbConstDate = named(new QCheckBox(QStringLiteral("印刷時この日付を使用する"), p), "cbConstDate", {16, 8, 169, 17});
     Panel1->setAccessibleName(cbConstDate->text());
 
@@ -368,8 +377,8 @@ void TInvoiceForm::buildContentsGroup()
     setBackground(GroupBox1, clSkyBlue);
     QWidget* g = GroupBox1;
 
-    Bevel1 = bevel(g, "Bevel1", {8, 80, 225, 41});
-    Bevel2 = bevel(g, "Bevel2", {240, 80, 217, 41});
+    Bevel1 = bevel(g, "Bevel1", {8, 80, 225, 41}, QStringLiteral("受付日"));
+    Bevel2 = bevel(g, "Bevel2", {240, 80, 217, 41}, QStringLiteral("お届け予定日"));
 
     btnPrnCurrent = button(g, "btnPrnCurrent", QStringLiteral("　１通　送り状印刷"), {152, 24, 201, 25},
                            halvenna::glyphs::printer(16, clBlue));
@@ -426,8 +435,10 @@ void TInvoiceForm::buildAccountGroup()
 
 void TInvoiceForm::bindControls()
 {
-    dbgMemberMaster->setColumns({{QStringLiteral("id_no"), QStringLiteral("ID番号"), 43},
-                                 {QStringLiteral("name"), QStringLiteral("氏名"), 102}});
+    // A six-digit member number shows whole, whatever the font's digits.
+    dbgMemberMaster->setColumns(
+        {{QStringLiteral("id_no"), QStringLiteral("ID番号"), qMax(43, dbgMemberMaster->widthForDigits(6))},
+         {QStringLiteral("name"), QStringLiteral("氏名"), 102}});
     dbcbPrintEnb->setDataField(QStringLiteral("print"));
     const std::pair<DbEdit*, const char*> edits[] = {
         {DBEdit1, "receipt_year"}, {DBEdit2, "delivery_year"}, {DBEdit4, "item"}, {DBEdit3, "amount"}};

@@ -211,6 +211,9 @@ void TMemberMasterForm::setColumns()
     for (const Column& c : kColumns)
         columns.append(
             {QLatin1String(c.field), QString::fromUtf16(c.title), c.width > 0 ? scaledWidth(digits, c.width) : 0});
+    // A six-digit member number whole: the font's digits, measured as the style lays them out, may
+    // be wider than the scaled width allows.
+    columns[0].width = qMax(columns[0].width, DBGrid1->widthForDigits(6));
     DBGrid1->setColumns(columns);
     // Until the table is open the fields' widths are unknown: the titles are shown whole meanwhile.
     if (!applyDefaultWidths()) {

@@ -19,19 +19,27 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QDialog>
+#include <QFontMetricsF>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QSet>
 #include <QShortcut>
+#include <QStyle>
+#include <QStyleOptionViewItem>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <exception>
+#include <functional>
 
 // Types text as key presses into widget (the focused widget when null), one character (or surrogate
 // pair) a key, Japanese included: QTest::keyClicks only knows the Latin keys. An ASCII character
@@ -110,6 +118,63 @@ inline QStringList unnamedInputs(QWidget* window)
                                                   : w->objectName());
     }
     return unnamed;
+}
+
+// The text a table view's cell of that column shows for `text`: whole, or cut with "…" where the
+// style's text margins and the grid line leave too little room (as the view draws it).
+inline QString shownInCell(QTableView* view, int column, const QString& text)
+{
+    QStyleOptionViewItem option;
+    option.initFrom(view->viewport());
+    option.font = view->font();
+    option.fontMetrics = QFontMetrics(option.font);
+    option.text = text;
+    option.features = QStyleOptionViewItem::HasDisplay;
+    option.textElideMode = view->textElideMode();
+    option.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+    const int grid = view->showGrid() ? 1 : 0;
+    option.rect = QRect(0, 0, view->columnWidth(column) - grid, view->verticalHeader()->defaultSectionSize() - grid);
+    // The style draws the text inside a margin on each side of its rectangle, and measures it in
+    // fractions of a pixel.
+    const QRect textRect = view->style()->subElementRect(QStyle::SE_ItemViewItemText, &option, view);
+    const int margin = view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+    return QFontMetricsF(option.font).elidedText(text, option.textElideMode, textRect.width() - 2 * margin);
+}
+
+// What a screen reader walking a window's accessibility tree meets unnamed, or named with what
+// only the eye needs: every visible input, button, list, table, frame, grouping or status text
+// whose name is empty, carries an access key "(F)" or a colon, or begins or ends with blanks.
+// Each as "objectName (role): name".
+inline QStringList badlyNamedInWalk(QWidget* window)
+{
+    static const QSet<QAccessible::Role> kRoles{
+        QAccessible::EditableText, QAccessible::ComboBox,  QAccessible::PushButton, QAccessible::CheckBox,
+        QAccessible::RadioButton,  QAccessible::SpinBox,   QAccessible::List,       QAccessible::Table,
+        QAccessible::Grouping,     QAccessible::Border,    QAccessible::Pane,       QAccessible::StatusBar,
+        QAccessible::Slider,       QAccessible::ButtonMenu};
+    QStringList found;
+    std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* a) {
+        for (int i = 0; i < a->childCount(); ++i) {
+            QAccessibleInterface* child = a->child(i);
+            if (!child || child->state().invisible)
+                continue;
+            auto* w = qobject_cast<QWidget*>(child->object());
+            const QString name = child->text(QAccessible::Name);
+            static const QRegularExpression accessKey(QStringLiteral("\\(&?[A-Za-z0-9]\\)|[:：]\\s*$"));
+            const bool named = !name.trimmed().isEmpty() && name == name.trimmed() && !name.startsWith(QChar(0x3000)) &&
+                               !name.endsWith(QChar(0x3000)) && !accessKey.match(name).hasMatch();
+            if (w && kRoles.contains(child->role()) && !named)
+                found << QStringLiteral("%1 (%2): %3")
+                             .arg(w->objectName().isEmpty() ? QString::fromLatin1(w->metaObject()->className())
+                                                            : w->objectName())
+                             .arg(int(child->role()))
+                             .arg(name);
+            walk(child);
+        }
+    };
+    if (QAccessibleInterface* root = QAccessible::queryAccessibleInterface(window))
+        walk(root);
+    return found;
 }
 
 // A window as the roster lays it out: a bound widget, a default button that posts, a cancel button

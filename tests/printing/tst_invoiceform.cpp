@@ -477,7 +477,10 @@ private Q_SLOTS:
         QCOMPARE(grid->gridModel()->columnCount(), 2);
         QCOMPARE(grid->gridModel()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("ID番号"));
         QCOMPARE(grid->gridModel()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("氏名"));
-        QCOMPARE(grid->columnWidth(0), 43);
+        QVERIFY(grid->columnWidth(0) >= 43);
+        // Six digits whole, as the style draws the cell (it cut 123456 to "123…").
+        QCOMPARE(shownInCell(grid, 0, QStringLiteral("123456")), QStringLiteral("123456"));
+        QCOMPARE(grid->columnWidth(0), qMax(43, grid->widthForDigits(6)));
         QCOMPARE(grid->columnWidth(1), 102);
         QCOMPARE(grid->gridModel()->index(1, 1).data().toString(), QStringLiteral("佐藤花子"));
         QCOMPARE(grid->dataSource(), &data_->dm->tbMemberMasterDataSource);
@@ -573,7 +576,12 @@ private Q_SLOTS:
         row("DBEdit3", "金額");
         row("dbcbPrintEnb", "この人を印刷する");
         row("cbConstDate", "印刷時この日付を使用する");
-        row("btnAllClear", " クリア");
+        row("btnAllClear", "クリア");
+        row("btnInvoiceAllPrn", "送り状をまとめて印刷");
+        row("btnAccountAllPrn", "払込取扱票をまとめて印刷");
+        row("btnPrnCurrent", "１通 送り状印刷");
+        row("btnAccountPrn", "１通 払込取扱票印刷");
+        row("edFind", "検索");
     }
 
     // What assistive technology reads for each input: its label's text or a name of its own.
@@ -610,6 +618,15 @@ private Q_SLOTS:
         for (const char* box : {"cmbReceiptMonth", "cmbReceiptDay", "cmbDeliveryMonth", "cmbDeliveryDay"})
             qobject_cast<QComboBox*>(child(QLatin1String(box)))->setEditText(QStringLiteral("10"));
         QVERIFY2(unnamedInputs(InvoiceForm).isEmpty(), qPrintable(unnamedInputs(InvoiceForm).join(u", ")));
+        // Walked as a screen reader walks it: the edits inside the combo boxes, the frames round
+        // the dates and every button named, without blanks or access keys, no two buttons alike.
+        QCOMPARE(badlyNamedInWalk(InvoiceForm), QStringList());
+        QStringList buttons;
+        for (QPushButton* b : InvoiceForm->findChildren<QPushButton*>())
+            if (b->isVisibleTo(InvoiceForm))
+                buttons << QAccessible::queryAccessibleInterface(b)->text(QAccessible::Name);
+        for (const QString& name : buttons)
+            QVERIFY2(buttons.count(name) == 1, qPrintable(name));
     }
 
     void keys_data()
