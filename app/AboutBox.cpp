@@ -76,6 +76,7 @@ TAboutBoxForm::TAboutBoxForm(QWidget* parent) : QDialog(parent)
     Panel1->setLineWidth(1);
     Panel1->setMidLineWidth(0);
     Panel1->setGeometry(7, 7, 258, 148);
+    Panel1->setAccessibleName(QStringLiteral("製品の情報"));
 
     ProgramIcon = new QLabel(Panel1);
     ProgramIcon->setObjectName(QStringLiteral("ProgramIcon"));

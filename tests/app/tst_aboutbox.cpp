@@ -1,5 +1,6 @@
 #include "app/AboutBox.h"
 #include "app/Startup.h"
+#include "common/GuiFixture.h"
 #include "common/Seams.h"
 #include "data/DataModule.h"
 #include "data/SjisText.h"
@@ -193,6 +194,7 @@ private Q_SLOTS:
             QVERIFY(box.Panel1->geometry().bottom() < box.OKButton->geometry().top());
             QVERIFY(box.OKButton->geometry().bottom() < box.height());
             QCOMPARE(box.width(), 273);
+            QCOMPARE(badlyNamedInWalk(&box), QStringList());
         }
         lookup.setFiles(QString(), QString());
         AboutBoxForm = shared;

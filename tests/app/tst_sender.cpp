@@ -136,6 +136,7 @@ private Q_SLOTS:
             expected << QStringLiteral("ed") + QLatin1String(f.key);
         expected << QStringLiteral("btnOk") << QStringLiteral("btnCancel");
         QCOMPARE(visited, expected);
+        QCOMPARE(badlyNamedInWalk(SenderForm), QStringList());
     }
 
     void opensWithTheCurrentSettings()
