@@ -25,6 +25,7 @@ TownChooser::TownChooser(const Request& request, QWidget* parent) : QDialog(pare
     label->setBuddy(lstTowns);
     lstTowns->setAccessibleName(QStringLiteral("〒%1 の住所").arg(code));
     auto* buttons = new QDialogButtonBox(this);
+    buttons->setAccessibleName(QStringLiteral("操作"));
     QPushButton* ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
     ok->setObjectName(QStringLiteral("btnOk"));
     ok->setDefault(true);

@@ -24,8 +24,10 @@ SafetyCopyDialog::SafetyCopyDialog(const QList<SafetyCopyInfo>& copies, QWidget*
         new QLabel(QStringLiteral("選んだコピーの名簿・内容・金額に戻します。今のデータはなくなります。"), this);
     note->setWordWrap(true);
     auto* buttons = new QDialogButtonBox(this);
+    buttons->setAccessibleName(QStringLiteral("操作"));
     QPushButton* ok = buttons->addButton(QStringLiteral("復元(&R)"), QDialogButtonBox::AcceptRole);
     ok->setObjectName(QStringLiteral("btnRestore"));
+    ok->setAccessibleName(QStringLiteral("復元"));
     ok->setDefault(true);
     ok->setEnabled(!copies.isEmpty());
     QPushButton* cancel = buttons->addButton(QStringLiteral("キャンセル"), QDialogButtonBox::RejectRole);

@@ -1095,7 +1095,7 @@ private Q_SLOTS:
                     return;
                 makeActive(dialog);
                 const bool focused = QApplication::focusWidget() == dialog->lstTowns;
-                const QStringList unnamed = unnamedInputs(dialog);
+                const QStringList unnamed = unnamedInputs(dialog) + badlyNamedInWalk(dialog);
                 if (escape) {
                     pressKey(Qt::Key_Escape);
                 } else {
@@ -1105,7 +1105,7 @@ private Q_SLOTS:
                 if (dialog->isVisible())
                     dialog->done(QDialog::Rejected); // a key that went astray must not leave it open
                 QVERIFY(focused);
-                QCOMPARE(unnamed, QStringList());
+                QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(u", ")));
             });
             answer = halvenna::TownChooser::seam().ask(request, nullptr);
             QCOMPARE(answer.value_or(-1), escape ? -1 : 1);
@@ -1282,6 +1282,7 @@ private Q_SLOTS:
         QCOMPARE(d.lstCopies->item(0)->text(), QStringLiteral("2026/12/10 09:30:00  120 人  (全名簿データ消去の前)"));
         QCOMPARE(QApplication::focusWidget(), d.lstCopies);
         QVERIFY2(unnamedInputs(&d).isEmpty(), qPrintable(unnamedInputs(&d).join(u", ")));
+        QVERIFY2(badlyNamedInWalk(&d).isEmpty(), qPrintable(badlyNamedInWalk(&d).join(u", ")));
         pressKeys(&d, QStringLiteral("Down, Return"));
         QCOMPARE(d.result(), int(QDialog::Accepted));
         QCOMPARE(d.chosen(), 1);
