@@ -166,10 +166,17 @@ void TAboutBoxForm::Label1Click(QObject* sender)
         halvenna::OpenUrl::open(QUrl(link->text()));
 }
 
+void TAboutBoxForm::setVisible(bool visible)
+{
+    // Said as things are now (a list read or a file replaced since the last opening shows), and
+    // laid out before the box is placed in the middle of the screen.
+    if (visible && !isVisible())
+        halvenna::guarded([this] { fillLines(halvenna::PostalCodeLookup::instance().describe()); });
+    QDialog::setVisible(visible);
+}
+
 void TAboutBoxForm::showEvent(QShowEvent* event)
 {
-    // Said as things are now: a list read or a file replaced since the last opening shows.
-    halvenna::guarded([this] { fillLines(halvenna::PostalCodeLookup::instance().describe()); });
     OKButton->setFocus();
     QDialog::showEvent(event);
 }

@@ -59,6 +59,9 @@ public:
     // around them.
     void fillLines(const QString& postalData);
 
+    // Each opening puts the lines in first.
+    void setVisible(bool visible) override;
+
 protected:
     // Each opening starts on OK.
     void showEvent(QShowEvent* event) override;

@@ -13,6 +13,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -195,6 +196,9 @@ private Q_SLOTS:
             QVERIFY(box.OKButton->geometry().bottom() < box.height());
             QCOMPARE(box.width(), 273);
             QCOMPARE(badlyNamedInWalk(&box), QStringList());
+            // Placed in the middle of the screen as it is shown, grown.
+            const QPoint off = box.frameGeometry().center() - box.screen()->availableGeometry().center();
+            QVERIFY2(off.manhattanLength() <= 2, qPrintable(QStringLiteral("%1, %2").arg(off.x()).arg(off.y())));
         }
         lookup.setFiles(QString(), QString());
         AboutBoxForm = shared;
