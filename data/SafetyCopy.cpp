@@ -99,7 +99,8 @@ void writeInfo(const QString& folder, const SafetyCopyInfo& info)
 {
     QSaveFile file(QDir(folder).filePath(kInfoFile));
     const QByteArray text = "taken=" + info.taken.toString(Qt::ISODateWithMs).toUtf8() +
-                            "\nreason=" + info.reason.toUtf8() + "\nmembers=" + QByteArray::number(info.members) + "\nchecksum=" + info.checksum + "\n";
+                            "\nreason=" + info.reason.toUtf8() + "\nmembers=" + QByteArray::number(info.members) +
+                            "\nchecksum=" + info.checksum + "\n";
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
         throw cannotCopy(folder, QStorageInfo(folder).bytesAvailable() < text.size() + 4096
                                      ? engineWords(SQLITE_FULL)
@@ -247,8 +248,8 @@ SafetyCopyInfo SafetyCopy::take(const QString& databaseDir, const QString& reaso
         QByteArray sum = c.checksum;
         if (!differentKept && sum.isEmpty() && i >= kKept)
             sum = checksumOf(c.folder); // a copy from before fingerprints were kept
-        const bool different = c.members != info.members || sum.isEmpty() || info.checksum.isEmpty() ||
-                               sum != info.checksum;
+        const bool different =
+            c.members != info.members || sum.isEmpty() || info.checksum.isEmpty() || sum != info.checksum;
         const bool lastDifferent = different && !differentKept;
         differentKept = differentKept || different;
         if (i < kKept || lastDifferent || (!keep.isEmpty() && QFileInfo(c.folder) == QFileInfo(keep)))
@@ -308,7 +309,8 @@ QString SafetyCopy::check(const SafetyCopyInfo& copy, bool thorough)
         if (verdict == QStringLiteral("ok")) {
             const QByteArray sql = "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = '" +
                                    QFileInfo(table).completeBaseName().toUtf8() + "'";
-            if (sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+            if (sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr) == SQLITE_OK &&
+                sqlite3_step(st) == SQLITE_ROW)
                 hasTable = sqlite3_column_int(st, 0) == 1;
             sqlite3_finalize(st);
         }

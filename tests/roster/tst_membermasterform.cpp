@@ -1209,8 +1209,8 @@ private Q_SLOTS:
         QTest::newRow("a character code page 932 lacks on line 1")
             << QStringLiteral("1,吉田𠮷雄,ヨシダヨシオ,150-0001,東京都渋谷区神宮前1-2-3,,03-1234-5678,\r\n").toUtf8()
             << true << QStringLiteral("1 行目の '𠮷' (U+20BB7) はシフト JIS にない文字のため読み込めません.");
-        QTest::newRow("a mistyped file name") << QByteArray() << false
-                                              << QStringLiteral("ファイル %1 を開けません (ファイルがありません).");
+        QTest::newRow("a mistyped file name")
+            << QByteArray() << false << QStringLiteral("ファイル %1 を開けません (ファイルがありません)");
         QTest::newRow("an empty file") << QByteArray() << true << QString();
         QTest::newRow("a byte-order mark alone") << QByteArray("\xEF\xBB\xBF") << true << QString();
         QTest::newRow("a header line") << cp932(QStringLiteral("番号,氏名\r\n1,一\r\n")) << true
@@ -1294,8 +1294,9 @@ private Q_SLOTS:
         QCOMPARE(asked.size(), 1);
         QVERIFY(halvenna::SafetyCopyDialog::describe(asked.first().at(0)).endsWith(QStringLiteral("※壊れています")));
         QCOMPARE(boxTexts().size(), 2);
-        QCOMPARE(boxTexts().at(1), QStringLiteral("コピー %1 の MemberMaster.db が壊れています.")
-                                       .arg(QDir::toNativeSeparators(copy.folder)));
+        QCOMPARE(
+            boxTexts().at(1),
+            QStringLiteral("コピー %1 の MemberMaster.db が壊れています.").arg(QDir::toNativeSeparators(copy.folder)));
         QCOMPARE(storedMembers(), 0);
         QVERIFY(members().active());
         QCOMPARE(halvenna::SafetyCopy::list(f_->dir.path()).size(), 1);
@@ -1580,9 +1581,8 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("bytes"); // empty: a name that does not exist
         QTest::addColumn<QString>("message");
         QTest::addColumn<QStringList>("imported");
-        QTest::newRow("blank line in the middle")
-            << cp932(QStringLiteral("1,一\r\n\r\n3,三\r\n")) << "2 行目: 項目 'id_no' の値として不正です."
-            << QStringList{"1"};
+        QTest::newRow("blank line in the middle") << cp932(QStringLiteral("1,一\r\n\r\n3,三\r\n"))
+                                                  << "2 行目: 項目 'id_no' の値として不正です." << QStringList{"1"};
         QTest::newRow("header line") << cp932(QStringLiteral("番号,氏名\r\n1,一\r\n"))
                                      << "1 行目: 項目 'id_no' の値として不正です." << QStringList{};
         QTest::newRow("file that does not exist") << QByteArray() << "" << QStringList{};
@@ -1598,8 +1598,8 @@ private Q_SLOTS:
         if (!bytes.isEmpty())
             path = writeCsv(bytes);
         else
-            message = QStringLiteral("ファイル %1 を開けません (ファイルがありません)")
-                          .arg(QDir::toNativeSeparators(path));
+            message =
+                QStringLiteral("ファイル %1 を開けません (ファイルがありません)").arg(QDir::toNativeSeparators(path));
         FileDialog::seam().answer(path);
         MessageBox::seam().answer(QMessageBox::Ok);
 

@@ -797,13 +797,13 @@ void TestMemberImport::refusalNamesItsLine_data()
             .arg(n + 1)
             .toUtf8();
     QTest::newRow("UTF-8 from line 1 on, a header later")
-        << yamamoto + "番号,名前\r\n".toUtf8() << 2 << QStringLiteral("2 行目: 項目 'id_no' の値として不正です");
+        << yamamoto + QByteArray("番号,名前\r\n") << 2 << QStringLiteral("2 行目: 項目 'id_no' の値として不正です");
     QTest::newRow("UTF-8 after 128 KiB of ASCII, then a character code page 932 lacks")
         << ascii + yamamoto + QStringLiteral("%1,🍣\r\n").arg(n + 2).toUtf8() << n + 2
         << QStringLiteral("%1 行目の '🍣' (U+1F363) はシフト JIS にない文字のため読み込めません").arg(n + 2);
     QTest::newRow("code page 932 with a byte that is no character")
-        << ascii + cp932(QStringLiteral("%1,山本五郎,,,東京都\r\n").arg(n + 1)) + QByteArray("0,x,,,\xff\r\n")
-        << n + 2 << QStringLiteral("%1 行目: 項目 'address1' の値として不正です").arg(n + 2);
+        << ascii + cp932(QStringLiteral("%1,山本五郎,,,東京都\r\n").arg(n + 1)) + QByteArray("0,x,,,\xff\r\n") << n + 2
+        << QStringLiteral("%1 行目: 項目 'address1' の値として不正です").arg(n + 2);
 }
 
 void TestMemberImport::refusalNamesItsLine()
