@@ -1,6 +1,7 @@
 #include "data/Error.h"
 
 #include <QDebug>
+#include <QFileInfo>
 
 #include <utility>
 
@@ -15,6 +16,18 @@ QString errorBoxText(const QString& message)
     if (last.unicode() <= u'.')
         return message;
     return message + u'.';
+}
+
+QString openProblem(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("ファイルがありません");
+    if (info.isDir())
+        return QStringLiteral("フォルダです");
+    if (!info.isReadable())
+        return QStringLiteral("読む権限がありません");
+    return QStringLiteral("開けません");
 }
 
 namespace {

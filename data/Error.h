@@ -36,6 +36,10 @@ public:
 // ends with a single-byte character at or below "." (a full stop, a blank, a line break...).
 QString errorBoxText(const QString& message);
 
+// Why a file cannot be opened for reading, in the user's words (the system's own are English):
+// it is not there, it is a folder, it may not be read.
+QString openProblem(const QString& path);
+
 // The message of an error that is not ours (std::exception from the library).
 QString messageOf(const std::exception& e);
 

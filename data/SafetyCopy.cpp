@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStorageInfo>
 
 #include <sqlite3.h>
 
@@ -34,6 +35,33 @@ Error cannotCopy(const QString& folder, const QString& why)
         QStringLiteral("安全のためのコピーを %1 に作れません (%2)").arg(QDir::toNativeSeparators(folder), why));
 }
 
+// SQLite's result codes in the user's words.
+QString engineWords(int rc)
+{
+    switch (rc & 0xff) {
+    case SQLITE_FULL:
+        return QStringLiteral("ディスクがいっぱいです");
+    case SQLITE_IOERR:
+        return QStringLiteral("ディスクの読み書きに失敗しました");
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return QStringLiteral("ファイルが壊れています");
+    case SQLITE_CANTOPEN:
+        return QStringLiteral("ファイルを開けません");
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+        return QStringLiteral("書き込みが許されていません");
+    case SQLITE_NOMEM:
+        return QStringLiteral("メモリが足りません");
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return QStringLiteral("他のプログラムが使用中です");
+    default:
+        return QStringLiteral("データベースのエラー %1").arg(rc);
+    }
+}
+
 // Copies one table file through SQLite's online backup.
 void copyTable(const QString& from, const QString& to, const QString& folder)
 {
@@ -41,7 +69,7 @@ void copyTable(const QString& from, const QString& to, const QString& folder)
     const auto target = sql::SqliteConnection::open(to, QStringLiteral("backup"), sql::SqliteConnection::Mode::Create);
     sqlite3_backup* backup = sqlite3_backup_init(target->handle(), "main", source->handle(), "main");
     if (!backup)
-        throw cannotCopy(folder, QString::fromUtf8(sqlite3_errmsg(target->handle())));
+        throw cannotCopy(folder, engineWords(sqlite3_extended_errcode(target->handle())));
     // One step copies every page; a table another program holds has already had the connection's
     // busy wait, so it is reported, never waited on again.
     const int rc = sqlite3_backup_step(backup, -1);
@@ -50,7 +78,7 @@ void copyTable(const QString& from, const QString& to, const QString& folder)
         throw cannotCopy(
             folder, QStringLiteral("テーブル %1 は他のプログラムが使用中です").arg(QDir::toNativeSeparators(from)));
     if (rc != SQLITE_DONE)
-        throw cannotCopy(folder, QString::fromUtf8(sqlite3_errstr(rc)));
+        throw cannotCopy(folder, engineWords(rc));
 }
 
 qint64 memberCount(const QString& file)
@@ -71,9 +99,71 @@ void writeInfo(const QString& folder, const SafetyCopyInfo& info)
 {
     QSaveFile file(QDir(folder).filePath(kInfoFile));
     const QByteArray text = "taken=" + info.taken.toString(Qt::ISODateWithMs).toUtf8() +
-                            "\nreason=" + info.reason.toUtf8() + "\nmembers=" + QByteArray::number(info.members) + "\n";
+                            "\nreason=" + info.reason.toUtf8() + "\nmembers=" + QByteArray::number(info.members) +
+                            "\nchecksum=" + info.checksum + "\n";
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
-        throw cannotCopy(folder, file.errorString());
+        throw cannotCopy(folder, QStorageInfo(folder).bytesAvailable() < text.size() + 4096
+                                     ? engineWords(SQLITE_FULL)
+                                     : QStringLiteral("%1 に書き込めません").arg(kInfoFile));
+}
+
+// 64-bit FNV-1a over one value, its kind first, so that 1 and '1' and NULL and '' differ.
+void hashValue(quint64& h, int kind, const void* data, int size)
+{
+    const auto add = [&h](unsigned char byte) {
+        h ^= byte;
+        h *= 0x100000001b3ULL;
+    };
+    add(static_cast<unsigned char>(kind));
+    for (int i = 0; i < 4; ++i)
+        add(static_cast<unsigned char>(size >> (8 * i)));
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    for (int i = 0; i < size; ++i)
+        add(bytes[i]);
+}
+
+// A fingerprint of every row of a copy's tables that does not depend on the order the rows were
+// written in (a copy from a server writes them in the server's order): per table, the row count
+// and the sum of each row's hash.
+QByteArray checksumOf(const QString& folder)
+{
+    QByteArray text;
+    for (const QString& table : SafetyCopy::tableFiles()) {
+        sqlite3* db = nullptr;
+        const QByteArray path = QFile::encodeName(QDir(folder).filePath(table));
+        quint64 sum = 0;
+        qint64 rows = 0;
+        bool ok = sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK;
+        sqlite3_stmt* st = nullptr;
+        const QByteArray sql = "SELECT * FROM \"" + QFileInfo(table).completeBaseName().toUtf8() + "\"";
+        ok = ok && sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr) == SQLITE_OK;
+        int rc = SQLITE_DONE;
+        while (ok && (rc = sqlite3_step(st)) == SQLITE_ROW) {
+            quint64 h = 0xcbf29ce484222325ULL;
+            for (int c = 0; c < sqlite3_column_count(st); ++c) {
+                const int kind = sqlite3_column_type(st, c);
+                if (kind == SQLITE_NULL) {
+                    hashValue(h, kind, nullptr, 0);
+                    continue;
+                }
+                const unsigned char* value = sqlite3_column_text(st, c);
+                hashValue(h, kind, value, sqlite3_column_bytes(st, c));
+            }
+            // Mixed once more, so that sums of similar rows do not cancel out.
+            h ^= h >> 33;
+            h *= 0xff51afd7ed558ccdULL;
+            h ^= h >> 33;
+            sum += h;
+            ++rows;
+        }
+        ok = ok && rc == SQLITE_DONE;
+        sqlite3_finalize(st);
+        sqlite3_close(db);
+        if (!ok)
+            return {}; // unreadable: like no fingerprint, never taken for the same roster
+        text += QByteArray::number(rows) + ':' + QByteArray::number(sum, 16) + ';';
+    }
+    return text;
 }
 
 std::optional<SafetyCopyInfo> readInfo(const QString& folder)
@@ -98,6 +188,8 @@ std::optional<SafetyCopyInfo> readInfo(const QString& folder)
             info.reason = value;
         else if (key == "members")
             info.members = value.toLongLong();
+        else if (key == "checksum")
+            info.checksum = line.mid(eq + 1).trimmed();
     }
     if (!info.taken.isValid())
         return std::nullopt;
@@ -113,7 +205,8 @@ const QStringList& SafetyCopy::tableFiles()
     return files;
 }
 
-SafetyCopyInfo SafetyCopy::take(const QString& databaseDir, const QString& reason, const QString& server)
+SafetyCopyInfo SafetyCopy::take(const QString& databaseDir, const QString& reason, const QString& server,
+                                const QString& keep)
 {
     const QDir root(backupDir(databaseDir));
     SafetyCopyInfo info;
@@ -134,6 +227,7 @@ SafetyCopyInfo SafetyCopy::take(const QString& databaseDir, const QString& reaso
             for (const QString& table : tableFiles())
                 copyTable(QDir(databaseDir).filePath(table), QDir(partial).filePath(table), folder);
         info.members = memberCount(QDir(partial).filePath(tableFiles().at(0)));
+        info.checksum = checksumOf(partial);
         writeInfo(partial, info);
         if (!QDir(root).rename(QStringLiteral(".partial-") + name, name))
             throw cannotCopy(folder, QStringLiteral("フォルダの名前を付けられません"));
@@ -144,11 +238,31 @@ SafetyCopyInfo SafetyCopy::take(const QString& databaseDir, const QString& reaso
         throw cannotCopy(folder, e.message());
     }
     info.folder = folder;
-    // The ten newest stay.
+    // The ten newest stay, and the newest copy of a roster other than this one: copies of an
+    // unchanged roster (imports that stored nothing, say) must not push out the copy taken before
+    // it was cleared.
     const QList<SafetyCopyInfo> kept = list(databaseDir);
-    for (qsizetype i = kKept; i < kept.size(); ++i)
-        QDir(kept.at(i).folder).removeRecursively();
+    bool differentKept = false;
+    for (qsizetype i = 0; i < kept.size(); ++i) {
+        const SafetyCopyInfo& c = kept.at(i);
+        QByteArray sum = c.checksum;
+        if (!differentKept && sum.isEmpty() && i >= kKept)
+            sum = checksumOf(c.folder); // a copy from before fingerprints were kept
+        const bool different =
+            c.members != info.members || sum.isEmpty() || info.checksum.isEmpty() || sum != info.checksum;
+        const bool lastDifferent = different && !differentKept;
+        differentKept = differentKept || different;
+        if (i < kKept || lastDifferent || (!keep.isEmpty() && QFileInfo(c.folder) == QFileInfo(keep)))
+            continue;
+        QDir(c.folder).removeRecursively();
+    }
     return info;
+}
+
+void SafetyCopy::discard(const SafetyCopyInfo& copy)
+{
+    if (!copy.folder.isEmpty())
+        QDir(copy.folder).removeRecursively();
 }
 
 QList<SafetyCopyInfo> SafetyCopy::list(const QString& databaseDir)
@@ -169,13 +283,56 @@ QList<SafetyCopyInfo> SafetyCopy::list(const QString& databaseDir)
     return copies;
 }
 
-void SafetyCopy::restore(const QString& databaseDir, const SafetyCopyInfo& copy, const QString& server)
+QString SafetyCopy::check(const SafetyCopyInfo& copy, bool thorough)
 {
     const QDir source(copy.folder);
-    for (const QString& table : tableFiles())
-        if (!QFileInfo(source.filePath(table)).isFile())
-            throw Error(
-                QStringLiteral("コピー %1 に %2 がありません").arg(QDir::toNativeSeparators(copy.folder), table));
+    const QString folder = QDir::toNativeSeparators(copy.folder);
+    for (const QString& table : tableFiles()) {
+        const QString path = source.filePath(table);
+        if (!QFileInfo(path).isFile())
+            return QStringLiteral("コピー %1 に %2 がありません").arg(folder, table);
+        sqlite3* db = nullptr;
+        int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+        QString verdict;
+        sqlite3_stmt* st = nullptr;
+        if (rc == SQLITE_OK)
+            rc = sqlite3_prepare_v2(db, thorough ? "PRAGMA integrity_check(1)" : "PRAGMA quick_check(1)", -1, &st,
+                                    nullptr);
+        if (rc == SQLITE_OK) {
+            rc = sqlite3_step(st);
+            if (rc == SQLITE_ROW)
+                verdict = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+        }
+        sqlite3_finalize(st);
+        // The file must also hold its table: an empty or foreign database passes the checks.
+        bool hasTable = false;
+        if (verdict == QStringLiteral("ok")) {
+            const QByteArray sql = "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = '" +
+                                   QFileInfo(table).completeBaseName().toUtf8() + "'";
+            if (sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr) == SQLITE_OK &&
+                sqlite3_step(st) == SQLITE_ROW)
+                hasTable = sqlite3_column_int(st, 0) == 1;
+            sqlite3_finalize(st);
+        }
+        sqlite3_close(db);
+        if (verdict == QStringLiteral("ok") && hasTable)
+            continue;
+        if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED || rc == SQLITE_NOMEM || (rc & 0xff) == SQLITE_IOERR)
+            return QStringLiteral("コピー %1 の %2 を確かめられません (%3)").arg(folder, table, engineWords(rc));
+        return QStringLiteral("コピー %1 の %2 が壊れています").arg(folder, table);
+    }
+    return {};
+}
+
+void SafetyCopy::restore(const QString& databaseDir, const SafetyCopyInfo& copy, const QString& server)
+{
+    // A damaged copy is refused before anything is replaced.
+    if (const QString damage = check(copy, true); !damage.isEmpty())
+        throw Error(damage);
+    const QDir source(copy.folder);
+    // The roster as it is now is copied first, so that restoring the wrong copy can be undone; the
+    // copy being restored stays whatever its age.
+    take(databaseDir, QStringLiteral("バックアップから復元"), server, copy.folder);
     if (!server.isEmpty()) {
         schema::copyRows(server, copy.folder, true, true);
         return;

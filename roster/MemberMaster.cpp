@@ -342,15 +342,27 @@ void TMemberMasterForm::btnMargeClick()
     if (fileName.isEmpty())
         return;
     lastImportFile_ = fileName;
-    // A copy of the roster first: a wrong file can be undone. No copy, no import.
-    halvenna::SafetyCopy::take(tablesDir(), QStringLiteral("CSV 読込 %1").arg(QFileInfo(fileName).fileName()),
-                               DataModule1->server());
 
     halvenna::MemberImport merge(members());
+    // A copy of the roster before the first member is stored: a wrong file can be undone. No copy,
+    // no import. A file that cannot be opened, is empty or is refused at its first line takes none,
+    // so that it pushes no useful copy out.
+    std::optional<halvenna::SafetyCopyInfo> copy;
+    merge.setBeforeFirstStore([&] {
+        copy = halvenna::SafetyCopy::take(
+            tablesDir(), QStringLiteral("CSV 読込 %1").arg(QFileInfo(fileName).fileName()), DataModule1->server());
+    });
     halvenna::ImportProgress progress(merge, fileName, btnMarge->text(), importProgressDelay, this);
     merge.setProgress([&progress](qint64 bytesRead, qint64 fileSize) { progress.advance(bytesRead, fileSize); },
                       importProgressStep);
-    merge.run(fileName);
+    try {
+        merge.run(fileName);
+    } catch (...) {
+        // Nothing stored after all: the copy would only stand for the roster as it still is.
+        if (copy && merge.linesMerged() == 0)
+            halvenna::SafetyCopy::discard(*copy);
+        throw;
+    }
 }
 
 void TMemberMasterForm::btnNewReadClick()
@@ -421,7 +433,10 @@ QString TMemberMasterForm::tablesDir() const
 
 void TMemberMasterForm::mnuRestoreClick()
 {
-    const QList<halvenna::SafetyCopyInfo> copies = halvenna::SafetyCopy::list(tablesDir());
+    QList<halvenna::SafetyCopyInfo> copies = halvenna::SafetyCopy::list(tablesDir());
+    // A damaged copy is marked in the list; choosing it is refused by its name.
+    for (halvenna::SafetyCopyInfo& c : copies)
+        c.damage = halvenna::SafetyCopy::check(c, false);
     if (copies.isEmpty()) {
         halvenna::MessageBox::showError(QStringLiteral("戻せるコピーがありません (%1)")
                                             .arg(QDir::toNativeSeparators(tablesDir() + QStringLiteral("/backup"))),
@@ -432,6 +447,8 @@ void TMemberMasterForm::mnuRestoreClick()
     if (!chosen || *chosen < 0 || *chosen >= copies.size())
         return;
     const halvenna::SafetyCopyInfo& copy = copies.at(*chosen);
+    if (!copy.damage.isEmpty())
+        throw halvenna::Error(copy.damage);
     if (!halvenna::MessageBox::confirm(QStringLiteral("%1 のコピーに戻します.今の名簿データはなくなります.よいですか?")
                                            .arg(halvenna::SafetyCopyDialog::describe(copy)),
                                        this))

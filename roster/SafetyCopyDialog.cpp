@@ -51,10 +51,11 @@ int SafetyCopyDialog::chosen() const
 
 QString SafetyCopyDialog::describe(const SafetyCopyInfo& copy)
 {
-    return QStringLiteral("%1  %2 人  (%3の前)")
-        .arg(copy.taken.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")))
-        .arg(copy.members)
-        .arg(copy.reason);
+    const QString text = QStringLiteral("%1  %2 人  (%3の前)")
+                             .arg(copy.taken.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")))
+                             .arg(copy.members)
+                             .arg(copy.reason);
+    return copy.damage.isEmpty() ? text : text + QStringLiteral("  ※壊れています");
 }
 
 Seam<QList<SafetyCopyInfo>, std::optional<int>>& SafetyCopyDialog::seam()

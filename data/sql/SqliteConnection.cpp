@@ -1,6 +1,7 @@
 #include "data/sql/SqliteConnection.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <sqlite3.h>
 
@@ -26,6 +27,53 @@ Failure failureOf(int code)
         return Failure::Damaged;
     default:
         return Failure::Other;
+    }
+}
+
+// The engine's words as the user reads them (Japanese); its own English stays in the error's
+// detail. A rule of the file (a trigger's RAISE) speaks for itself.
+QString userWords(int code, const QString& engineText, const QString& path)
+{
+    const auto after = [&engineText](QLatin1StringView prefix) {
+        return engineText.startsWith(prefix) ? engineText.mid(prefix.size()) : engineText;
+    };
+    switch (code & 0xff) {
+    case SQLITE_CONSTRAINT:
+        if (code == SQLITE_CONSTRAINT_PRIMARYKEY || code == SQLITE_CONSTRAINT_UNIQUE)
+            return after(QLatin1StringView("UNIQUE constraint failed: "));
+        if (code == SQLITE_CONSTRAINT_NOTNULL)
+            return QStringLiteral("%1 に値がありません").arg(after(QLatin1StringView("NOT NULL constraint failed: ")));
+        if (code == SQLITE_CONSTRAINT_CHECK)
+            return QStringLiteral("%1 の条件に合いません").arg(after(QLatin1StringView("CHECK constraint failed: ")));
+        return engineText;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return QStringLiteral("ファイルが壊れているか、テーブルのファイルではありません");
+    case SQLITE_CANTOPEN:
+        if (!path.isEmpty() && !QFileInfo::exists(path))
+            return QStringLiteral("ファイルがありません");
+        return QStringLiteral("ファイルを開けません");
+    case SQLITE_IOERR:
+        return QStringLiteral("ディスクの読み書きに失敗しました");
+    case SQLITE_NOMEM:
+        return QStringLiteral("メモリが足りません");
+    case SQLITE_FULL:
+        return QStringLiteral("ディスクがいっぱいです");
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return QStringLiteral("他のプログラムが使用中です");
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+        return QStringLiteral("書き込みが許されていません");
+    case SQLITE_ERROR:
+        if (engineText.startsWith(QLatin1StringView("no such table")))
+            return QStringLiteral("テーブルがありません (%1)").arg(after(QLatin1StringView("no such table: ")));
+        if (engineText.startsWith(QLatin1StringView("no such column")))
+            return QStringLiteral("列がありません (%1)").arg(after(QLatin1StringView("no such column: ")));
+        return QStringLiteral("SQLite のエラー %1").arg(code);
+    default:
+        return QStringLiteral("SQLite のエラー %1").arg(code);
     }
 }
 
@@ -140,8 +188,10 @@ std::unique_ptr<SqliteConnection> SqliteConnection::open(const QString& path, co
     std::unique_ptr<SqliteConnection> connection(db ? new SqliteConnection(db, label, path) : nullptr);
     if (rc != SQLITE_OK) {
         const QString detail = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
-        throw EngineError(QStringLiteral("%1: テーブル %2 を開けません (%3)").arg(label, path, detail), failureOf(rc),
-                          detail);
+        const int code = db ? sqlite3_extended_errcode(db) : rc;
+        throw EngineError(
+            QStringLiteral("%1: テーブル %2 を開けません (%3)").arg(label, path, userWords(code, detail, path)),
+            failureOf(rc), detail);
     }
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     return connection;
@@ -165,7 +215,8 @@ EngineError SqliteConnection::lastError(QStringView what) const
     const int code = sqlite3_extended_errcode(db_);
     const QString detail = QString::fromUtf8(sqlite3_errmsg(db_));
     const Failure failure = failureOf(code);
-    return EngineError(failureMessage(failure, label(), location(), what, detail), failure, detail);
+    return EngineError(failureMessage(failure, label(), location(), what, userWords(code, detail, location())), failure,
+                       detail);
 }
 
 Statement& SqliteConnection::prepare(const QString& sql, Use use)

@@ -27,8 +27,8 @@ bool CsvLineReader::fill()
         chunk_.resize(chunkSize_);
     const qint64 n = device_.read(chunk_.data(), chunkSize_);
     if (n < 0)
-        throw Error(QStringLiteral("ファイル %1 を読めません (%2)")
-                        .arg(QDir::toNativeSeparators(fileName_), device_.errorString()));
+        throw Error(QStringLiteral("ファイル %1 を読めません (読み込みに失敗しました)")
+                        .arg(QDir::toNativeSeparators(fileName_)));
     pos_ = 0;
     end_ = qsizetype(n);
     return n > 0;

@@ -10,6 +10,7 @@
 #include <QStringDecoder>
 
 #include <exception>
+#include <typeinfo>
 
 namespace halvenna {
 
@@ -41,7 +42,7 @@ int MemberImport::run(const QString& fileName)
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         throw Error(QStringLiteral("ファイル %1 を開けません (%2)")
-                        .arg(QDir::toNativeSeparators(fileName), file.errorString()));
+                        .arg(QDir::toNativeSeparators(fileName), openProblem(fileName)));
     // The file closes when it goes out of scope, whichever way the run ends.
     return run(file, fileName);
 }
@@ -58,6 +59,71 @@ bool MemberImport::isUtf8(QByteArrayView start)
     QStringDecoder utf8(QStringConverter::Utf8);
     const QString decoded = utf8.decode(lines);
     return !utf8.hasError() && !sjis::isValid(lines.toByteArray());
+}
+
+QByteArray MemberImport::encodingSample(QIODevice& device)
+{
+    QByteArray start = device.peek(kSniffBytes);
+    const auto firstNonAscii = [](QByteArrayView bytes) -> qsizetype {
+        for (qsizetype i = 0; i < bytes.size(); ++i)
+            if (static_cast<unsigned char>(bytes[i]) >= 0x80)
+                return i;
+        return -1;
+    };
+    if (start.startsWith("\xEF\xBB\xBF"))
+        return start;
+    qsizetype at = firstNonAscii(start);
+    if (at >= 0 || start.size() < kSniffBytes || device.isSequential())
+        return at > 0 ? start.mid(at) : start;
+    // Only ASCII so far: the first bytes that are not decide, however far into the file.
+    const qint64 origin = device.pos();
+    QByteArray sample;
+    QByteArray chunk;
+    (void)device.skip(start.size());
+    while (sample.isEmpty()) {
+        chunk = device.read(kSniffBytes);
+        if (chunk.isEmpty())
+            break;
+        at = firstNonAscii(chunk);
+        if (at < 0)
+            continue;
+        sample = chunk.mid(at);
+        if (sample.size() < kSniffBytes)
+            sample += device.read(kSniffBytes - sample.size());
+    }
+    if (!device.seek(origin))
+        throw Error(QStringLiteral("ファイルを先頭から読み直せません"));
+    return sample.isEmpty() ? start : sample;
+}
+
+void MemberImport::checkLine(const MemberValues& values) const
+{
+    const std::vector<int>& fields = members_.resolve(kMemberFields);
+    if (members_.convertedValue(fields[0], FieldValue::text(values[0])).isNull())
+        throw ConversionError(QStringLiteral("項目 '%1' の値として不正です").arg(kMemberFields.names().front()));
+    for (int k = 0; k < kMemberValueCount; ++k)
+        members_.checkText(fields[size_t(k)], values[k]);
+}
+
+void MemberImport::rethrowAtLine() const
+{
+    const QString prefix = QStringLiteral("%1 行目").arg(lineNumber_);
+    const auto atLine = [&prefix](const QString& message) {
+        return message.startsWith(prefix) ? message : prefix + QStringLiteral(": ") + message;
+    };
+    // What the line itself was refused for names the line; a failure of the engine, a stale row or
+    // a cancel keeps its own words.
+    try {
+        throw;
+    } catch (const ConversionError& e) {
+        throw ConversionError(atLine(e.message()));
+    } catch (const Error& e) {
+        if (typeid(e) == typeid(Error))
+            throw Error(atLine(e.message()));
+        if (typeid(e) == typeid(DatabaseError))
+            throw DatabaseError(atLine(e.message()));
+        throw;
+    }
 }
 
 QByteArray MemberImport::fromUtf8Line(const QByteArray& line) const
@@ -84,11 +150,11 @@ int MemberImport::run(QIODevice& device, const QString& fileName)
     cancelRequested_ = false;
     linesMerged_ = 0;
     lineNumber_ = 0;
-    // A file saved as UTF-8 (with its byte-order mark, or whose start reads as UTF-8 and not as code
-    // page 932) is converted line by line; a code page 932 file is read as it is.
-    const QByteArray start = device.peek(kSniffBytes);
-    const bool utf8 = isUtf8(start);
-    if (start.startsWith("\xEF\xBB\xBF"))
+    // A file saved as UTF-8 (with its byte-order mark, or whose first bytes that are not ASCII read
+    // as UTF-8 and not as code page 932) is converted line by line; a code page 932 file is read as
+    // it is.
+    const bool utf8 = isUtf8(encodingSample(device));
+    if (device.peek(3) == "\xEF\xBB\xBF")
         (void)device.read(3);
     CsvLineReader reader(device, fileName, readChunkSize_);
     const qint64 fileSize = device.isSequential() ? -1 : device.size();
@@ -107,19 +173,36 @@ int MemberImport::run(QIODevice& device, const QString& fileName)
         members_.checkBrowseMode(); // as the first lookup would
     try {
         QByteArray line;
+        bool storing = false;
         while (reader.readLine(line)) {
             ++lineNumber_;
             if (cancelRequested_)
                 throw ImportCancelled();
+            MemberValues values;
+            try {
+                values = splitMemberLine(utf8 ? fromUtf8Line(line) : line);
+                if (!storing && beforeFirstStore_)
+                    checkLine(values);
+            } catch (...) {
+                rethrowAtLine();
+            }
+            if (!storing) {
+                storing = true;
+                if (beforeFirstStore_)
+                    beforeFirstStore_();
+            }
             if (!inBatch) {
                 members_.beginBatch();
                 inBatch = true;
             }
-            const MemberValues values = splitMemberLine(utf8 ? fromUtf8Line(line) : line);
-            if (bulk)
-                mergeLater(values);
-            else
-                merge(values);
+            try {
+                if (bulk)
+                    mergeLater(values);
+                else
+                    merge(values);
+            } catch (...) {
+                rethrowAtLine();
+            }
             ++linesMerged_;
             if (++linesInBatch == chunkLines_) {
                 flush();

@@ -55,6 +55,10 @@ public:
     // Lines per transaction.
     void setChunkLines(int lines);
     int chunkLines() const { return chunkLines_; }
+    // Called once in a run, just before its first store: once the file is open and its first line
+    // has been read and checked, so a file that cannot be opened, is empty or fails at its first
+    // line never reaches it. An error it throws stops the run with nothing stored.
+    void setBeforeFirstStore(std::function<void()> hook) { beforeFirstStore_ = std::move(hook); }
     // Bytes the reader takes from the file at a time.
     void setReadChunkSize(qsizetype bytes) { readChunkSize_ = bytes; }
 
@@ -72,8 +76,11 @@ public:
     // Whether a file that starts with these bytes is UTF-8: a byte-order mark, or text that reads as
     // UTF-8 and not as code page 932. Plain ASCII is the same in both and read as code page 932.
     static bool isUtf8(QByteArrayView start);
-    // How much of a file's start decides it.
+    // How much of a file decides it: this much from its first byte that is not ASCII, wherever
+    // that is (the file is read ahead as far as needed, and read from its start again).
     static constexpr qint64 kSniffBytes = 64 * 1024;
+    // The bytes that decide a device's encoding (see kSniffBytes), its position left as it was.
+    static QByteArray encodingSample(QIODevice& device);
 
     // Lines merged by the last run, also after a failure.
     int linesMerged() const { return linesMerged_; }
@@ -90,9 +97,14 @@ private:
     // A line of a UTF-8 file in code page 932. Throws Error naming the line and the first character
     // that code page 932 does not have.
     QByteArray fromUtf8Line(const QByteArray& line) const;
+    // Refuses the first line as a store would, before anything is stored.
+    void checkLine(const MemberValues& values) const;
+    // Rethrows the error being handled with the line's number in its message.
+    [[noreturn]] void rethrowAtLine() const;
 
     Table& members_;
     Progress progress_;
+    std::function<void()> beforeFirstStore_;
     qint64 progressStep_ = kDefaultProgressStep;
     int chunkLines_ = kDefaultChunkLines;
     qsizetype readChunkSize_ = CsvLineReader::kDefaultChunkSize;

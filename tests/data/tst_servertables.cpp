@@ -378,9 +378,9 @@ private Q_SLOTS:
         QTest::newRow("pages, members again") << many << 65536 << QString();
         QTest::newRow("a refused line midway")
             << (QStringList(some.mid(0, 3)) << QStringLiteral("x9,名前") << some.at(4)) << 65536
-            << QStringLiteral("項目 'id_no' の値として不正です");
+            << QStringLiteral("4 行目: 項目 'id_no' の値として不正です");
         QTest::newRow("an empty number") << (QStringList(some.mid(0, 2)) << QStringLiteral(",名前")) << 2
-                                         << QStringLiteral("項目 'id_no' の値として不正です");
+                                         << QStringLiteral("3 行目: 項目 'id_no' の値として不正です");
     }
     void importOnAServerGivesTheFoldersRows()
     {

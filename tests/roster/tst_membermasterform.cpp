@@ -1305,6 +1305,111 @@ private Q_SLOTS:
                  1);
     }
 
+    // Imports that store nothing take no copy: ten of them after a clearing leave the clearing's
+    // copy in place, and restoring it brings the cleared roster back (the restore itself first
+    // copying the empty roster it replaces).
+    void failedImportsKeepTheClearedRoster_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("exists");
+        // The error box's text, or empty when the import says nothing.
+        QTest::addColumn<QString>("message");
+        QTest::newRow("a character code page 932 lacks on line 1")
+            << QStringLiteral("1,吉田𠮷雄,ヨシダヨシオ,150-0001,東京都渋谷区神宮前1-2-3,,03-1234-5678,\r\n").toUtf8()
+            << true << QStringLiteral("1 行目の '𠮷' (U+20BB7) はシフト JIS にない文字のため読み込めません.");
+        QTest::newRow("a mistyped file name")
+            << QByteArray() << false << QStringLiteral("ファイル %1 を開けません (ファイルがありません)");
+        QTest::newRow("an empty file") << QByteArray() << true << QString();
+        QTest::newRow("a byte-order mark alone") << QByteArray("\xEF\xBB\xBF") << true << QString();
+        QTest::newRow("a header line") << cp932(QStringLiteral("番号,氏名\r\n1,一\r\n")) << true
+                                       << QStringLiteral("1 行目: 項目 'id_no' の値として不正です.");
+    }
+
+    void failedImportsKeepTheClearedRoster()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, exists);
+        QFETCH(QString, message);
+        addMembers({3, 5, 9});
+        open();
+        MessageBox::seam().answer(QMessageBox::Yes);
+        action("N4")->trigger();
+        QCOMPARE(storedMembers(), 0);
+        const QString path = exists ? writeCsv(bytes) : file("kaiin.cvs");
+        QVERIFY(!path.isEmpty());
+        for (int i = 0; i < 10; ++i) {
+            FileDialog::seam().answer(path);
+            if (!message.isEmpty())
+                MessageBox::seam().answer(QMessageBox::Ok);
+            QTest::mouseClick(button("btnMarge"), Qt::LeftButton);
+        }
+        const QStringList texts = boxTexts();
+        QCOMPARE(texts.size(), message.isEmpty() ? 1 : 11);
+        if (!message.isEmpty())
+            QCOMPARE(texts.last(), message.contains(u'%') ? message.arg(QDir::toNativeSeparators(path)) : message);
+        QCOMPARE(storedMembers(), 0);
+        const QList<halvenna::SafetyCopyInfo> copies = halvenna::SafetyCopy::list(f_->dir.path());
+        QCOMPARE(copies.size(), 1);
+        QCOMPARE(copies.at(0).reason, QStringLiteral("全名簿データ消去"));
+
+        halvenna::SafetyCopyDialog::seam().answer(std::optional<int>(0));
+        MessageBox::seam().answer(QMessageBox::Yes);
+        MemberMasterForm->mnuRestore->trigger();
+        QCOMPARE(storedMembers(), 3);
+        QCOMPARE(grid()->gridModel()->rowCount(), 3);
+        const QList<halvenna::SafetyCopyInfo> after = halvenna::SafetyCopy::list(f_->dir.path());
+        QCOMPARE(after.size(), 2);
+        QCOMPARE(after.at(0).reason, QStringLiteral("バックアップから復元"));
+        QCOMPARE(after.at(0).members, 0);
+    }
+
+    // An import refused after its first line keeps the copy it took; the copy holds the roster as
+    // it was before the lines that were stored.
+    void anImportThatStoredSomethingKeepsItsCopy()
+    {
+        addMembers({1, 2});
+        open();
+        FileDialog::seam().answer(writeCsv(cp932(QStringLiteral("7,七,,,,,,\r\n番号,氏名\r\n"))));
+        MessageBox::seam().answer(QMessageBox::Ok);
+        QTest::mouseClick(button("btnMarge"), Qt::LeftButton);
+        QCOMPARE(boxTexts(), QStringList{QStringLiteral("2 行目: 項目 'id_no' の値として不正です.")});
+        QCOMPARE(storedMembers(), 3);
+        const QList<halvenna::SafetyCopyInfo> copies = halvenna::SafetyCopy::list(f_->dir.path());
+        QCOMPARE(copies.size(), 1);
+        QCOMPARE(copies.at(0).members, 2);
+    }
+
+    // A damaged copy is marked in the list and refused by name when chosen: no question asked,
+    // nothing replaced, no copy taken.
+    void aDamagedCopyIsMarkedAndRefused()
+    {
+        addMembers({1, 2, 3});
+        open();
+        MessageBox::seam().answer(QMessageBox::Yes);
+        action("N4")->trigger();
+        const halvenna::SafetyCopyInfo copy = halvenna::SafetyCopy::list(f_->dir.path()).at(0);
+        const QString table = QDir(copy.folder).filePath(QStringLiteral("MemberMaster.db"));
+        {
+            QFile damaged(table);
+            QVERIFY(damaged.open(QIODevice::ReadWrite));
+            QVERIFY(damaged.seek(100));
+            QVERIFY(damaged.write(QByteArray(2 * 4096, '\x5a')) == 2 * 4096);
+        }
+        halvenna::SafetyCopyDialog::seam().answer(std::optional<int>(0));
+        MessageBox::seam().answer(QMessageBox::Ok);
+        MemberMasterForm->mnuRestore->trigger();
+        const auto asked = halvenna::SafetyCopyDialog::seam().requests();
+        QCOMPARE(asked.size(), 1);
+        QVERIFY(halvenna::SafetyCopyDialog::describe(asked.first().at(0)).endsWith(QStringLiteral("※壊れています")));
+        QCOMPARE(boxTexts().size(), 2);
+        QCOMPARE(
+            boxTexts().at(1),
+            QStringLiteral("コピー %1 の MemberMaster.db が壊れています.").arg(QDir::toNativeSeparators(copy.folder)));
+        QCOMPARE(storedMembers(), 0);
+        QVERIFY(members().active());
+        QCOMPARE(halvenna::SafetyCopy::list(f_->dir.path()).size(), 1);
+    }
+
     // A copy that cannot be made stops the clearing before anything changes, and says so.
     void noCopyNoClearing()
     {
@@ -1586,10 +1691,10 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("bytes"); // empty: a name that does not exist
         QTest::addColumn<QString>("message");
         QTest::addColumn<QStringList>("imported");
-        QTest::newRow("blank line in the middle")
-            << cp932(QStringLiteral("1,一\r\n\r\n3,三\r\n")) << "項目 'id_no' の値として不正です." << QStringList{"1"};
+        QTest::newRow("blank line in the middle") << cp932(QStringLiteral("1,一\r\n\r\n3,三\r\n"))
+                                                  << "2 行目: 項目 'id_no' の値として不正です." << QStringList{"1"};
         QTest::newRow("header line") << cp932(QStringLiteral("番号,氏名\r\n1,一\r\n"))
-                                     << "項目 'id_no' の値として不正です." << QStringList{};
+                                     << "1 行目: 項目 'id_no' の値として不正です." << QStringList{};
         QTest::newRow("file that does not exist") << QByteArray() << "" << QStringList{};
     }
 
@@ -1603,8 +1708,8 @@ private Q_SLOTS:
         if (!bytes.isEmpty())
             path = writeCsv(bytes);
         else
-            message = QStringLiteral("ファイル %1 を開けません (No such file or directory)")
-                          .arg(QDir::toNativeSeparators(path));
+            message =
+                QStringLiteral("ファイル %1 を開けません (ファイルがありません)").arg(QDir::toNativeSeparators(path));
         FileDialog::seam().answer(path);
         MessageBox::seam().answer(QMessageBox::Ok);
 
@@ -1740,7 +1845,7 @@ private Q_SLOTS:
         QVERIFY(anyFile);
         QVERIFY(qtOwn);
         QVERIFY(!refused);
-        QCOMPARE(boxTexts(), QStringList{QStringLiteral("ファイル %1 を開けません (No such file or directory)")
+        QCOMPARE(boxTexts(), QStringList{QStringLiteral("ファイル %1 を開けません (ファイルがありません)")
                                              .arg(QDir::toNativeSeparators(typed))});
     }
 

@@ -171,7 +171,7 @@ void TestCsvLineReader::readErrorNamesTheFile()
         reader.readLine(line);
         QFAIL("no error for a failing read");
     } catch (const halvenna::Error& e) {
-        QCOMPARE(e.message(), QStringLiteral("ファイル /data/名簿.csv を読めません (simulated failure)"));
+        QCOMPARE(e.message(), QStringLiteral("ファイル /data/名簿.csv を読めません (読み込みに失敗しました)"));
     }
 }
 

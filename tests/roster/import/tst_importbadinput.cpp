@@ -176,8 +176,9 @@ void TestImportBadInput::bytesThatAreNoCharacter_data()
 
     const QByteArray oldName = cp932(QStringLiteral("元の名前"));
     const QByteArray oldFax = "03-0000-0000";
-    const QString badName = QStringLiteral("項目 'name' の値として不正です");
-    const QString badFax = QStringLiteral("項目 'fax' の値として不正です");
+    // Every refusal names its line.
+    const QString badName = QStringLiteral("2 行目: 項目 'name' の値として不正です");
+    const QString badFax = QStringLiteral("2 行目: 項目 'fax' の値として不正です");
     const QByteArray yamada = cp932(QStringLiteral("山田"));
 
     // Refused: the table keeps text as characters, and these bytes are none; stored, they would
@@ -195,7 +196,7 @@ void TestImportBadInput::bytesThatAreNoCharacter_data()
     QTest::newRow("unassigned double byte 0x8540") << QByteArray("2,\x85\x40") << badName << oldName << oldFax;
     QTest::newRow("lead byte before a control byte") << QByteArray("2,\x81\x1f") << badName << oldName << oldFax;
     QTest::newRow("NUL in the member number")
-        << QByteArray("2\0,x", 4) << QStringLiteral("項目 'id_no' の値として不正です") << oldName << oldFax;
+        << QByteArray("2\0,x", 4) << QStringLiteral("2 行目: 項目 'id_no' の値として不正です") << oldName << oldFax;
 
     // Stored: what is stored reads back as the bytes of the file.
     QTest::newRow("NUL inside the name and at the end of the line")

@@ -178,6 +178,8 @@ private Q_SLOTS:
     void readsUtf8Files();
     void utf8CharacterWithoutCodePage932StopsAtItsLine_data();
     void utf8CharacterWithoutCodePage932StopsAtItsLine();
+    void refusalNamesItsLine_data();
+    void refusalNamesItsLine();
     void tellsUtf8FromCodePage932_data();
     void tellsUtf8FromCodePage932();
 
@@ -369,7 +371,7 @@ void TestMemberImport::stopsAtLineThatIsNoMember()
         import.run(csvPath());
         QFAIL("the import went past a line that is no member");
     } catch (const halvenna::Error& e) {
-        QCOMPARE(e.message(), QStringLiteral("項目 'id_no' の値として不正です"));
+        QCOMPARE(e.message(), QStringLiteral("%1 行目: 項目 'id_no' の値として不正です").arg(line));
     }
     QCOMPARE(import.lineNumber(), line);
     QCOMPARE(import.linesMerged(), line - 1);
@@ -409,7 +411,7 @@ void TestMemberImport::refusedPostKeepsLinesBeforeAndRecordPending()
         import.run(csvPath());
         QFAIL("the refused post was not reported");
     } catch (const halvenna::Error& e) {
-        QCOMPARE(e.message(), QStringLiteral("郵便番号 999-9999 は使えません"));
+        QCOMPARE(e.message(), QStringLiteral("2 行目: 郵便番号 999-9999 は使えません"));
     }
     QCOMPARE(import.lineNumber(), 2);
     QCOMPARE(import.linesMerged(), 1);
@@ -641,8 +643,9 @@ void TestMemberImport::fileThatCannotBeOpened_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("reason");
 
-    QTest::newRow("missing file") << QStringLiteral("ない.csv") << QStringLiteral("No such file or directory");
-    QTest::newRow("a folder") << QString() << QString();
+    // Said in the user's words, never the system's English.
+    QTest::newRow("missing file") << QStringLiteral("ない.csv") << QStringLiteral("ファイルがありません");
+    QTest::newRow("a folder") << QString() << QStringLiteral("フォルダです");
 }
 
 void TestMemberImport::fileThatCannotBeOpened()
@@ -676,7 +679,7 @@ void TestMemberImport::readErrorKeepsLinesBefore()
         import.run(device, QStringLiteral("/media/usb/名簿.csv"));
         QFAIL("no error for a failing read");
     } catch (const halvenna::Error& e) {
-        QCOMPARE(e.message(), QStringLiteral("ファイル /media/usb/名簿.csv を読めません (simulated failure)"));
+        QCOMPARE(e.message(), QStringLiteral("ファイル /media/usb/名簿.csv を読めません (読み込みに失敗しました)"));
     }
     QCOMPARE(import.linesMerged(), 2);
     QCOMPARE(ids(storedMembers(memberFile())), (QStringList{QStringLiteral("1"), QStringLiteral("2")}));
@@ -715,10 +718,14 @@ void TestMemberImport::readsUtf8Files_data()
         utf8 += line.toUtf8() + "\r\n";
     QTest::newRow("with a byte-order mark") << QByteArray("\xEF\xBB\xBF") + utf8;
     QTest::newRow("without one") << utf8;
-    QByteArray late;
-    for (int i = 3; i < 3000; ++i)
-        late += QByteArray::number(i) + ",member\r\n";
-    QTest::newRow("Japanese only after 64 KiB") << QByteArray("\xEF\xBB\xBF") + utf8 + late;
+    // No byte-order mark and more than 64 KiB of plain ASCII before the first Japanese: the bytes
+    // that decide come from wherever they are.
+    QByteArray ascii;
+    for (int i = 3; ascii.size() <= 3 * MemberImport::kSniffBytes; ++i)
+        ascii += QByteArray::number(i) + ",member,,100-0001,Tokyo,,03-1234-5678,\r\n";
+    QTest::newRow("Japanese only after 64 KiB") << ascii + utf8;
+    QTest::newRow("Japanese starting just past the first 64 KiB")
+        << ascii.left(MemberImport::kSniffBytes - 1) + "\r\n" + utf8;
 }
 
 void TestMemberImport::readsUtf8Files()
@@ -772,6 +779,51 @@ void TestMemberImport::utf8CharacterWithoutCodePage932StopsAtItsLine()
     QCOMPARE(import.lineNumber(), 2);
     QCOMPARE(ids(storedMembers(memberFile())), QStringList{QStringLiteral("1")});
     QCOMPARE(members().state(), TableState::Browse);
+}
+
+// A UTF-8 file whose Japanese starts late is read as UTF-8 all the same; a line refused further
+// on names its line, whatever it was refused for.
+void TestMemberImport::refusalNamesItsLine_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("line");
+    QTest::addColumn<QString>("message");
+    QByteArray ascii;
+    int n = 0;
+    while (ascii.size() <= 2 * MemberImport::kSniffBytes)
+        ascii += QByteArray::number(++n) + ",member,,100-0001,Tokyo,,03-1234-5678,\r\n";
+    const QByteArray yamamoto =
+        QStringLiteral("%1,山本五郎,ヤマモトゴロウ,100-0001,東京都千代田区千代田1-1,,03-1234-5678,\r\n")
+            .arg(n + 1)
+            .toUtf8();
+    QTest::newRow("UTF-8 from line 1 on, a header later")
+        << yamamoto + QByteArray("番号,名前\r\n") << 2 << QStringLiteral("2 行目: 項目 'id_no' の値として不正です");
+    QTest::newRow("UTF-8 after 128 KiB of ASCII, then a character code page 932 lacks")
+        << ascii + yamamoto + QStringLiteral("%1,🍣\r\n").arg(n + 2).toUtf8() << n + 2
+        << QStringLiteral("%1 行目の '🍣' (U+1F363) はシフト JIS にない文字のため読み込めません").arg(n + 2);
+    QTest::newRow("code page 932 with a byte that is no character")
+        << ascii + cp932(QStringLiteral("%1,山本五郎,,,東京都\r\n").arg(n + 1)) + QByteArray("0,x,,,\xff\r\n") << n + 2
+        << QStringLiteral("%1 行目: 項目 'address1' の値として不正です").arg(n + 2);
+}
+
+void TestMemberImport::refusalNamesItsLine()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(int, line);
+    QFETCH(QString, message);
+    QVERIFY(writeFile(csvPath(), file));
+    MemberImport import(members());
+    try {
+        import.run(csvPath());
+        QFAIL("the import went past a line it cannot store");
+    } catch (const halvenna::Error& e) {
+        QCOMPARE(e.message(), message);
+    }
+    QCOMPARE(import.lineNumber(), line);
+    // The member before it is stored as the characters of the file.
+    const QList<QStringList> rows = firstColumns(storedMembers(memberFile()), 2);
+    QCOMPARE(rows.size(), line - 1);
+    QCOMPARE(rows.last().at(1), QStringLiteral("山本五郎"));
 }
 
 void TestMemberImport::tellsUtf8FromCodePage932_data()
