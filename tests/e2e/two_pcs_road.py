@@ -190,12 +190,13 @@ def clear_roster(app, roster):
 
 
 def recreated_row_is_refused(server, one, roster1, two, roster2, pc1):
-    """The second copy edits member 5 as it read it; meanwhile the first clears the roster and imports
-    a file that holds a member 5 again. The second copy's store is refused (an error box) and the new
-    member 5 is kept as the file made it: a row made again is never taken for the one read before."""
+    """The second copy edits member 6 as it read it, as first imported; meanwhile the first clears the
+    roster and imports a file that holds a member 6 again, made by the same kind of statement. The
+    second copy's store is refused (an error box) and the new member 6 is kept as the file made it: a
+    row made again is never taken for the one read before."""
     step("a member made again on one PC: the other's store of the old one is refused, nothing overwritten")
     two.click_client(roster2, ROSTER_CLIENT, 300, 400)
-    two.key(roster2, "ctrl+Home", *["Down"] * 4, "Home", "Right", "F2", "ctrl+a")
+    two.key(roster2, "ctrl+Home", *["Down"] * 5, "Home", "Right", "F2", "ctrl+a")
     two.type(roster2, "stale-edit")  # not stored yet
     clear_roster(one, roster1)
     one.wait_until("the roster cleared", lambda: members(server, "id_no") == [], IMPORT_LIMIT)
