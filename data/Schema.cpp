@@ -328,8 +328,7 @@ QStringList createServerTables(const QString& conninfo, QStringList* updated)
             db->execute(QStringLiteral("CREATE SEQUENCE %1 AS BIGINT").arg(QLatin1String(kVersionSequence)), what);
             // Tables from before the sequence keep their rows' versions: it starts beyond them.
             for (const QString& table : sharedTableNames())
-                if (serverShape(*db, table).versionType.startsWith(u"integer") ||
-                    serverShape(*db, table).versionType.startsWith(u"bigint"))
+                if (!serverShape(*db, table).versionType.isEmpty())
                     db->execute(QStringLiteral("SELECT setval('%1', GREATEST((SELECT last_value FROM %1), "
                                                "(SELECT COALESCE(max(version), 1) FROM \"%2\")))")
                                     .arg(QLatin1String(kVersionSequence), table),
