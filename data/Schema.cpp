@@ -52,11 +52,29 @@ QString serverColumns(const char* list)
     return columns.join(QStringLiteral(", "));
 }
 
+// Every row's version comes from one sequence for the whole server, at insert (the column's
+// default) and at every update (the trigger): a row deleted and made again, or put back from a
+// safety copy, never carries a version a PC read before, so a store of the old row is refused.
+const char* const kVersionSequence = "halvenna_row_version";
+const char* const kVersionFunction = "halvenna_next_version";
+
+QString versionFunctionSql()
+{
+    return QStringLiteral("CREATE OR REPLACE FUNCTION %1() RETURNS trigger LANGUAGE plpgsql AS "
+                          "$$BEGIN NEW.version := nextval('%2'); RETURN NEW; END$$;")
+        .arg(QLatin1String(kVersionFunction), QLatin1String(kVersionSequence));
+}
+
+QString versionColumn()
+{
+    return QStringLiteral("version BIGINT NOT NULL DEFAULT nextval('%1')").arg(QLatin1String(kVersionSequence));
+}
+
 QString versionTrigger(const QString& table)
 {
     return QStringLiteral("CREATE TRIGGER \"%1_version\" BEFORE UPDATE ON \"%1\" FOR EACH ROW "
-                          "EXECUTE FUNCTION halvenna_next_version();")
-        .arg(table);
+                          "EXECUTE FUNCTION %2();")
+        .arg(table, QLatin1String(kVersionFunction));
 }
 
 const QString& toolLabel()
@@ -215,7 +233,7 @@ QStringList sharedTableNames()
 
 QString serverCreateSql(const QString& table)
 {
-    const QString version = QStringLiteral("version INTEGER NOT NULL DEFAULT 1");
+    const QString version = versionColumn();
     if (table == u"MemberMaster")
         return QStringLiteral("CREATE TABLE \"MemberMaster\" (%1, print BOOLEAN, %2);"
                               "CREATE INDEX \"MemberMaster_print\" ON \"MemberMaster\" (print);")
@@ -234,20 +252,120 @@ QString serverCreateSql(const QString& table)
     throw Error(QStringLiteral("テーブル %1 はサーバーに置きません").arg(table));
 }
 
-QStringList createServerTables(const QString& conninfo)
+namespace {
+
+// One row of facts about a shared table on the server: whether it is there, its columns, whether its
+// version takes the server-wide sequence, and whether its trigger raises the version from it.
+struct ServerShape
+{
+    bool exists = false;
+    QStringList columns;
+    QString versionType;
+    bool versionFromSequence = false;
+    bool trigger = false;
+};
+
+ServerShape serverShape(sql::Connection& db, const QString& table)
+{
+    // tgtype 19: a row trigger, before, on update.
+    sql::Query q(db.prepare(QStringLiteral(
+        "SELECT (SELECT string_agg(a.attname::text, ',' ORDER BY a.attnum) FROM pg_attribute a "
+        "        WHERE a.attrelid = c.oid AND a.attnum > 0 AND NOT a.attisdropped), "
+        "  COALESCE((SELECT format_type(a.atttypid, a.atttypmod) FROM pg_attribute a "
+        "            WHERE a.attrelid = c.oid AND a.attname = 'version' AND NOT a.attisdropped), ''), "
+        "  COALESCE((SELECT pg_get_expr(d.adbin, d.adrelid) FROM pg_attrdef d JOIN pg_attribute a "
+        "            ON a.attrelid = d.adrelid AND a.attnum = d.adnum "
+        "            WHERE d.adrelid = c.oid AND a.attname = 'version'), ''), "
+        "  EXISTS (SELECT 1 FROM pg_trigger t JOIN pg_proc p ON p.oid = t.tgfoid "
+        "          WHERE t.tgrelid = c.oid AND p.proname = ? AND t.tgenabled <> 'D' AND (t.tgtype & 19) = 19 "
+        "            AND p.prosrc LIKE '%' || ? || '%') "
+        "FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+        "WHERE c.relname = ? AND n.nspname = current_schema() AND c.relkind IN ('r', 'p')")));
+    q->bindText(1, QByteArray(kVersionFunction));
+    q->bindText(2, QByteArray(kVersionSequence));
+    q->bindText(3, table.toUtf8());
+    ServerShape shape;
+    if (!q->step(QStringLiteral("テーブル %1 を読めません").arg(table)))
+        return shape;
+    shape.exists = true;
+    if (q->type(0) != sql::ValueType::Null)
+        shape.columns = QString::fromUtf8(q->text(0)).split(u',');
+    shape.versionType = QString::fromUtf8(q->text(1));
+    shape.versionFromSequence = QString::fromUtf8(q->text(2)).contains(QLatin1String(kVersionSequence));
+    shape.trigger = q->integer(3) != 0;
+    return shape;
+}
+
+// The fields of a shared table as the folder's table files have them.
+QStringList fieldNames(const QString& table)
+{
+    QStringList names;
+    const QString sql = createSql(table);
+    const QString list = sql.mid(sql.indexOf(u'(') + 1);
+    for (const QString& d : list.left(list.indexOf(QStringLiteral(");"))).split(QStringLiteral(", ")))
+        names << d.section(u' ', 0, 0);
+    return names;
+}
+
+bool exists(sql::Connection& db, const QString& sql)
+{
+    sql::Query q(db.prepare(sql));
+    return q->step(u"サーバーを読めません") && q->integer(0) != 0;
+}
+
+} // namespace
+
+QStringList createServerTables(const QString& conninfo, QStringList* updated)
 {
     QStringList created;
     try {
         const auto db = sql::PostgresConnection::open(conninfo, toolLabel());
         db->begin(u"トランザクションを開始できません");
-        db->execute(QStringLiteral("CREATE OR REPLACE FUNCTION halvenna_next_version() RETURNS trigger "
-                                   "LANGUAGE plpgsql AS $$BEGIN NEW.version := OLD.version + 1; RETURN NEW; END$$;"),
-                    u"テーブルを作れません");
+        const QString what = QStringLiteral("テーブルを作れません");
+        // Made once: a second run (perhaps as the role that owns the tables, not the one that made
+        // the function) changes nothing that is already right.
+        if (!exists(*db, QStringLiteral("SELECT to_regclass('halvenna_row_version') IS NOT NULL"))) {
+            db->execute(QStringLiteral("CREATE SEQUENCE %1 AS BIGINT").arg(QLatin1String(kVersionSequence)), what);
+            // Tables from before the sequence keep their rows' versions: it starts beyond them.
+            for (const QString& table : sharedTableNames())
+                if (!serverShape(*db, table).versionType.isEmpty())
+                    db->execute(QStringLiteral("SELECT setval('%1', GREATEST((SELECT last_value FROM %1), "
+                                               "(SELECT COALESCE(max(version), 1) FROM \"%2\")))")
+                                    .arg(QLatin1String(kVersionSequence), table),
+                                what);
+        }
+        if (!exists(*db, QStringLiteral("SELECT count(*) FROM pg_proc p JOIN pg_namespace n ON n.oid = p.pronamespace "
+                                        "WHERE p.proname = 'halvenna_next_version' AND n.nspname = current_schema() "
+                                        "AND p.prosrc LIKE '%halvenna_row_version%'")))
+            db->execute(versionFunctionSql(), what);
         for (const QString& table : sharedTableNames()) {
-            if (!db->columns(table).columns.isEmpty())
+            const ServerShape shape = serverShape(*db, table);
+            if (!shape.exists) {
+                db->execute(serverCreateSql(table), what);
+                created << table;
                 continue;
-            db->execute(serverCreateSql(table), u"テーブルを作れません");
-            created << table;
+            }
+            // A table of an earlier layout is brought up to this one; its rows stay as they are.
+            QStringList changes;
+            if (shape.versionType.isEmpty())
+                changes << QStringLiteral("ADD COLUMN ") + versionColumn();
+            else if (!shape.versionFromSequence || !shape.versionType.startsWith(u"bigint"))
+                changes << QStringLiteral("ALTER COLUMN version TYPE BIGINT")
+                        << QStringLiteral("ALTER COLUMN version SET DEFAULT nextval('%1')")
+                               .arg(QLatin1String(kVersionSequence));
+            if (!changes.isEmpty())
+                db->execute(QStringLiteral("ALTER TABLE \"%1\" %2").arg(table, changes.join(QStringLiteral(", "))),
+                            what);
+            if (!shape.trigger) {
+                // A trigger of that name that is disabled or calls something else makes way.
+                if (exists(*db, QStringLiteral("SELECT count(*) FROM pg_trigger WHERE tgname = '%1_version' "
+                                               "AND tgrelid = to_regclass('\"%1\"')")
+                                    .arg(table)))
+                    db->execute(QStringLiteral("DROP TRIGGER \"%1_version\" ON \"%1\"").arg(table), what);
+                db->execute(versionTrigger(table), what);
+            }
+            if ((!changes.isEmpty() || !shape.trigger) && updated)
+                *updated << table;
         }
         db->commit(u"テーブルを作れません");
     } catch (const sql::EngineError& e) {
@@ -256,13 +374,48 @@ QStringList createServerTables(const QString& conninfo)
     return created;
 }
 
+QString grantSql(const QString& role)
+{
+    QString quoted = role;
+    quoted.replace(QStringLiteral("\""), QStringLiteral("\"\""));
+    quoted = u'"' + quoted + u'"';
+    return QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON \"MemberMaster\", \"Contents\", \"Account\" TO %1;\n"
+                          "GRANT USAGE ON SEQUENCE %2, \"Contents_row_id_seq\", \"Account_row_id_seq\" TO %1;\n")
+        .arg(quoted, QLatin1String(kVersionSequence));
+}
+
+void checkServerTable(sql::Connection& db, const QString& table, const QString& label)
+{
+    const ServerShape shape = serverShape(db, table);
+    if (!shape.exists)
+        return; // the table layer says that it is missing
+    QString lacking;
+    for (const QString& field : fieldNames(table))
+        if (!shape.columns.contains(field, Qt::CaseInsensitive)) {
+            lacking = QStringLiteral("項目 '%1'").arg(field);
+            break;
+        }
+    if (lacking.isEmpty() && shape.versionType.isEmpty())
+        lacking = QStringLiteral("項目 'version'");
+    else if (lacking.isEmpty() && !shape.versionFromSequence)
+        lacking = QStringLiteral("項目 'version' の連番 %1").arg(QLatin1String(kVersionSequence));
+    else if (lacking.isEmpty() && !shape.trigger)
+        lacking = QStringLiteral("トリガー %1_version").arg(table);
+    if (lacking.isEmpty())
+        return;
+    throw DatabaseError(QStringLiteral("%1: サーバー %2 のテーブル %3 に %4 がありません。テーブルは "
+                                       "halvenna_mktables --server で作るか更新してください")
+                            .arg(label, db.location(), table, lacking));
+}
+
 QList<QPair<QString, qint64>> copyRows(const QString& conninfo, const QString& dir, bool toServer, bool replace)
 {
     QList<QPair<QString, qint64>> copied;
     try {
+        // The server first: nothing is written into the folder for a server that cannot be reached.
+        const auto server = sql::PostgresConnection::open(conninfo, toolLabel());
         if (!toServer)
             createMissingTables(dir);
-        const auto server = sql::PostgresConnection::open(conninfo, toolLabel());
         std::vector<std::unique_ptr<sql::SqliteConnection>> files;
         for (const QString& table : sharedTableNames()) {
             const QString path = QDir(dir).filePath(fileName(table));
@@ -271,8 +424,16 @@ QList<QPair<QString, qint64>> copyRows(const QString& conninfo, const QString& d
             files.push_back(sql::SqliteConnection::open(path, toolLabel()));
         }
         // One transaction on each side: the receiving side takes every table or none, and the
-        // sending side is read as it stood at one moment.
-        server->begin(u"トランザクションを開始できません");
+        // sending side is read as it stood at one moment (on the server, one snapshot for every
+        // page of the three tables, however other PCs change them meanwhile).
+        if (toServer) {
+            for (const QString& table : sharedTableNames())
+                checkServerTable(*server, table, toolLabel());
+            server->begin(u"トランザクションを開始できません");
+        } else {
+            server->execute(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY"),
+                            u"トランザクションを開始できません");
+        }
         for (const auto& f : files)
             f->begin(u"トランザクションを開始できません");
         try {

@@ -3,6 +3,10 @@
 #include <QString>
 #include <QStringList>
 
+namespace halvenna::sql {
+class Connection;
+}
+
 // The four table files as the install step lays them out. The program itself never creates or
 // alters a table file; the install step and the tests' fixtures do, through this one definition.
 namespace halvenna::schema {
@@ -26,9 +30,18 @@ QStringList sharedTableNames();
 // its length in code page 932 bytes, the key on id_no (a hidden row_id for the tables without
 // one), and a version the server raises at every change of a row.
 QString serverCreateSql(const QString& table);
-// Creates on the server each shared table that is not there yet; existing ones are kept. All in
-// one transaction. Returns the tables created. Throws halvenna::Error.
-QStringList createServerTables(const QString& conninfo);
+// Creates on the server each shared table that is not there yet; existing ones are kept, brought up
+// to the versions from one server-wide sequence where they are older (listed in updated). The
+// sequence and the trigger's function are made only when missing. All in one transaction. Returns
+// the tables created. Throws halvenna::Error.
+QStringList createServerTables(const QString& conninfo, QStringList* updated = nullptr);
+// The GRANTs that let role use the shared tables day to day, and nothing more.
+QString grantSql(const QString& role);
+// Throws DatabaseError "<label>: サーバー <where> のテーブル <table> に <what> がありません。..." when
+// a shared table on db lacks a field, the version column, its sequence or the trigger: without them
+// a change another PC made would be overwritten unnoticed. A missing table passes (the table layer
+// reports it).
+void checkServerTable(sql::Connection& db, const QString& table, const QString& label);
 // Copies the rows of the shared tables from the folder's table files to the server (toServer) or
 // the other way, in one transaction on each side; the tables on the receiving side must exist
 // (a missing table file is made). A receiving table that holds rows is refused ("... には既に

@@ -9,8 +9,9 @@
 namespace {
 
 const char* const kUsage = "usage: halvenna_mktables <folder>\n"
-                           "       halvenna_mktables --server <conninfo> [--copy-from <folder> | --copy-to <folder>]"
-                           " [--replace]\n";
+                           "       halvenna_mktables --server <conninfo> [--copy-from <folder> | --copy-to <folder>"
+                           " [--replace]]\n"
+                           "       halvenna_mktables --grant <role>\n";
 
 } // namespace
 
@@ -23,51 +24,68 @@ int main(int argc, char** argv)
     QString server;
     QString copyFrom;
     QString copyTo;
+    QString grant;
     bool replace = false;
     QString folder;
+    QStringList given;
+    const auto usage = [&] {
+        err << kUsage;
+        return 2;
+    };
     while (!args.isEmpty()) {
         const QString arg = args.takeFirst();
         QString* value = arg == u"--server"      ? &server
                          : arg == u"--copy-from" ? &copyFrom
                          : arg == u"--copy-to"   ? &copyTo
+                         : arg == u"--grant"     ? &grant
                                                  : nullptr;
         if (value) {
-            if (args.isEmpty() || !value->isEmpty()) {
-                err << kUsage;
-                return 2;
-            }
+            // An option given twice, or with an empty value, is a mistake, never "not given".
+            if (args.isEmpty() || given.contains(arg) || args.first().trimmed().isEmpty())
+                return usage();
+            given << arg;
             *value = args.takeFirst();
-        } else if (arg == u"--replace") {
+        } else if (arg == u"--replace" && !replace) {
             replace = true;
-        } else if (!arg.startsWith(u"--") && folder.isEmpty()) {
+        } else if (!arg.startsWith(u"--") && folder.isEmpty() && !arg.trimmed().isEmpty()) {
             folder = arg;
         } else {
-            err << kUsage;
-            return 2;
+            return usage();
         }
     }
     const bool serverWork = !server.isEmpty();
-    if (serverWork == !folder.isEmpty() || (!copyFrom.isEmpty() && !copyTo.isEmpty()) ||
-        (!serverWork && (replace || !copyFrom.isEmpty() || !copyTo.isEmpty())) ||
-        server.trimmed().isEmpty() != !serverWork) {
-        err << kUsage;
-        return 2;
-    }
+    const bool copying = !copyFrom.isEmpty() || !copyTo.isEmpty();
+    const int works = int(serverWork) + int(!folder.isEmpty()) + int(!grant.isEmpty());
+    if (works != 1 || (!copyFrom.isEmpty() && !copyTo.isEmpty()) || (copying && !serverWork) || (replace && !copying))
+        return usage();
     try {
-        if (!serverWork) {
+        if (!grant.isEmpty()) {
+            out << halvenna::schema::grantSql(grant);
+            return 0;
+        }
+        if (!folder.isEmpty()) {
             for (const QString& path : halvenna::schema::createMissingTables(folder))
                 out << "-- Created: " << path << '\n';
             return 0;
         }
-        if (copyTo.isEmpty())
-            for (const QString& table : halvenna::schema::createServerTables(server))
+        // Copying to a folder takes the server's tables as they are; everything else makes them
+        // first (copying to the server needs them).
+        const bool toServer = !copyFrom.isEmpty();
+        if (!copying || toServer) {
+            QStringList updated;
+            const QStringList created = halvenna::schema::createServerTables(server, &updated);
+            for (const QString& table : created)
                 out << "-- Created: " << table << '\n';
-        if (!copyFrom.isEmpty() || !copyTo.isEmpty()) {
-            const bool toServer = !copyFrom.isEmpty();
-            const auto copied = halvenna::schema::copyRows(server, toServer ? copyFrom : copyTo, toServer, replace);
-            for (const auto& [table, rows] : copied)
-                out << "-- Copied: " << table << ' ' << rows << '\n';
+            for (const QString& table : updated)
+                out << "-- Updated: " << table << '\n';
+            if (!copying && created.isEmpty() && updated.isEmpty())
+                out << "テーブルはすでにあります\n";
+            if (!copying)
+                return 0;
         }
+        const auto copied = halvenna::schema::copyRows(server, toServer ? copyFrom : copyTo, toServer, replace);
+        for (const auto& [table, rows] : copied)
+            out << "-- Copied: " << table << ' ' << rows << '\n';
         return 0;
     } catch (const halvenna::Error& e) {
         err << e.message() << '\n';

@@ -9,7 +9,7 @@ packages=(
     libgtest-dev libbenchmark-dev
     xvfb xauth xdotool poppler-utils python3 python3-xlib
     cups cups-client cups-bsd printer-driver-cups-pdf
-    postgresql libpq-dev
+    postgresql libpq-dev openssl
     clang libclang-rt-14-dev clang-format
 )
 missing=()

@@ -125,6 +125,20 @@ public:
     // has written is kept.
     bool kill() { return endServer(SIGQUIT, "immediate", false); }
 
+    // Settings ("name=value") for the next start, after (and so over) the usual ones: a test that
+    // needs TCP or TLS sets listen_addresses and ssl, then stops the server and starts it again.
+    void setOptions(const QStringList& options) { options_ = options; }
+    // Hands a file the test wrote in the data folder to the server's user, readable by it alone (a
+    // key the server refuses otherwise).
+    bool giveToServer(const QString& file)
+    {
+        const QByteArray f = QFile::encodeName(file);
+        if (::chmod(f.constData(), 0600) != 0 || (asOtherUser_ && ::chown(f.constData(), uid_, gid_) != 0))
+            return fail(QStringLiteral("cannot hand %1 to the user %2: %3")
+                            .arg(file, serverUser_, QString::fromLocal8Bit(::strerror(errno))));
+        return true;
+    }
+
     // Starts the server again on the same data folder, socket and port.
     bool startAgain()
     {
@@ -312,6 +326,8 @@ private:
              QStringLiteral("port=%1").arg(port_), QStringLiteral("-c"), QStringLiteral("fsync=off"),
              QStringLiteral("-c"), QStringLiteral("synchronous_commit=off"), QStringLiteral("-c"),
              QStringLiteral("full_page_writes=off"), QStringLiteral("-c"), QStringLiteral("shared_buffers=32MB")});
+        for (const QString& option : options_)
+            server_.setArguments(server_.arguments() << QStringLiteral("-c") << option);
         prepare(server_, true);
         server_.setStandardOutputFile(logFile(), QIODevice::Append);
         server_.setStandardErrorFile(logFile(), QIODevice::Append);
@@ -367,4 +383,5 @@ private:
     gid_t gid_ = 0;
     QProcess server_;
     QString error_;
+    QStringList options_;
 };
