@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QRegularExpression>
 
 TAboutBoxForm* AboutBoxForm = nullptr;
 
@@ -91,8 +92,13 @@ TAboutBoxForm::TAboutBoxForm(QWidget* parent) : QDialog(parent)
     const QString tables = DataModule1 ? DataModule1->tablesPlace() : QString();
     TablesPlace = new QLabel(Panel1);
     TablesPlace->setObjectName(QStringLiteral("TablesPlace"));
-    TablesPlace->setGeometry(81, 55, 173, 16);
-    TablesPlace->setText(TablesPlace->fontMetrics().elidedText(tables, Qt::ElideMiddle, TablesPlace->width()));
+    // Shown whole: a long folder or server name wraps (a path may break after each separator), and
+    // what lies below moves down to make room.
+    TablesPlace->setWordWrap(true);
+    TablesPlace->setText(
+        QString(tables).replace(QRegularExpression(QStringLiteral("([/\\\\.:])")), QStringLiteral("\\1\u200b")));
+    const int tablesExtra = qMax(0, TablesPlace->heightForWidth(173) - 16);
+    TablesPlace->setGeometry(81, 55, 173, 16 + tablesExtra);
     TablesPlace->setToolTip(tables);
     TablesPlace->setAccessibleName(tables);
     MakerText1 = label(Panel1, "MakerText1", QStringLiteral("Halvenna プロジェクト"), {7, 73});
@@ -130,6 +136,14 @@ TAboutBoxForm::TAboutBoxForm(QWidget* parent) : QDialog(parent)
     OKButton->setGeometry(102, 165, 69, 23);
     OKButton->setDefault(true);
     setTabOrder(OKButton, Label1);
+    if (tablesExtra > 0) {
+        for (QWidget* below : {static_cast<QWidget*>(MakerText1), static_cast<QWidget*>(MakerText2),
+                               static_cast<QWidget*>(Label1), static_cast<QWidget*>(PostalData)})
+            below->move(below->x(), below->y() + tablesExtra);
+        Panel1->resize(Panel1->width(), Panel1->height() + tablesExtra);
+        OKButton->move(OKButton->x(), OKButton->y() + tablesExtra);
+        setFixedSize(width(), height() + tablesExtra);
+    }
 
     connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
     halvenna::connectGuarded(Label1, &halvenna::ClickableLabel::clicked, this, [this] { Label1Click(Label1); });

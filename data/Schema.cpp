@@ -44,6 +44,15 @@ QString serverColumn(const QString& declaration)
     return QStringLiteral("%1 %2 CHECK (octet_length(convert_to(%1, 'SJIS')) <= %3)").arg(name, type, width);
 }
 
+// Every change of a shared table, once per statement, tells the other PCs' open windows to read
+// their screens again (the channel changeChannel(), the table's name as the payload).
+QString changeTrigger(const QString& table)
+{
+    return QStringLiteral("CREATE TRIGGER \"%1_changed\" AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON \"%1\" "
+                          "FOR EACH STATEMENT EXECUTE FUNCTION halvenna_changed();")
+        .arg(table);
+}
+
 QString serverColumns(const char* list)
 {
     QStringList columns;
@@ -56,7 +65,8 @@ QString versionTrigger(const QString& table)
 {
     return QStringLiteral("CREATE TRIGGER \"%1_version\" BEFORE UPDATE ON \"%1\" FOR EACH ROW "
                           "EXECUTE FUNCTION halvenna_next_version();")
-        .arg(table);
+               .arg(table) +
+           changeTrigger(table);
 }
 
 const QString& toolLabel()
@@ -208,6 +218,11 @@ QStringList createMissingTables(const QString& dir)
     return created;
 }
 
+QString changeChannel()
+{
+    return QStringLiteral("halvenna_changed");
+}
+
 QStringList sharedTableNames()
 {
     return {QStringLiteral("MemberMaster"), QStringLiteral("Contents"), QStringLiteral("Account")};
@@ -243,9 +258,18 @@ QStringList createServerTables(const QString& conninfo)
         db->execute(QStringLiteral("CREATE OR REPLACE FUNCTION halvenna_next_version() RETURNS trigger "
                                    "LANGUAGE plpgsql AS $$BEGIN NEW.version := OLD.version + 1; RETURN NEW; END$$;"),
                     u"テーブルを作れません");
+        db->execute(QStringLiteral("CREATE OR REPLACE FUNCTION halvenna_changed() RETURNS trigger LANGUAGE plpgsql AS "
+                                   "$$BEGIN PERFORM pg_notify('%1', TG_TABLE_NAME); RETURN NULL; END$$;")
+                        .arg(changeChannel()),
+                    u"テーブルを作れません");
         for (const QString& table : sharedTableNames()) {
-            if (!db->columns(table).columns.isEmpty())
+            if (!db->columns(table).columns.isEmpty()) {
+                // Tables made before the notification get it now.
+                db->execute(QStringLiteral("DROP TRIGGER IF EXISTS \"%1_changed\" ON \"%1\";").arg(table) +
+                                changeTrigger(table),
+                            u"テーブルを作れません");
                 continue;
+            }
             db->execute(serverCreateSql(table), u"テーブルを作れません");
             created << table;
         }

@@ -26,8 +26,11 @@ QStringList sharedTableNames();
 // its length in code page 932 bytes, the key on id_no (a hidden row_id for the tables without
 // one), and a version the server raises at every change of a row.
 QString serverCreateSql(const QString& table);
-// Creates on the server each shared table that is not there yet; existing ones are kept. All in
-// one transaction. Returns the tables created. Throws halvenna::Error.
+// The channel on which the server tells of every change of a shared table (LISTEN/NOTIFY), the
+// table's name as the payload: open windows on other PCs read their screens again.
+QString changeChannel();
+// Creates on the server each shared table that is not there yet; existing ones are kept (and get
+// the change notification if they lack it). All in one transaction. Returns the tables created. Throws halvenna::Error.
 QStringList createServerTables(const QString& conninfo);
 // Copies the rows of the shared tables from the folder's table files to the server (toServer) or
 // the other way, in one transaction on each side; the tables on the receiving side must exist

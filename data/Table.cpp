@@ -339,6 +339,7 @@ void Table::startNewRow(bool atEnd)
     state_ = TableState::Insert;
     modified_ = false;
     row_.clearDirty();
+    typed_ = 0;
 
     inNewRecordEvent_ = true;
     try {
@@ -394,6 +395,7 @@ void Table::edit()
     state_ = TableState::Edit;
     modified_ = false;
     row_.clearDirty();
+    typed_ = 0;
     notify(DataSource::Event::Editing, QString());
 }
 
@@ -409,8 +411,17 @@ void Table::post()
     if (!editing())
         return;
     finishDetailsBeforeChange();
-    if (beforePost)
-        beforePost(*this);
+    if (beforePost) {
+        // What the rules derive (print fields) is no input of the user's.
+        inRules_ = true;
+        try {
+            beforePost(*this);
+        } catch (...) {
+            inRules_ = false;
+            throw;
+        }
+        inRules_ = false;
+    }
     try {
         storeRow();
     } catch (const table::StaleRow&) {
@@ -418,6 +429,7 @@ void Table::post()
     }
     state_ = TableState::Browse;
     modified_ = false;
+    rereadPendingQuietly();
     notify(DataSource::Event::Editing, QString());
     notify(DataSource::Event::DataSet, QString());
 }
@@ -450,8 +462,9 @@ void Table::rereadStaleRow(bool deleting)
             id = row_.value(key).displayText();
         if (!deleting)
             for (int i = 0; i < shape_.fieldCount(); ++i)
-                if (row_.dirty() & (quint64(1) << i))
-                    typed << QStringLiteral("%1 = %2").arg(shape_.field(i).name, row_.value(i).displayText());
+                if (typed_ & (quint64(1) << i))
+                    typed << QStringLiteral("%1 = %2").arg(fieldCaption(shape_.field(i).name),
+                                                           row_.value(i).displayText());
     } catch (...) {
         // The message goes without what cannot be read.
     }
@@ -459,6 +472,7 @@ void Table::rereadStaleRow(bool deleting)
     modified_ = false;
     insertPos_ = -1;
     row_.clearDirty();
+    typed_ = 0;
     bool gone = true;
     try {
         cursor_.load(rowid);
@@ -501,6 +515,7 @@ void Table::cancel()
         cursor_.load(cursor_.rowid());
         cursor_.setKnownPosition(savedRecNo_);
     }
+    rereadPendingQuietly();
     notify(DataSource::Event::Editing, QString());
     notify(DataSource::Event::DataSet, QString());
 }
@@ -596,6 +611,9 @@ void Table::wrote(int field)
 {
     if (!inNewRecordEvent_)
         modified_ = true;
+    // Kept through a store that failed (a lost server), so that a later refusal still names it.
+    if (!inNewRecordEvent_ && !inRules_ && field < 64)
+        typed_ |= quint64(1) << field;
     notify(DataSource::Event::Record, shape_.field(field).name);
 }
 
@@ -691,6 +709,67 @@ void Table::releaseReadLock() noexcept
         return; // the row is still read through the cursor; the lock is let go another time
     }
     cursor_.letGo();
+}
+
+bool Table::readAgain()
+{
+    if (!db_)
+        return false;
+    if (!atRest()) {
+        readAgainPending_ = true;
+        return false;
+    }
+    readAgainPending_ = false;
+    rereadRows();
+    notify(DataSource::Event::DataSet, QString());
+    return true;
+}
+
+void Table::rereadRows()
+{
+    if (range_.linked()) {
+        // A detail follows its master: its range is read again from the start.
+        range_.markStale();
+        ensureRange();
+        return;
+    }
+    const bool hadRow = cursor_.hasRow();
+    const qint64 rowid = cursor_.rowid();
+    cursor_.setKnownCount(-1);
+    cursor_.setKnownPosition(-1);
+    if (hadRow)
+        cursor_.load(rowid);
+    else
+        cursor_.first();
+    cursor_.setKnownPosition(-1);
+}
+
+void Table::rereadPendingQuietly() noexcept
+{
+    // What another PC changed while this row was being edited is read with the end of the edit.
+    // A failure leaves it pending: it is read (and reported) at the next wait for the user.
+    if (!readAgainPending_ || !db_ || !atRest())
+        return;
+    try {
+        rereadRows();
+        readAgainPending_ = false;
+    } catch (...) {
+    }
+}
+
+void Table::setFieldCaption(const QString& field, const QString& caption)
+{
+    captions_.insert(field.toLower(), caption);
+}
+
+QString Table::fieldCaption(const QString& field) const
+{
+    return captions_.value(field.toLower(), field);
+}
+
+qint64 Table::sessionId() const
+{
+    return db_ ? db_->sessionId() : 0;
 }
 
 void Table::beginBatch()
