@@ -46,8 +46,10 @@ void report(const char* name, const std::vector<double>& ratios, const std::vect
 {
     const auto [lo, hi] = std::minmax_element(ratios.cbegin(), ratios.cend());
     const auto [ownLo, ownHi] = std::minmax_element(own.cbegin(), own.cend());
-    std::printf("%-11s %.2f–%.2f × its yardstick (%zu runs; %.3f–%.3f s)\n", name, *lo, *hi, ratios.size(), *ownLo,
-                *ownHi);
+    std::vector<double> sorted = ratios;
+    std::sort(sorted.begin(), sorted.end());
+    std::printf("%-11s %.2f–%.2f × its yardstick, median %.2f (%zu runs; %.3f–%.3f s)\n", name, *lo, *hi,
+                sorted[sorted.size() / 2], ratios.size(), *ownLo, *ownHi);
     std::fflush(stdout);
 }
 

@@ -40,7 +40,7 @@ TDataModule1::TDataModule1(const QString& databaseDir, QObject* parent) : QObjec
                 t->releaseReadLock();
             // A table that was busy when another PC changed it is read once it is at rest.
             for (Table* t : {&tbMemberMaster, &tbContents, &tbAccount})
-                if (t->readAgainPending() && t->atRest())
+                if (t->readAgainPending() && mayReadAgain(*t))
                     QMetaObject::invokeMethod(
                         this,
                         [this, t] {
@@ -157,8 +157,20 @@ void TDataModule1::takeServerChanges()
         readAgain(*t);
 }
 
+bool TDataModule1::mayReadAgain(const Table& t) const
+{
+    // Reading the members again would move their details, one of which a report is walking whole.
+    if (&t == &tbMemberMaster && (tbContents.masterLinkLifted() || tbAccount.masterLinkLifted()))
+        return false;
+    return t.atRest();
+}
+
 void TDataModule1::readAgain(Table& t)
 {
+    if (!mayReadAgain(t)) {
+        t.deferReadAgain();
+        return;
+    }
     try {
         if (t.readAgain())
             readFailed_ = false;

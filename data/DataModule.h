@@ -84,6 +84,7 @@ private:
     void stopWatching();
     void windowActivated(QWindow* window);
     void readAgain(halvenna::Table& t);
+    bool mayReadAgain(const halvenna::Table& t) const;
 
     std::unique_ptr<halvenna::sql::PostgresConnection> watch_;
     QSocketNotifier* watchSocket_ = nullptr;

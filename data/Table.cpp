@@ -175,6 +175,9 @@ void Table::liftMasterLink(bool lifted)
     range_.setLifted(lifted);
     refreshRange();
     ensureRange();
+    // The range was just read: another PC's change met during a walk is in it.
+    if (atRest())
+        readAgainPending_ = false;
 }
 
 void Table::ensureRange()

@@ -192,8 +192,11 @@ public:
     // Returns whether it read.
     bool readAgain();
     bool readAgainPending() const { return readAgainPending_; }
-    // Not editing, in no batch, its controls not suspended.
-    bool atRest() const { return !editing() && batchDepth_ == 0 && disableCount_ == 0; }
+    // Leaves the reading for later: the caller keeps the table still (a detail is being walked whole).
+    void deferReadAgain() { readAgainPending_ = true; }
+    // Not editing, in no batch, its controls not suspended, not walked whole by a report (its master
+    // link lifted).
+    bool atRest() const { return !editing() && batchDepth_ == 0 && disableCount_ == 0 && !range_.lifted(); }
     // The server's id of the table's connection (0: none, or no server), to tell its own changes
     // from other PCs'.
     qint64 sessionId() const;

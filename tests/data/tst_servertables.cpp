@@ -11,7 +11,9 @@
 #include "roster/import/MemberImport.h"
 
 #include <QProcess>
+#include <QEventLoop>
 #include <QTest>
+#include <QTimer>
 
 using namespace halvenna;
 
@@ -607,6 +609,35 @@ private Q_SLOTS:
         b.dm->tbContents.post();
         QTRY_VERIFY(!a.dm->tbContents.isEmpty());
         QCOMPARE(a.dm->tbContents.fieldValue(QStringLiteral("item")).displayText(), QStringLiteral("書籍"));
+    }
+
+    // A report walking every amount (the master link lifted) is not moved by another PC's change,
+    // to the amounts or to the members they follow: they are read once the walk is over.
+    void aReportsWalkIsNotMovedByAnotherPcsChange()
+    {
+        const QString server = engine::freshServerTables();
+        Pc a(server);
+        addMemberWithDetails(*a.dm, 1);
+        addMemberWithDetails(*a.dm, 2);
+        Table& amounts = a.dm->tbAccount;
+        amounts.liftMasterLink(true);
+        amounts.first();
+        amounts.next();
+        QCOMPARE(amounts.recNo(), 1);
+        Pc b(server);
+        addMemberWithDetails(*b.dm, 3);
+        QTRY_VERIFY(amounts.readAgainPending());
+        QCOMPARE(amounts.recNo(), 1);
+        QCOMPARE(amounts.fieldValue(QStringLiteral("id_no")).asInteger(), 2);
+        QVERIFY(a.dm->tbMemberMaster.readAgainPending());
+        amounts.liftMasterLink(false);
+        QVERIFY(!amounts.readAgainPending());
+        // The members are read when the program next waits for the user.
+        QEventLoop wait;
+        QTimer::singleShot(100, &wait, &QEventLoop::quit);
+        wait.exec();
+        QVERIFY(!a.dm->tbMemberMaster.readAgainPending());
+        QCOMPARE(a.dm->tbMemberMaster.recordCount(), 3);
     }
 
     // Without notifications (the server restarted under a running PC) a window's activation reads
