@@ -10,8 +10,8 @@
 #include "printing/jobs/PrintJobs.h"
 #include "roster/import/MemberImport.h"
 
-#include <QProcess>
 #include <QEventLoop>
+#include <QProcess>
 #include <QTest>
 #include <QTimer>
 
