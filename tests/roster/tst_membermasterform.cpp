@@ -10,6 +10,7 @@
 #include "data/sql/PostgresConnection.h"
 #include "gui/DbControls.h"
 #include "gui/DbGrid.h"
+#include "gui/DbGridModel.h"
 #include "gui/ErrorReporter.h"
 #include "gui/FileDialog.h"
 #include "gui/FindBar.h"
@@ -1206,6 +1207,48 @@ private Q_SLOTS:
                 qPrintable(texts.at(1)));
         }
         QCOMPARE(storedMembers(), 1);
+    }
+
+    // Without the server's notifications (it restarted under a running PC), a window coming to the
+    // front reads the shared tables again, and starts the notifications anew.
+    void aWindowsActivationReadsTheServerAgainWithoutNotifications()
+    {
+        PrivatePostgres& pg = engine::server();
+        const QString server = engine::freshServerTables();
+        QTemporaryDir dirA;
+        QTemporaryDir dirB;
+        halvenna::schema::createMissingTables(dirA.path());
+        halvenna::schema::createMissingTables(dirB.path());
+        TDataModule1* const shared = DataModule1;
+        TDataModule1 a(dirA.path());
+        a.setServer(server);
+        a.DataModuleCreate();
+        halvenna::DbGridModel grid;
+        grid.setDataSource(&a.tbMemberMasterDataSource);
+        grid.setColumns({{QStringLiteral("id_no"), QStringLiteral("ID番号"), 40}});
+        QVERIFY(a.watchingServer());
+        QVERIFY2(pg.stopServer(), qPrintable(pg.error()));
+        QTRY_VERIFY(!a.watchingServer());
+        QVERIFY2(pg.startAgain(), qPrintable(pg.error()));
+        {
+            TDataModule1 b(dirB.path());
+            b.setServer(server);
+            b.DataModuleCreate();
+            b.tbMemberMaster.append();
+            b.tbMemberMaster.setFieldValue(QStringLiteral("id_no"), FieldValue::integer(1));
+            b.tbMemberMaster.post();
+            b.DataModuleDestroy();
+        }
+        DataModule1 = shared;
+        QTest::qWait(200);
+        QCOMPARE(grid.rowCount(), 0);
+        QWidget front;
+        front.show();
+        QVERIFY(makeActive(&front));
+        QTRY_COMPARE(grid.rowCount(), 1);
+        QVERIFY(a.watchingServer());
+        a.DataModuleDestroy();
+        DataModule1 = shared;
     }
 
     // サーバー設定 from the keyboard alone: host, port, database and user, each named; no password
