@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QRegularExpression>
 
 TAboutBoxForm* AboutBoxForm = nullptr;
 
@@ -137,7 +138,7 @@ void TAboutBoxForm::fillLines(const QString& postalData)
     // what comes below moves down, and the box grows with it.
     const auto show = [](QLabel* line, const QString& text, int left, int top, int width) {
         QString shown = text;
-        shown.replace(u'/', QStringLiteral("/\u200B"));
+        shown.replace(QRegularExpression(QStringLiteral("([/\\\\.:])")), QStringLiteral("\\1\u200b"));
         line->setText(shown);
         line->setToolTip(text);
         line->setAccessibleName(text);

@@ -74,7 +74,12 @@ void createObjects(const StartupFactories& make, OwnedObjects& owned)
     });
     DataModule1->reportError = [](const std::exception& e) { reportError(e); };
     DataModule1->setServer(databaseServer(settingsFilePath(AppDir)));
-    guarded([] { DataModule1->DataModuleCreate(); });
+    // A setting refused connects to nothing: no table opens, not even the folder's, which would
+    // show another roster as if it were the shared one.
+    guarded([] {
+        checkDatabaseServer(DataModule1->server(), settingsFilePath(AppDir));
+        DataModule1->DataModuleCreate();
+    });
 
     MemberMasterForm = make.memberMasterForm();
     owned.add([] {

@@ -1,12 +1,16 @@
 #include "data/DataModule.h"
 
 #include "data/RecordRules.h"
+#include "data/Schema.h"
 #include "data/sql/PostgresConnection.h"
 
 #include <QAbstractEventDispatcher>
 #include <QDate>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QSocketNotifier>
+#include <QWindow>
 
 TDataModule1* DataModule1 = nullptr;
 
@@ -34,7 +38,21 @@ TDataModule1::TDataModule1(const QString& databaseDir, QObject* parent) : QObjec
         connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
             for (Table* t : {&tbMemberMaster, &tbContents, &tbAccount, &tbPrintMember})
                 t->releaseReadLock();
+            // A table that was busy when another PC changed it is read once it is at rest.
+            for (Table* t : {&tbMemberMaster, &tbContents, &tbAccount})
+                if (t->readAgainPending() && mayReadAgain(*t))
+                    QMetaObject::invokeMethod(
+                        this,
+                        [this, t] {
+                            if (t->readAgainPending())
+                                readAgain(*t);
+                        },
+                        Qt::QueuedConnection);
         });
+    // Without notifications (the server restarted, the network was away) a window coming to the
+    // front shows what the server holds now.
+    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        connect(gui, &QGuiApplication::focusWindowChanged, this, &TDataModule1::windowActivated);
 
     tbMemberMaster.beforePost = [this](Table& t) { tbMemberMasterBeforePost(t); };
     tbAccount.beforePost = [this](Table& t) { tbAccountBeforePost(t); };
@@ -43,6 +61,7 @@ TDataModule1::TDataModule1(const QString& databaseDir, QObject* parent) : QObjec
 
 TDataModule1::~TDataModule1()
 {
+    stopWatching();
     if (DataModule1 == this)
         DataModule1 = nullptr;
 }
@@ -58,8 +77,12 @@ QString TDataModule1::tablesPlace() const
     if (server().isEmpty())
         return QStringLiteral("テーブル: このPCのフォルダー %1 (SQLite)")
             .arg(QDir::toNativeSeparators(QFileInfo(tbMemberMaster.filePath()).absolutePath()));
+    // Never the string itself: it may hold a password.
     const QString where = halvenna::sql::PostgresConnection::describe(server());
-    return QStringLiteral("テーブル: PostgreSQL サーバー %1").arg(where.isEmpty() ? server() : where);
+    if (where.isEmpty())
+        return QStringLiteral("テーブル: PostgreSQL サーバー: %1")
+            .arg(halvenna::sql::PostgresConnection::unreadable(server()));
+    return QStringLiteral("テーブル: PostgreSQL サーバー %1").arg(where);
 }
 
 void TDataModule1::SetTablesActive(bool value)
@@ -71,10 +94,12 @@ void TDataModule1::SetTablesActive(bool value)
 void TDataModule1::DataModuleCreate()
 {
     SetTablesActive(true);
+    watchServer();
 }
 
 void TDataModule1::DataModuleDestroy()
 {
+    stopWatching();
     settlePending();
     // Every table is closed even when one of them fails to close.
     for (Table* t : {&tbMemberMaster, &tbContents, &tbAccount, &tbPrintMember}) {
@@ -85,6 +110,97 @@ void TDataModule1::DataModuleDestroy()
                 reportError(e);
         }
     }
+}
+
+void TDataModule1::watchServer()
+{
+    if (server().isEmpty() || watch_)
+        return;
+    // A connection of its own that only listens: the tables' connections are busy with their
+    // statements and would swallow the notifications in between.
+    auto watch = halvenna::sql::PostgresConnection::open(server(), objectName());
+    watch->listen(halvenna::schema::changeChannel());
+    watch_ = std::move(watch);
+    watchSocket_ = new QSocketNotifier(qintptr(watch_->socket()), QSocketNotifier::Read, this);
+    connect(watchSocket_, &QSocketNotifier::activated, this, [this] { takeServerChanges(); });
+}
+
+void TDataModule1::stopWatching()
+{
+    delete watchSocket_;
+    watchSocket_ = nullptr;
+    watch_.reset();
+}
+
+void TDataModule1::takeServerChanges()
+{
+    if (!watch_)
+        return;
+    QList<QPair<QString, qint64>> changes;
+    if (!watch_->takeNotifications(changes)) {
+        // The server or the network went away: windows read again on activation until the
+        // notifications can start again.
+        stopWatching();
+        return;
+    }
+    QList<Table*> changed;
+    for (const auto& [table, session] : std::as_const(changes))
+        for (Table* t : {&tbMemberMaster, &tbContents, &tbAccount}) {
+            // This PC's own stores are shown already.
+            bool own = false;
+            for (Table* mine : {&tbMemberMaster, &tbContents, &tbAccount})
+                own = own || (session != 0 && mine->sessionId() == session);
+            if (!own && t->tableName() == table && !changed.contains(t))
+                changed << t;
+        }
+    for (Table* t : std::as_const(changed))
+        readAgain(*t);
+}
+
+bool TDataModule1::mayReadAgain(const Table& t) const
+{
+    // Reading the members again would move their details, one of which a report is walking whole.
+    if (&t == &tbMemberMaster && (tbContents.masterLinkLifted() || tbAccount.masterLinkLifted()))
+        return false;
+    return t.atRest();
+}
+
+void TDataModule1::readAgain(Table& t)
+{
+    if (!mayReadAgain(t)) {
+        t.deferReadAgain();
+        return;
+    }
+    try {
+        if (t.readAgain())
+            readFailed_ = false;
+    } catch (const std::exception& e) {
+        // Said once: every activation would say it again while the server is away.
+        if (!readFailed_ && reportError)
+            reportError(e);
+        readFailed_ = true;
+    }
+}
+
+void TDataModule1::readSharedTablesAgain()
+{
+    if (server().isEmpty())
+        return;
+    if (!watch_ && tbMemberMaster.sessionId() != 0) {
+        try {
+            watchServer();
+        } catch (const std::exception&) {
+            // Still away: read again at the next activation.
+        }
+    }
+    for (Table* t : {&tbMemberMaster, &tbContents, &tbAccount})
+        readAgain(*t);
+}
+
+void TDataModule1::windowActivated(QWindow* window)
+{
+    if (window && !watch_)
+        readSharedTablesAgain();
 }
 
 void TDataModule1::settlePending()

@@ -4,7 +4,16 @@
 #include "data/Table.h"
 
 #include <QObject>
+#include <QPointer>
 #include <functional>
+#include <memory>
+
+class QSocketNotifier;
+class QWindow;
+
+namespace halvenna::sql {
+class PostgresConnection;
+}
 
 // The data module: the four tables, the three data sources the windows bind to, and the record
 // rules hung on the tables' events. One instance, DataModule1, lives for the whole run.
@@ -56,6 +65,30 @@ public:
     // Finishes what is pending at exit, as a move to another row would: each table still in edit or
     // insert state is posted if changed and dropped if not, details first. Errors go to reportError.
     void settlePending();
+
+    // --- other PCs' changes (a server only)
+    // The server tells of every change of a shared table (LISTEN/NOTIFY); a table another PC
+    // changed is read again (Table::readAgain), so that open windows show what the server holds.
+    // Started by DataModuleCreate. Whether the notifications are being received.
+    bool watchingServer() const { return watch_ != nullptr; }
+    // Reads the notifications that came and reads again each table another PC changed; what the
+    // socket's readiness runs, and a test that cannot wait for it.
+    void takeServerChanges();
+    // Reads every shared table again: on a window's activation when notifications are not being
+    // received (and after they start again, for what came meanwhile). Errors: reportError, once
+    // until a reading succeeds again.
+    void readSharedTablesAgain();
+
+private:
+    void watchServer();
+    void stopWatching();
+    void windowActivated(QWindow* window);
+    void readAgain(halvenna::Table& t);
+    bool mayReadAgain(const halvenna::Table& t) const;
+
+    std::unique_ptr<halvenna::sql::PostgresConnection> watch_;
+    QSocketNotifier* watchSocket_ = nullptr;
+    bool readFailed_ = false;
 };
 
 extern TDataModule1* DataModule1;

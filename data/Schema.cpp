@@ -44,6 +44,15 @@ QString serverColumn(const QString& declaration)
     return QStringLiteral("%1 %2 CHECK (octet_length(convert_to(%1, 'SJIS')) <= %3)").arg(name, type, width);
 }
 
+// Every change of a shared table, once per statement, tells the other PCs' open windows to read
+// their screens again (the channel changeChannel(), the table's name as the payload).
+QString changeTrigger(const QString& table)
+{
+    return QStringLiteral("CREATE TRIGGER \"%1_changed\" AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON \"%1\" "
+                          "FOR EACH STATEMENT EXECUTE FUNCTION halvenna_changed();")
+        .arg(table);
+}
+
 QString serverColumns(const char* list)
 {
     QStringList columns;
@@ -226,6 +235,11 @@ QStringList createMissingTables(const QString& dir)
     return created;
 }
 
+QString changeChannel()
+{
+    return QStringLiteral("halvenna_changed");
+}
+
 QStringList sharedTableNames()
 {
     return {QStringLiteral("MemberMaster"), QStringLiteral("Contents"), QStringLiteral("Account")};
@@ -238,17 +252,17 @@ QString serverCreateSql(const QString& table)
         return QStringLiteral("CREATE TABLE \"MemberMaster\" (%1, print BOOLEAN, %2);"
                               "CREATE INDEX \"MemberMaster_print\" ON \"MemberMaster\" (print);")
                    .arg(serverColumns(kMemberFields), version) +
-               versionTrigger(table);
+               versionTrigger(table) + changeTrigger(table);
     if (table == u"Contents")
         return QStringLiteral("CREATE TABLE \"Contents\" (row_id BIGSERIAL PRIMARY KEY, id_no INTEGER, %1, %2);"
                               "CREATE INDEX \"Contents_id_no\" ON \"Contents\" (id_no, row_id);")
                    .arg(serverColumns(kContentsFields), version) +
-               versionTrigger(table);
+               versionTrigger(table) + changeTrigger(table);
     if (table == u"Account")
         return QStringLiteral("CREATE TABLE \"Account\" (row_id BIGSERIAL PRIMARY KEY, %1, %2);"
                               "CREATE INDEX \"Account_id_no\" ON \"Account\" (id_no, row_id);")
                    .arg(serverColumns(kAccountFields), version) +
-               versionTrigger(table);
+               versionTrigger(table) + changeTrigger(table);
     throw Error(QStringLiteral("テーブル %1 はサーバーに置きません").arg(table));
 }
 
@@ -338,6 +352,12 @@ QStringList createServerTables(const QString& conninfo, QStringList* updated)
                                         "WHERE p.proname = 'halvenna_next_version' AND n.nspname = current_schema() "
                                         "AND p.prosrc LIKE '%halvenna_row_version%'")))
             db->execute(versionFunctionSql(), what);
+        if (!exists(*db, QStringLiteral("SELECT count(*) FROM pg_proc p JOIN pg_namespace n ON n.oid = p.pronamespace "
+                                        "WHERE p.proname = 'halvenna_changed' AND n.nspname = current_schema()")))
+            db->execute(QStringLiteral("CREATE FUNCTION halvenna_changed() RETURNS trigger LANGUAGE plpgsql AS "
+                                       "$$BEGIN PERFORM pg_notify('%1', TG_TABLE_NAME); RETURN NULL; END$$;")
+                            .arg(changeChannel()),
+                        what);
         for (const QString& table : sharedTableNames()) {
             const ServerShape shape = serverShape(*db, table);
             if (!shape.exists) {
@@ -364,7 +384,14 @@ QStringList createServerTables(const QString& conninfo, QStringList* updated)
                     db->execute(QStringLiteral("DROP TRIGGER \"%1_version\" ON \"%1\"").arg(table), what);
                 db->execute(versionTrigger(table), what);
             }
-            if ((!changes.isEmpty() || !shape.trigger) && updated)
+            // Tables made before the change notification get it now.
+            const bool notifies =
+                exists(*db, QStringLiteral("SELECT count(*) FROM pg_trigger WHERE tgname = '%1_changed' "
+                                           "AND tgrelid = to_regclass('\"%1\"')")
+                                .arg(table));
+            if (!notifies)
+                db->execute(changeTrigger(table), what);
+            if ((!changes.isEmpty() || !shape.trigger || !notifies) && updated)
                 *updated << table;
         }
         db->commit(u"テーブルを作れません");

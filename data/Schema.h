@@ -30,8 +30,12 @@ QStringList sharedTableNames();
 // its length in code page 932 bytes, the key on id_no (a hidden row_id for the tables without
 // one), and a version the server raises at every change of a row.
 QString serverCreateSql(const QString& table);
+// The channel on which the server tells of every change of a shared table (LISTEN/NOTIFY), the
+// table's name as the payload: open windows on other PCs read their screens again.
+QString changeChannel();
 // Creates on the server each shared table that is not there yet; existing ones are kept, brought up
-// to the versions from one server-wide sequence where they are older (listed in updated). The
+// to the versions from one server-wide sequence and the change notification where they are older
+// (listed in updated). The
 // sequence and the trigger's function are made only when missing. All in one transaction. Returns
 // the tables created. Throws halvenna::Error.
 QStringList createServerTables(const QString& conninfo, QStringList* updated = nullptr);

@@ -178,6 +178,9 @@ void Table::liftMasterLink(bool lifted)
     range_.setLifted(lifted);
     refreshRange();
     ensureRange();
+    // The range was just read: another PC's change met during a walk is in it.
+    if (atRest())
+        readAgainPending_ = false;
 }
 
 void Table::ensureRange()
@@ -342,6 +345,7 @@ void Table::startNewRow(bool atEnd)
     state_ = TableState::Insert;
     modified_ = false;
     row_.clearDirty();
+    typed_ = 0;
 
     inNewRecordEvent_ = true;
     try {
@@ -397,6 +401,7 @@ void Table::edit()
     state_ = TableState::Edit;
     modified_ = false;
     row_.clearDirty();
+    typed_ = 0;
     notify(DataSource::Event::Editing, QString());
 }
 
@@ -412,8 +417,17 @@ void Table::post()
     if (!editing())
         return;
     finishDetailsBeforeChange();
-    if (beforePost)
-        beforePost(*this);
+    if (beforePost) {
+        // What the rules derive (print fields) is no input of the user's.
+        inRules_ = true;
+        try {
+            beforePost(*this);
+        } catch (...) {
+            inRules_ = false;
+            throw;
+        }
+        inRules_ = false;
+    }
     try {
         storeRow();
     } catch (const table::StaleRow&) {
@@ -421,6 +435,7 @@ void Table::post()
     }
     state_ = TableState::Browse;
     modified_ = false;
+    rereadPendingQuietly();
     notify(DataSource::Event::Editing, QString());
     notify(DataSource::Event::DataSet, QString());
 }
@@ -453,8 +468,9 @@ void Table::rereadStaleRow(bool deleting)
             id = row_.value(key).displayText();
         if (!deleting)
             for (int i = 0; i < shape_.fieldCount(); ++i)
-                if (row_.dirty() & (quint64(1) << i))
-                    typed << QStringLiteral("%1 = %2").arg(shape_.field(i).name, row_.value(i).displayText());
+                if (typed_ & (quint64(1) << i))
+                    typed << QStringLiteral("%1 = %2").arg(fieldCaption(shape_.field(i).name),
+                                                           row_.value(i).displayText());
     } catch (...) {
         // The message goes without what cannot be read.
     }
@@ -462,6 +478,7 @@ void Table::rereadStaleRow(bool deleting)
     modified_ = false;
     insertPos_ = -1;
     row_.clearDirty();
+    typed_ = 0;
     bool gone = true;
     try {
         cursor_.load(rowid);
@@ -504,6 +521,7 @@ void Table::cancel()
         cursor_.load(cursor_.rowid());
         cursor_.setKnownPosition(savedRecNo_);
     }
+    rereadPendingQuietly();
     notify(DataSource::Event::Editing, QString());
     notify(DataSource::Event::DataSet, QString());
 }
@@ -599,6 +617,9 @@ void Table::wrote(int field)
 {
     if (!inNewRecordEvent_)
         modified_ = true;
+    // Kept through a store that failed (a lost server), so that a later refusal still names it.
+    if (!inNewRecordEvent_ && !inRules_ && field < 64)
+        typed_ |= quint64(1) << field;
     notify(DataSource::Event::Record, shape_.field(field).name);
 }
 
@@ -694,6 +715,67 @@ void Table::releaseReadLock() noexcept
         return; // the row is still read through the cursor; the lock is let go another time
     }
     cursor_.letGo();
+}
+
+bool Table::readAgain()
+{
+    if (!db_)
+        return false;
+    if (!atRest()) {
+        readAgainPending_ = true;
+        return false;
+    }
+    readAgainPending_ = false;
+    rereadRows();
+    notify(DataSource::Event::DataSet, QString());
+    return true;
+}
+
+void Table::rereadRows()
+{
+    if (range_.linked()) {
+        // A detail follows its master: its range is read again from the start.
+        range_.markStale();
+        ensureRange();
+        return;
+    }
+    const bool hadRow = cursor_.hasRow();
+    const qint64 rowid = cursor_.rowid();
+    cursor_.setKnownCount(-1);
+    cursor_.setKnownPosition(-1);
+    if (hadRow)
+        cursor_.load(rowid);
+    else
+        cursor_.first();
+    cursor_.setKnownPosition(-1);
+}
+
+void Table::rereadPendingQuietly() noexcept
+{
+    // What another PC changed while this row was being edited is read with the end of the edit.
+    // A failure leaves it pending: it is read (and reported) at the next wait for the user.
+    if (!readAgainPending_ || !db_ || !atRest())
+        return;
+    try {
+        rereadRows();
+        readAgainPending_ = false;
+    } catch (...) {
+    }
+}
+
+void Table::setFieldCaption(const QString& field, const QString& caption)
+{
+    captions_.insert(field.toLower(), caption);
+}
+
+QString Table::fieldCaption(const QString& field) const
+{
+    return captions_.value(field.toLower(), field);
+}
+
+qint64 Table::sessionId() const
+{
+    return db_ ? db_->sessionId() : 0;
 }
 
 void Table::beginBatch()

@@ -9,6 +9,7 @@
 #include "data/table/TableShape.h"
 #include "data/table/TableTypes.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -149,6 +150,10 @@ public:
     // The same by field positions (from fieldIndex), for jobs that copy many rows.
     void copyField(Table& source, int from, int to);
 
+    // The caption a grid shows above field: messages name the field by it (by its name when none).
+    void setFieldCaption(const QString& field, const QString& caption);
+    QString fieldCaption(const QString& field) const;
+
     // --- bulk work
     // The engine stores many rows faster in one statement than row by row (a server: one round
     // trip instead of one per row).
@@ -180,6 +185,21 @@ public:
     // move reads on with a query of its own. Nothing is done inside a batch. A table on a server
     // also forgets its count, which other PCs change meanwhile.
     void releaseReadLock() noexcept;
+    // Another PC changed the table: the current row, the count and the rows a grid shows are read
+    // again (the current row stays current, or the first row when it is gone). A row being edited,
+    // a batch or suspended controls are not disturbed: the reading waits (readAgainPending) until
+    // the table is back at rest, and the row being edited stays as typed until stored or refused.
+    // Returns whether it read.
+    bool readAgain();
+    bool readAgainPending() const { return readAgainPending_; }
+    // Leaves the reading for later: the caller keeps the table still (a detail is being walked whole).
+    void deferReadAgain() { readAgainPending_ = true; }
+    // Not editing, in no batch, its controls not suspended, not walked whole by a report (its master
+    // link lifted).
+    bool atRest() const { return !editing() && batchDepth_ == 0 && disableCount_ == 0 && !range_.lifted(); }
+    // The server's id of the table's connection (0: none, or no server), to tell its own changes
+    // from other PCs'.
+    qint64 sessionId() const;
 
     // Groups every store until the matching endBatch into one transaction. What was stored before
     // an error stays stored: endBatch commits. Nests.
@@ -249,6 +269,8 @@ private:
     void refreshRange();
     void forgetRolledBackRows();
     [[noreturn]] void rereadStaleRow(bool deleting);
+    void rereadRows();
+    void rereadPendingQuietly() noexcept;
     void startNewRow(bool atEnd);
     void wrote(int field);
     void storeRow();
@@ -279,6 +301,11 @@ private:
     TableState state_ = TableState::Inactive;
     bool modified_ = false;
     bool inNewRecordEvent_ = false;
+    bool readAgainPending_ = false;
+    // The fields written since editing began, but by the record rules: what the user typed.
+    quint64 typed_ = 0;
+    bool inRules_ = false;
+    QHash<QString, QString> captions_; // by field name in lower case
     // Where to go back to when a new row is cancelled.
     bool savedHasRow_ = false;
     qint64 savedRowid_ = 0;

@@ -71,6 +71,16 @@ DbGridModel::~DbGridModel() = default;
 void DbGridModel::setDataSource(DataSource* source)
 {
     link_->setDataSource(source);
+    nameFields();
+}
+
+void DbGridModel::nameFields()
+{
+    // Messages about a row name its fields as the grid's captions do.
+    if (Table* t = link_->table())
+        for (const DbGridColumn& c : std::as_const(columns_))
+            if (!c.title.isEmpty())
+                t->setFieldCaption(c.field, c.title);
 }
 
 DataSource* DbGridModel::dataSource() const
@@ -92,6 +102,7 @@ Table* DbGridModel::activeTable() const
 void DbGridModel::setColumns(const QList<DbGridColumn>& columns)
 {
     columns_ = columns;
+    nameFields();
     reload();
 }
 

@@ -91,6 +91,7 @@ private:
 
     Table* activeTable() const;
     void reload();
+    void nameFields();
     void readState();
     void countExactly();
     bool isExactPosition(int position) const;

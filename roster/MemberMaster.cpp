@@ -2,6 +2,7 @@
 
 #include "roster/ImportProgress.h"
 #include "roster/SafetyCopyDialog.h"
+#include "roster/ServerSettingsForm.h"
 #include "roster/postal/PostalCodeLookup.h"
 
 #include "data/DataModule.h"
@@ -18,6 +19,8 @@
 #include "gui/MessageBox.h"
 #include "gui/ProgramIcon.h"
 #include "gui/TownChooser.h"
+#include "settings/DatabaseServer.h"
+#include "settings/SenderSettings.h"
 
 #include <QAction>
 #include <QApplication>
@@ -152,13 +155,14 @@ void TMemberMasterForm::buildMenu()
         MainMenu1, {{QStringLiteral("ファイル"), {QStringLiteral("終了")}},
                     {QStringLiteral("データ管理"),
                      {QStringLiteral("全名簿データ消去"), QStringLiteral("バックアップから復元..."),
-                      QStringLiteral("郵便番号データの読込...")}}});
+                      QStringLiteral("郵便番号データの読込..."), QStringLiteral("サーバー設定...")}}});
     N1 = n[0];
     N2 = n[1];
     N3 = n[2];
     N4 = n[3];
     mnuRestore = n[4];
     mnuPostalData = n[5];
+    mnuServerSettings = n[6];
     const halvenna::FindBar::MenuActions find = halvenna::FindBar::addMenu(MainMenu1);
     mnuFind = find.find;
     mnuFindNext = find.next;
@@ -275,6 +279,7 @@ void TMemberMasterForm::connectHandlers()
     connectGuarded(N4, &QAction::triggered, this, &TMemberMasterForm::N4Click);
     connectGuarded(mnuRestore, &QAction::triggered, this, &TMemberMasterForm::mnuRestoreClick);
     connectGuarded(mnuPostalData, &QAction::triggered, this, &TMemberMasterForm::mnuPostalDataClick);
+    connectGuarded(mnuServerSettings, &QAction::triggered, this, &TMemberMasterForm::mnuServerSettingsClick);
 }
 
 // ---------------------------------------------------------------- showing, keys, resizing
@@ -409,7 +414,12 @@ void TMemberMasterForm::N2Click()
 
 void TMemberMasterForm::N4Click()
 {
-    if (!halvenna::MessageBox::confirm(QStringLiteral("名簿データをすべて消去します.よいですか?"), this))
+    // On a server the roster is every PC's: the question says so.
+    const bool shared = !DataModule1->server().isEmpty();
+    if (!halvenna::MessageBox::confirm(
+            shared ? QStringLiteral("サーバーの名簿データをすべて消去します.すべてのPCで名簿が空になります.よいですか?")
+                   : QStringLiteral("名簿データをすべて消去します.よいですか?"),
+            this))
         return;
     // A copy of the roster first, so that the clearing can be undone. No copy, no clearing.
     halvenna::SafetyCopy::take(tablesDir(), QStringLiteral("全名簿データ消去"), DataModule1->server());
@@ -449,8 +459,12 @@ void TMemberMasterForm::mnuRestoreClick()
     const halvenna::SafetyCopyInfo& copy = copies.at(*chosen);
     if (!copy.damage.isEmpty())
         throw halvenna::Error(copy.damage);
-    if (!halvenna::MessageBox::confirm(QStringLiteral("%1 のコピーに戻します.今の名簿データはなくなります.よいですか?")
-                                           .arg(halvenna::SafetyCopyDialog::describe(copy)),
+    const QString replaced =
+        DataModule1->server().isEmpty()
+            ? QStringLiteral("今の名簿データは置き換わります(戻す前の名簿もバックアップに残します)")
+            : QStringLiteral("サーバーの名簿データがすべてのPCで置き換わります(戻す前の名簿もバックアップに残します)");
+    if (!halvenna::MessageBox::confirm(QStringLiteral("%1 のコピーに戻します.%2.よいですか?")
+                                           .arg(halvenna::SafetyCopyDialog::describe(copy), replaced),
                                        this))
         return;
     Table& t = members();
@@ -479,6 +493,24 @@ void TMemberMasterForm::mnuPostalDataClick()
     halvenna::MessageBox::showInformation(
         QStringLiteral("%1 から %2 件の郵便番号を読み込みました.")
             .arg(QDir::toNativeSeparators(fileName), QLocale(QLocale::Japanese).toString(qlonglong(codes))),
+        this);
+}
+
+void TMemberMasterForm::mnuServerSettingsClick()
+{
+    const QString path = halvenna::settingsFilePath(AppDir);
+    const QString current = halvenna::databaseServer(path);
+    const std::optional<halvenna::ServerAddress> chosen =
+        halvenna::ServerSettingsForm::seam().ask({halvenna::serverAddress(current), path}, this);
+    if (!chosen)
+        return;
+    const QString conninfo = halvenna::serverConninfo(*chosen, current);
+    if (conninfo == current)
+        return;
+    halvenna::writeDatabaseServer(path, conninfo);
+    halvenna::MessageBox::showInformation(
+        QStringLiteral("設定ファイル %1 に保存しました.プログラムを起動し直すと使われます.")
+            .arg(QDir::toNativeSeparators(path)),
         this);
 }
 

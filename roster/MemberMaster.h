@@ -36,6 +36,7 @@ public:
     // データ管理 → バックアップから復元..., 郵便番号データの読込...
     QAction* mnuRestore;
     QAction* mnuPostalData;
+    QAction* mnuServerSettings;
     // 検索 → 検索..., 次を検索, 前を検索
     QAction* mnuFind;
     QAction* mnuFindNext;
@@ -66,6 +67,8 @@ public:
     void N4Click();
     void mnuRestoreClick();
     void mnuPostalDataClick();
+    // サーバー設定...: where the shared roster is, written into the settings file.
+    void mnuServerSettingsClick();
 
     // A postal code left in the grid fills an empty address1 with its prefecture, city and town
     // (one of them chosen where the code covers several).

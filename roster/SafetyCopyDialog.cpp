@@ -20,8 +20,8 @@ SafetyCopyDialog::SafetyCopyDialog(const QList<SafetyCopyInfo>& copies, QWidget*
     lstCopies->setCurrentRow(0);
     auto* label = new QLabel(QStringLiteral("戻すコピー(&C):"), this);
     label->setBuddy(lstCopies);
-    auto* note =
-        new QLabel(QStringLiteral("選んだコピーの名簿・内容・金額に戻します。今のデータはなくなります。"), this);
+    auto* note = new QLabel(
+        QStringLiteral("選んだコピーの名簿・内容・金額に戻します。今のデータは戻す前にバックアップに残します。"), this);
     note->setWordWrap(true);
     auto* buttons = new QDialogButtonBox(this);
     buttons->setAccessibleName(QStringLiteral("操作"));

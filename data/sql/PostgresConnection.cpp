@@ -2,6 +2,8 @@
 
 #include <libpq-fe.h>
 
+#include <QRegularExpression>
+
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -345,11 +347,60 @@ QString PostgresConnection::describe(const QString& conninfo)
     return where;
 }
 
+QString PostgresConnection::unreadable(const QString& conninfo)
+{
+    char* error = nullptr;
+    PQconninfoOption* options = PQconninfoParse(conninfo.toUtf8().constData(), &error);
+    const QString words = error ? QString::fromUtf8(error).trimmed() : QString();
+    if (error)
+        PQfreemem(error);
+    if (options) {
+        PQconninfoFree(options);
+        return {};
+    }
+    // libpq's words quote the text it stumbled on, which may be a password: only an option's own
+    // name is passed on.
+    static const QRegularExpression option(
+        QStringLiteral(R"re(^invalid (?:connection option|URI query parameter:) "([A-Za-z0-9_]{1,64})"$)re"));
+    const QRegularExpressionMatch m = option.match(words);
+    if (m.hasMatch())
+        return QStringLiteral("接続文字列を読めません (libpq が知らないオプション %1)").arg(m.captured(1));
+    return QStringLiteral("接続文字列を読めません");
+}
+
+QList<QPair<QString, QString>> PostgresConnection::options(const QString& conninfo)
+{
+    QList<QPair<QString, QString>> set;
+    if (conninfo.trimmed().isEmpty())
+        return set;
+    PQconninfoOption* options = PQconninfoParse(conninfo.toUtf8().constData(), nullptr);
+    if (!options)
+        return set;
+    for (PQconninfoOption* o = options; o->keyword; ++o)
+        if (o->val)
+            set.append({QString::fromUtf8(o->keyword), QString::fromUtf8(o->val)});
+    PQconninfoFree(options);
+    return set;
+}
+
+bool PostgresConnection::holdsPassword(const QString& conninfo)
+{
+    PQconninfoOption* options = PQconninfoParse(conninfo.toUtf8().constData(), nullptr);
+    if (!options)
+        return false;
+    bool found = false;
+    for (PQconninfoOption* o = options; o->keyword; ++o)
+        if (o->val && std::strcmp(o->keyword, "password") == 0)
+            found = true;
+    PQconninfoFree(options);
+    return found;
+}
+
 std::unique_ptr<PostgresConnection> PostgresConnection::open(const QString& conninfo, const QString& label)
 {
-    QString where = describe(conninfo);
+    const QString where = describe(conninfo);
     if (where.isEmpty())
-        where = conninfo;
+        throw EngineError(QStringLiteral("%1: %2").arg(label, unreadable(conninfo)), Failure::Other, QString());
     const ConnectOptions options(conninfo);
     const std::vector<const char*> keys = options.pointers(options.keys);
     const std::vector<const char*> values = options.pointers(options.values);
@@ -378,6 +429,32 @@ void PostgresConnection::throwUnreachable(const QString& detail)
 {
     throw EngineError(failureMessage(Failure::Unreachable, label(), location(), {}, detail), Failure::Unreachable,
                       detail);
+}
+
+qint64 PostgresConnection::sessionId() const
+{
+    return PQstatus(conn_) == CONNECTION_OK ? PQbackendPID(conn_) : 0;
+}
+
+void PostgresConnection::listen(const QString& channel)
+{
+    execute(QStringLiteral("LISTEN ") + quoted(channel), u"変更の知らせを受けられません");
+}
+
+int PostgresConnection::socket() const
+{
+    return PQsocket(conn_);
+}
+
+bool PostgresConnection::takeNotifications(QList<QPair<QString, qint64>>& notifications)
+{
+    if (!PQconsumeInput(conn_) || PQstatus(conn_) != CONNECTION_OK)
+        return false;
+    while (PGnotify* n = PQnotifies(conn_)) {
+        notifications.append({QString::fromUtf8(n->extra), qint64(n->be_pid)});
+        PQfreemem(n);
+    }
+    return true;
 }
 
 void PostgresConnection::collect()

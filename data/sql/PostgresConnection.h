@@ -37,6 +37,23 @@ public:
     // folder stands for the host). Reads conninfo only; never connects. Empty for a string libpq
     // cannot read.
     static QString describe(const QString& conninfo);
+    // Why libpq cannot read conninfo: "接続文字列を読めません", with the option it refused when it
+    // names one; empty when it reads it. Never quotes the string, which may hold a password.
+    static QString unreadable(const QString& conninfo);
+    // The options conninfo sets, as libpq reads them (none for a string it cannot read).
+    static QList<QPair<QString, QString>> options(const QString& conninfo);
+    // Whether conninfo itself carries a password (password=..., or user:secret@ in a URI).
+    static bool holdsPassword(const QString& conninfo);
+    // The server's id of this connection's session (its backend process), to tell its own
+    // notifications from other PCs'.
+    qint64 sessionId() const override;
+    // Asks the server to tell this connection of every notification on channel.
+    void listen(const QString& channel);
+    // Reads what the server sent meanwhile without waiting: the notifications that came, as
+    // (payload, session of the sender). False when the connection is lost.
+    bool takeNotifications(QList<QPair<QString, qint64>>& notifications);
+    // The connection's socket, for waiting on what the server sends; -1 when there is none.
+    int socket() const;
 
     Statement& prepare(const QString& sql, Use use = Use::Query) override;
     void execute(const QString& sql, QStringView what) override;

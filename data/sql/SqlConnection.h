@@ -154,6 +154,8 @@ public:
     // The identity of the row the last insert on this connection made, for an engine whose inserts
     // give back no row (returning() is empty).
     virtual qint64 lastInsertId() const = 0;
+    // The server's id of this connection's session; 0 for an engine that has no server.
+    virtual qint64 sessionId() const { return 0; }
 
     // The engine's dialect: a quoted identifier; left = right ignoring the case of ASCII letters.
     virtual QString quoted(const QString& identifier) const;

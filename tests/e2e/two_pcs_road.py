@@ -2,10 +2,13 @@
 """Two copies of the installed program, each in a folder of its own and on an X display of its own,
 sharing one roster on a PostgreSQL server this test starts itself (Debian's postgresql package, run
 as an unprivileged user): both import a file at the same time and every row of both is kept; both
-edit member 5, the second store is refused and read again, and its next store goes through; a member
-one copy clears and imports again is not overwritten by the other's store of the old one; one clears
-the roster while the other browses it; the server is stopped in the middle of an import and
-started again: an error box, every committed member whole, and the program goes on working.
+edit member 5, the second store is refused and read again, and its next store goes through; a
+member one adds, and a restore one makes, reach the other's grid without a key pressed there; a
+member one copy clears and imports again is not overwritten by the other's store of the old one;
+one clears the roster while the other browses it; the server is stopped in the middle of an import
+and started again: an error box, every committed member whole, and the program goes on working. A
+third copy whose settings file holds a password is refused at start: an error box, the password
+nowhere on screen, and no connection made.
 
 usage: two_pcs_road.py INSTALLED_PREFIX
 """
@@ -216,6 +219,14 @@ def recreated_row_is_refused(server, one, roster1, two, roster2, pc1):
     one.expect_only(MAIN_TITLE, ROSTER_TITLE)
 
 
+def edit_last_name(app, roster, text):
+    """Types text into the name cell of the grid's last row and stores it."""
+    app.click_client(roster, ROSTER_CLIENT, 300, 400)  # the grid
+    app.key(roster, "ctrl+End", "Home", "Right", "F2", "ctrl+a")
+    app.type(roster, text)
+    app.key(roster, "Return")
+
+
 def main():
     if len(sys.argv) != 2:
         fail(__doc__)
@@ -270,6 +281,42 @@ def main():
                 two.wait_until("member 5 stored again by the second copy (name pc-two, a new version)",
                                lambda: server.psql('SELECT name, version > %d FROM "MemberMaster" WHERE id_no = 5'
                                                    % version) == [["pc-two", "t"]])
+                two.expect_only(MAIN_TITLE, ROSTER_TITLE)
+
+                step("a member the first copy adds reaches the second's grid without a key pressed there")
+                # The second copy's grid stands on its last row (member 6000) and is left alone.
+                two.click_client(roster2, ROSTER_CLIENT, 300, 400)
+                two.key(roster2, "ctrl+End")
+                added = os.path.join(pc1.work, "added.csv")
+                write_csv(added, [6001])
+                dialog1, title1 = start_import(one, roster1, added)
+                one.wait_gone(dialog1, title1)
+                one.wait_until("member 6001 added", lambda: members(server, "id_no")[-1:] == [["6001"]])
+                time.sleep(2)  # the notification, and nothing pressed on the second copy
+                # Its last row is now member 6001: the name lands there (a grid that had not read
+                # the addition would put it on member 6000).
+                edit_last_name(two, roster2, "seen-by-two")
+                two.wait_until("the second copy's store of its last row",
+                               lambda: server.psql('SELECT id_no FROM "MemberMaster" WHERE name = \'seen-by-two\'') ==
+                               [["6001"]])
+                two.expect_only(MAIN_TITLE, ROSTER_TITLE)
+
+                step("a restore on the first copy reaches the second's grid without a key pressed there")
+                one.key(roster1, "F10", "Right", "Down", "Return")  # データ管理 → バックアップから復元...
+                chooser, title = one.wait_new_window([MAIN_TITLE, ROSTER_TITLE])
+                one.key(chooser, "Return")  # the newest copy: taken before member 6001 was added
+                confirm, _ = one.wait_new_window([MAIN_TITLE, ROSTER_TITLE, title])
+                one.key(confirm, "Return")  # はい
+                one.wait_until("the roster restored", lambda: members(server, "id_no")[-1:] == [["6000"]],
+                               IMPORT_LIMIT)
+                one.expect_only(MAIN_TITLE, ROSTER_TITLE)
+                time.sleep(2)
+                # The second copy no longer shows member 6001: its last row is member 6000 (a grid
+                # still showing 6001 would answer with "…他の端末で削除されました").
+                edit_last_name(two, roster2, "after-restore")
+                two.wait_until("the second copy's store after the restore",
+                               lambda: server.psql('SELECT id_no FROM "MemberMaster" WHERE name = \'after-restore\'') ==
+                               [["6000"]])
                 two.expect_only(MAIN_TITLE, ROSTER_TITLE)
 
                 recreated_row_is_refused(server, one, roster1, two, roster2, pc1)
@@ -331,6 +378,25 @@ def main():
                 one.wait_gone(roster1, ROSTER_TITLE)
                 one.close(main1)
                 check(one.wait_exit() == 0, "the first copy's exit code")
+
+            step("a settings file with a password is refused at start, the password never shown")
+            secret = "s3cret-pw"
+            with Prefix(installed, "pc3") as pc3:
+                with open(pc3.ini, "wb") as f:
+                    f.write(("[Dostrel]\r\nServer=%s password=%s\r\n" % (server.conninfo, secret)).encode("cp932"))
+                sessions = "SELECT count(*) FROM pg_stat_activity WHERE application_name = 'halvenna'"
+                before = server.psql(sessions)
+                with Program(pc3) as three:
+                    box = three.wait_window(ERROR_BOX_TITLE)
+                    check(not any(secret in (name or "") for _, name in three.windows()), "a title shows the password")
+                    check(server.psql(sessions) == before, "the refused setting was connected to")
+                    three.key(box, "Return")
+                    three.wait_gone(box, ERROR_BOX_TITLE)
+                    main3 = three.wait_window(MAIN_TITLE)
+                    three.expect_only(MAIN_TITLE)
+                    check(server.psql(sessions) == before, "the refused setting was connected to")
+                    three.close(main3)
+                    check(three.wait_exit() == 0, "the third copy's exit code")
     finally:
         xvfb.kill()
         server.close()

@@ -7,8 +7,10 @@
 #include "common/GuiFixture.h"
 #include "common/Seams.h"
 #include "data/RecordRules.h"
+#include "data/sql/PostgresConnection.h"
 #include "gui/DbControls.h"
 #include "gui/DbGrid.h"
+#include "gui/DbGridModel.h"
 #include "gui/ErrorReporter.h"
 #include "gui/FileDialog.h"
 #include "gui/FindBar.h"
@@ -16,7 +18,11 @@
 #include "gui/TownChooser.h"
 #include "roster/MemberMaster.h"
 #include "roster/SafetyCopyDialog.h"
+#include "roster/ServerSettingsForm.h"
 #include "roster/postal/PostalCodeLookup.h"
+#include "settings/DatabaseServer.h"
+#include "settings/IniFile.h"
+#include "settings/SenderSettings.h"
 
 #include <QAction>
 #include <QApplication>
@@ -547,7 +553,9 @@ private Q_SLOTS:
         QCOMPARE(n3->text(), QStringLiteral("データ管理"));
         QCOMPARE(n1->menu()->actions(), QList<QAction*>{action("N2")});
         QCOMPARE(n3->menu()->actions(),
-                 (QList<QAction*>{action("N4"), MemberMasterForm->mnuRestore, MemberMasterForm->mnuPostalData}));
+                 (QList<QAction*>{action("N4"), MemberMasterForm->mnuRestore, MemberMasterForm->mnuPostalData,
+                                  MemberMasterForm->mnuServerSettings}));
+        QCOMPARE(MemberMasterForm->mnuServerSettings->text(), QStringLiteral("サーバー設定..."));
         QCOMPARE(MemberMasterForm->mnuPostalData->text(), QStringLiteral("郵便番号データの読込..."));
         QCOMPARE(MemberMasterForm->mnuRestore->text(), QStringLiteral("バックアップから復元..."));
         QCOMPARE(action("N2")->text(), QStringLiteral("終了"));
@@ -1263,6 +1271,198 @@ private Q_SLOTS:
         QVERIFY(members().active());
         QCOMPARE(grid()->gridModel()->rowCount(), 3);
         QCOMPARE(shown(2, QStringLiteral("id_no")), QStringLiteral("9"));
+    }
+
+    // On a server the roster is every PC's: clearing and restoring say so before they are confirmed.
+    void onAServerTheConfirmationsSayEveryPc_data()
+    {
+        QTest::addColumn<bool>("server");
+        QTest::newRow("folder") << false;
+        QTest::newRow("server") << true;
+    }
+    void onAServerTheConfirmationsSayEveryPc()
+    {
+        QFETCH(bool, server);
+        addMembers({3});
+        halvenna::SafetyCopy::take(f_->dir.path(), QStringLiteral("全名簿データ消去"), f_->dm->server());
+        open();
+        // Only the questions are asked: both are answered No, so the setting is never connected to.
+        const QString kept = f_->dm->server();
+        const QString setting = server ? QStringLiteral("host=db.example.lan dbname=halvenna") : QString();
+        for (Table* t : {&f_->dm->tbMemberMaster, &f_->dm->tbContents, &f_->dm->tbAccount})
+            t->setServer(setting);
+        MessageBox::seam().answer(QMessageBox::No);
+        action("N4")->trigger();
+        halvenna::SafetyCopyDialog::seam().answer(std::optional<int>(0));
+        MessageBox::seam().answer(QMessageBox::No);
+        MemberMasterForm->mnuRestore->trigger();
+        for (Table* t : {&f_->dm->tbMemberMaster, &f_->dm->tbContents, &f_->dm->tbAccount})
+            t->setServer(kept);
+        const QStringList texts = boxTexts();
+        QCOMPARE(texts.size(), 2);
+        if (server) {
+            QCOMPARE(
+                texts.at(0),
+                QStringLiteral("サーバーの名簿データをすべて消去します.すべてのPCで名簿が空になります.よいですか?"));
+            QVERIFY2(texts.at(1).endsWith(
+                         QStringLiteral(" のコピーに戻します.サーバーの名簿データがすべてのPCで置き換わります"
+                                        "(戻す前の名簿もバックアップに残します).よいですか?")),
+                     qPrintable(texts.at(1)));
+        } else {
+            QCOMPARE(texts.at(0), QStringLiteral("名簿データをすべて消去します.よいですか?"));
+            QVERIFY2(texts.at(1).endsWith(QStringLiteral(" のコピーに戻します.今の名簿データは置き換わります("
+                                                         "戻す前の名簿もバックアップに残します).よいですか?")),
+                     qPrintable(texts.at(1)));
+        }
+        QCOMPARE(storedMembers(), 1);
+    }
+
+    // Without the server's notifications (it restarted under a running PC), a window coming to the
+    // front reads the shared tables again, and starts the notifications anew.
+    void aWindowsActivationReadsTheServerAgainWithoutNotifications()
+    {
+        PrivatePostgres& pg = engine::server();
+        const QString server = engine::freshServerTables();
+        QTemporaryDir dirA;
+        QTemporaryDir dirB;
+        halvenna::schema::createMissingTables(dirA.path());
+        halvenna::schema::createMissingTables(dirB.path());
+        TDataModule1* const shared = DataModule1;
+        TDataModule1 a(dirA.path());
+        a.setServer(server);
+        a.DataModuleCreate();
+        halvenna::DbGridModel grid;
+        grid.setDataSource(&a.tbMemberMasterDataSource);
+        grid.setColumns({{QStringLiteral("id_no"), QStringLiteral("ID番号"), 40}});
+        QVERIFY(a.watchingServer());
+        QVERIFY2(pg.stopServer(), qPrintable(pg.error()));
+        QTRY_VERIFY(!a.watchingServer());
+        QVERIFY2(pg.startAgain(), qPrintable(pg.error()));
+        {
+            TDataModule1 b(dirB.path());
+            b.setServer(server);
+            b.DataModuleCreate();
+            b.tbMemberMaster.append();
+            b.tbMemberMaster.setFieldValue(QStringLiteral("id_no"), FieldValue::integer(1));
+            b.tbMemberMaster.post();
+            b.DataModuleDestroy();
+        }
+        DataModule1 = shared;
+        QTest::qWait(200);
+        QCOMPARE(grid.rowCount(), 0);
+        QWidget front;
+        front.show();
+        QVERIFY(makeActive(&front));
+        QTRY_COMPARE(grid.rowCount(), 1);
+        QVERIFY(a.watchingServer());
+        a.DataModuleDestroy();
+        DataModule1 = shared;
+    }
+
+    // サーバー設定 from the keyboard alone: host, port, database and user, each named; no password
+    // field anywhere; Enter keeps what was typed.
+    void serverSettingsFromTheKeyboard()
+    {
+        QTemporaryDir dir;
+        halvenna::ServerSettingsForm d(
+            {QStringLiteral("old.example.lan"), QString(), QStringLiteral("halvenna"), QStringLiteral("halvenna")},
+            dir.filePath(QStringLiteral("Kelvaro.ini")));
+        d.show();
+        QVERIFY(makeActive(&d));
+        QCOMPARE(QApplication::focusWidget(), d.edHost);
+        QVERIFY2(unnamedInputs(&d).isEmpty(), qPrintable(unnamedInputs(&d).join(u", ")));
+        for (QLineEdit* e : d.findChildren<QLineEdit*>())
+            QCOMPARE(e->echoMode(), QLineEdit::Normal);
+        QCOMPARE(d.findChildren<QLineEdit*>().size(), 4);
+        pressKeys(&d, QStringLiteral("Ctrl+A, type:db.example.lan, Tab, type:5433, Tab, Ctrl+A, type:roster, "
+                                     "Alt+U, Ctrl+A, type:office, Return"));
+        QCOMPARE(d.result(), int(QDialog::Accepted));
+        QCOMPARE(d.address(), (halvenna::ServerAddress{QStringLiteral("db.example.lan"), QStringLiteral("5433"),
+                                                       QStringLiteral("roster"), QStringLiteral("office")}));
+    }
+
+    // What the dialog keeps goes into [Dostrel] Server= of the settings file, replaced atomically:
+    // the sender's [Main] keeps its code page 932 bytes, other options of the setting (TLS) stay.
+    void serverSettingsAreWrittenIntoTheSettingsFile_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QStringList>("typed");
+        QTest::addColumn<QString>("server");
+        const QByteArray main = "[Main]\r\nSenderName=" + cp932(QStringLiteral("山田商店")) + "\r\n";
+        QTest::newRow("a first server") << main << QStringList{"db.example.lan", "", "halvenna", "halvenna"}
+                                        << QStringLiteral("host=db.example.lan dbname=halvenna user=halvenna");
+        QTest::newRow("another, TLS kept")
+            << main + "[Dostrel]\r\nServer=postgresql://halvenna@old.example.lan/halvenna?sslmode=require\r\n"
+            << QStringList{"db.example.lan", "5433", "名簿 2026", "halvenna"}
+            << QStringLiteral("host=db.example.lan port=5433 dbname='名簿 2026' user=halvenna sslmode=require");
+        QTest::newRow("back to the folder") << main + "[Dostrel]\r\nServer=host=db.example.lan dbname=halvenna\r\n"
+                                            << QStringList{"", "", "", ""} << QString();
+    }
+    void serverSettingsAreWrittenIntoTheSettingsFile()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QStringList, typed);
+        QFETCH(QString, server);
+        QTemporaryDir dir;
+        const QString keptAppDir = AppDir;
+        AppDir = dir.path() + u'/';
+        const QString path = halvenna::settingsFilePath(AppDir);
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(before);
+        }
+        const halvenna::ServerAddress was = halvenna::serverAddress(halvenna::databaseServer(path));
+        open();
+        halvenna::ServerSettingsForm::seam().answer(std::optional<halvenna::ServerAddress>(
+            halvenna::ServerAddress{typed.at(0), typed.at(1), typed.at(2), typed.at(3)}));
+        MessageBox::seam().answer(QMessageBox::Ok);
+        MemberMasterForm->mnuServerSettings->trigger();
+        AppDir = keptAppDir;
+        const auto asked = halvenna::ServerSettingsForm::seam().requests();
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked.first().settingsPath, path);
+        QCOMPARE(asked.first().address, was);
+        QCOMPARE(halvenna::databaseServer(path), server);
+        const halvenna::IniFile ini = halvenna::IniFile::load(path);
+        QCOMPARE(ini.value("Main", "SenderName", {}), cp932(QStringLiteral("山田商店")));
+        QVERIFY(ini.content().startsWith(
+            before.left(before.indexOf("[Dostrel]") < 0 ? before.size() : before.indexOf("[Dostrel]"))));
+        QCOMPARE(boxTexts(),
+                 QStringList{QStringLiteral("設定ファイル %1 に保存しました.プログラムを起動し直すと使われます.")
+                                 .arg(QDir::toNativeSeparators(path))});
+    }
+
+    // 接続テスト connects to the address as typed: a server with the shared tables, one without,
+    // and one that cannot be reached each say so.
+    void serverSettingsTestTheConnection()
+    {
+        PrivatePostgres& pg = engine::server();
+        const QString withTables = engine::freshServerTables();
+        QVERIFY2(pg.createDatabase(QStringLiteral("empty_roster")), qPrintable(pg.error()));
+        QTemporaryDir dir;
+        const auto tryAddress = [&](const halvenna::ServerAddress& address) {
+            halvenna::ServerSettingsForm d(address, dir.filePath(QStringLiteral("Kelvaro.ini")));
+            d.show();
+            QVERIFY(makeActive(&d));
+            MessageBox::seam().answer(QMessageBox::Ok);
+            pressKeys(&d, QStringLiteral("Alt+T"));
+        };
+        halvenna::ServerAddress a = halvenna::serverAddress(withTables);
+        tryAddress(a);
+        a.database = QStringLiteral("empty_roster");
+        tryAddress(a);
+        a.host = QStringLiteral("/nonexistent");
+        tryAddress(a);
+        const QStringList texts = boxTexts();
+        QCOMPARE(texts.size(), 3);
+        const QString where = halvenna::sql::PostgresConnection::describe(withTables);
+        QCOMPARE(texts.at(0), QStringLiteral("サーバー %1 に接続できました.名簿のテーブルがあります.").arg(where));
+        QVERIFY2(texts.at(1).contains(
+                     QStringLiteral("に接続できましたが、テーブル MemberMaster, Contents, Account がありません")),
+                 qPrintable(texts.at(1)));
+        QVERIFY2(texts.at(2).startsWith(QStringLiteral("接続テスト: サーバー /nonexistent")), qPrintable(texts.at(2)));
+        QVERIFY2(texts.at(2).contains(QStringLiteral("に接続できません")), qPrintable(texts.at(2)));
     }
 
     // The list of copies from the keyboard: the newest chosen first, Down and Enter take another;
