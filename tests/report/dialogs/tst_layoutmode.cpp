@@ -308,13 +308,14 @@ private Q_SLOTS:
         QCOMPARE(readAll(path_) != old, saved);
     }
 
-    // A template with a line of the user's own at its top, put back to the shipped one: the preview
+    // A template with two lines of the user's own at its top (address2 then stands two lines below
+    // address1), put back to the shipped one: the preview
     // works on the restored file from then on, so address1 moved and saved lands on address1, and
     // address2, which now stands on the line address1 had, keeps its box.
     void aSaveAfterARestoreMovesTheItemChosen()
     {
         const QByteArray shipped = readAll(halvenna::TemplateEditor::pristinePath(path_));
-        open(QStringLiteral("Invoice.Rav"), "# my own note\n" + shipped);
+        open(QStringLiteral("Invoice.Rav"), "# my own note\n# measured on my slips\n" + shipped);
         pressKeys(preview_.get(), QStringLiteral("Ctrl+L"));
         MessageBox::seam().answer(QMessageBox::Ok);
         pressKeys(preview_.get(), QStringLiteral("Alt+D"));
