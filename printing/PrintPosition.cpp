@@ -43,6 +43,9 @@ QDoubleSpinBox* offsetBox(QWidget* parent, const char* name)
     return box;
 }
 
+// How far the scan's corner may lie from the sheet's, as the settings file allows.
+constexpr double kBackgroundLimit = 10000;
+
 } // namespace
 
 TPrintPositionForm::TPrintPositionForm(halvenna::StandardReportOutput* output, QWidget* parent)
@@ -106,13 +109,25 @@ TPrintPositionForm::TPrintPositionForm(halvenna::StandardReportOutput* output, Q
         box->setSuffix(suffix);
         return box;
     };
-    edDpi = mmBox("edDpi", 50, 1200, QStringLiteral(" dpi"), 0);
+    // A placement made by two points holds any scale and any corner (a whole page scanned around a
+    // small slip lies far above and left of it): the boxes show it to 0.01 and keep it as it is
+    // until the user changes a figure, and then only that figure.
+    edDpi = mmBox("edDpi", 1, 100000, QStringLiteral(" dpi"), 2);
     lblDpi = new QLabel(QStringLiteral("読み取り解像度(&R):"), this);
     lblDpi->setBuddy(edDpi);
-    edLeft = mmBox("edLeft", -50, 50, QStringLiteral(" mm"), 1);
+    lblDpiNote = new QLabel(this);
+    lblDpiNote->setObjectName(QStringLiteral("lblDpiNote"));
+    lblDpiNote->setText(QStringLiteral(
+        "この画像には解像度が書かれていません。読み取ったときの解像度を入れてください (300 dpi としています)"));
+    lblDpiNote->setWordWrap(true);
+    lblDpiNote->setVisible(false);
+    edLeft = mmBox("edLeft", -kBackgroundLimit, kBackgroundLimit, QStringLiteral(" mm"), 2);
     lblLeft = new QLabel(QStringLiteral("画像の左端(&L):"), this);
     lblLeft->setBuddy(edLeft);
-    edTop = mmBox("edTop", -50, 50, QStringLiteral(" mm"), 1);
+    edTop = mmBox("edTop", -kBackgroundLimit, kBackgroundLimit, QStringLiteral(" mm"), 2);
+    // The arrow keys nudge the corner by 0.1 mm, as the offsets above.
+    edLeft->setSingleStep(0.1);
+    edTop->setSingleStep(0.1);
     lblTop = new QLabel(QStringLiteral("画像の上端(&O):"), this);
     lblTop->setBuddy(edTop);
 
@@ -138,6 +153,7 @@ TPrintPositionForm::TPrintPositionForm(halvenna::StandardReportOutput* output, Q
     backgroundRow->addWidget(btnNoBackground);
     form->addRow(lblBackground, backgroundRow);
     form->addRow(lblDpi, edDpi);
+    form->addRow(lblDpiNote);
     form->addRow(lblLeft, edLeft);
     form->addRow(lblTop, edTop);
     auto* note =
@@ -174,11 +190,10 @@ TPrintPositionForm::TPrintPositionForm(halvenna::StandardReportOutput* output, Q
     connect(edX, &QDoubleSpinBox::valueChanged, this, [this] { keepPair(); });
     connect(edY, &QDoubleSpinBox::valueChanged, this, [this] { keepPair(); });
     for (QDoubleSpinBox* box : {edDpi, edLeft, edTop})
-        connect(box, &QDoubleSpinBox::valueChanged, this, [this] { keepBackground(); });
+        connect(box, &QDoubleSpinBox::valueChanged, this, [this, box] { keepBackground(box); });
     halvenna::connectGuarded(btnBackground, &QPushButton::clicked, this, &TPrintPositionForm::btnBackgroundClick);
     connect(btnNoBackground, &QPushButton::clicked, this, [this] {
-        edBackground->clear();
-        keepBackground();
+        backgrounds_.insert(this->form(), halvenna::FormBackground{});
         showBackground();
     });
     halvenna::connectGuarded(btnTestSheet, &QPushButton::clicked, this, &TPrintPositionForm::btnTestSheetClick);
@@ -222,20 +237,12 @@ void TPrintPositionForm::keepPair()
 
 halvenna::FormBackground TPrintPositionForm::shownBackground() const
 {
-    halvenna::FormBackground b;
-    b.path = edBackground->text();
-    if (b.path.isEmpty())
-        return b;
-    b.mmPerPixel = 25.4 / edDpi->value();
-    b.left = edLeft->value();
-    b.top = edTop->value();
-    b.rotation = backgrounds_.value(form(), stored_.background(form())).rotation;
-    return b;
+    return backgrounds_.value(form(), stored_.background(form()));
 }
 
 void TPrintPositionForm::showBackground()
 {
-    const halvenna::FormBackground b = backgrounds_.value(form(), stored_.background(form()));
+    const halvenna::FormBackground b = shownBackground();
     showing_ = true;
     edBackground->setText(b.path);
     edDpi->setValue(b.mmPerPixel > 0 ? 25.4 / b.mmPerPixel : 300);
@@ -243,13 +250,26 @@ void TPrintPositionForm::showBackground()
     edTop->setValue(b.top);
     for (QWidget* w : std::initializer_list<QWidget*>{edDpi, edLeft, edTop, btnNoBackground})
         w->setEnabled(!b.path.isEmpty());
+    lblDpiNote->setVisible(unstated_.contains(form()));
     showing_ = false;
 }
 
-void TPrintPositionForm::keepBackground()
+void TPrintPositionForm::keepBackground(QDoubleSpinBox* changed)
 {
-    if (!showing_)
-        backgrounds_.insert(form(), shownBackground());
+    if (showing_)
+        return;
+    // Only the figure the user changed; the others stay as the placement holds them.
+    halvenna::FormBackground b = shownBackground();
+    if (changed == edDpi) {
+        b.mmPerPixel = 25.4 / edDpi->value();
+        unstated_.remove(form());
+        lblDpiNote->setVisible(false);
+    } else if (changed == edLeft) {
+        b.left = edLeft->value();
+    } else if (changed == edTop) {
+        b.top = edTop->value();
+    }
+    backgrounds_.insert(form(), b);
 }
 
 void TPrintPositionForm::btnBackgroundClick()
@@ -263,9 +283,19 @@ void TPrintPositionForm::btnBackgroundClick()
     const halvenna::BackgroundImage::Loaded loaded = halvenna::BackgroundImage::load(path);
     halvenna::FormBackground b;
     b.path = path;
+    // A file that does not state its resolution is not given one as if it did: the user is asked for
+    // it, the common resolution of a scan proposed.
     b.mmPerPixel = loaded.mmPerPixel > 0 ? loaded.mmPerPixel : 25.4 / 300;
     backgrounds_.insert(form(), b);
+    if (loaded.mmPerPixel > 0)
+        unstated_.remove(form());
+    else
+        unstated_.insert(form());
     showBackground();
+    if (loaded.mmPerPixel <= 0) {
+        edDpi->setFocus();
+        edDpi->selectAll();
+    }
 }
 
 void TPrintPositionForm::btnTestSheetClick()

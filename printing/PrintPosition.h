@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QHash>
 #include <QPair>
+#include <QSet>
 #include <QString>
 
 class QComboBox;
@@ -45,6 +46,8 @@ public:
     QPushButton* btnNoBackground = nullptr;
     QLabel* lblDpi = nullptr;
     QDoubleSpinBox* edDpi = nullptr;
+    // Shown when the image chosen does not state its resolution: the user is asked for it.
+    QLabel* lblDpiNote = nullptr;
     QLabel* lblLeft = nullptr;
     QDoubleSpinBox* edLeft = nullptr;
     QLabel* lblTop = nullptr;
@@ -69,7 +72,7 @@ private:
     void showPair();
     void keepPair();
     void showBackground();
-    void keepBackground();
+    void keepBackground(QDoubleSpinBox* changed);
 
     halvenna::StandardReportOutput* output_;
     halvenna::FormFitting stored_;
@@ -77,5 +80,7 @@ private:
     QHash<QPair<QString, QString>, halvenna::PrintOffset> edited_;
     // Backgrounds changed in this dialog, by form.
     QHash<QString, halvenna::FormBackground> backgrounds_;
+    // Forms whose image was chosen here without a stated resolution, until the user gives one.
+    QSet<QString> unstated_;
     bool showing_ = false;
 };

@@ -2,6 +2,7 @@
 
 #include "data/Error.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPdfDocument>
@@ -24,6 +25,67 @@ void checkSize(const QString& path, QSize size)
                         .arg(path)
                         .arg(size.width())
                         .arg(size.height()));
+}
+
+quint32 bigEndian(const QByteArray& b, qsizetype at, int bytes)
+{
+    quint32 v = 0;
+    for (int i = 0; i < bytes; ++i)
+        v = (v << 8) | quint8(b.at(at + i));
+    return v;
+}
+
+// Whether an image file states its resolution. The toolkit gives a file that does not the screen's
+// 96 dpi, which would then pass for the scan's own; so PNG (a pHYs chunk in metres) and JPEG (a JFIF
+// density in inches or centimetres) are read from their headers. Other formats: whatever differs from
+// that default is taken as stated.
+bool statesResolution(const QString& path, const QImage& image)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    // The format by the file's own signature, whatever its name.
+    const QByteArray magic = file.peek(8);
+    if (magic == QByteArray("\x89PNG\r\n\x1a\n", 8)) {
+        if (!file.seek(8))
+            return false;
+        for (;;) {
+            const QByteArray head = file.read(8);
+            if (head.size() < 8)
+                return false;
+            const quint32 length = bigEndian(head, 0, 4);
+            const QByteArray type = head.mid(4, 4);
+            if (type == "pHYs") {
+                const QByteArray data = file.read(9);
+                return data.size() == 9 && quint8(data.at(8)) == 1 && bigEndian(data, 0, 4) > 0;
+            }
+            if (type == "IDAT" || type == "IEND" || !file.seek(file.pos() + qint64(length) + 4))
+                return false;
+        }
+    }
+    if (magic.startsWith("\xFF\xD8")) {
+        if (!file.seek(2))
+            return false;
+        for (;;) {
+            const QByteArray marker = file.read(4);
+            if (marker.size() < 4 || quint8(marker.at(0)) != 0xFF)
+                return false;
+            const quint8 kind = quint8(marker.at(1));
+            const quint32 length = bigEndian(marker, 2, 2);
+            if (kind == 0xDA || length < 2) // the scan's data begins
+                return false;
+            if (kind == 0xE0) {
+                const QByteArray data = file.read(qMin<qint64>(length - 2, 12));
+                if (data.size() >= 12 && data.startsWith(QByteArray("JFIF\0", 5)))
+                    return quint8(data.at(7)) != 0 && bigEndian(data, 8, 2) > 0;
+                return false;
+            }
+            if (!file.seek(file.pos() + qint64(length) - 2))
+                return false;
+        }
+    }
+    // The toolkit's default is 96 dpi, rounded either way.
+    return std::abs(image.dotsPerMeterX() - 96 / 0.0254) > 1;
 }
 
 BackgroundImage::Loaded loadPdf(const QString& path)
@@ -65,8 +127,8 @@ BackgroundImage::Loaded BackgroundImage::load(const QString& path)
     out.image = reader.read();
     if (out.image.isNull())
         throw unreadable(path, reader.errorString());
-    // A file without its resolution reads as the toolkit's default; the user sets it then.
-    if (out.image.dotsPerMeterX() > 0)
+    // A file without its resolution says so (0): the user is asked for it.
+    if (out.image.dotsPerMeterX() > 0 && statesResolution(path, out.image))
         out.mmPerPixel = 1000.0 / out.image.dotsPerMeterX();
     return out;
 }

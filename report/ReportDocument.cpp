@@ -48,7 +48,7 @@ QFont atSize(const QFont& font, double size)
 
 ReportDocument::ReportDocument(std::shared_ptr<const ReportTemplate> reportTemplate, int report,
                                const ReportParams& params, ReportRows rows)
-    : template_(std::move(reportTemplate)), report_(report), rows_(std::move(rows))
+    : template_(std::move(reportTemplate)), report_(report), params_(params), rows_(std::move(rows))
 {
     const TemplateReport& r = this->report();
     const ReportTemplate& t0 = *template_;
@@ -466,6 +466,18 @@ ReportDocument ReportDocument::testSheet(std::shared_ptr<const ReportTemplate> r
     return d;
 }
 
+ReportDocument ReportDocument::withTemplate(std::shared_ptr<const ReportTemplate> reportTemplate) const
+{
+    if (testSheet_)
+        return testSheet(std::move(reportTemplate));
+    const QString name = report().name;
+    int report = reportTemplate->defaultReport();
+    for (int i = 0; i < reportTemplate->reports().size(); ++i)
+        if (reportTemplate->reports().at(i).name.compare(name, Qt::CaseInsensitive) == 0)
+            report = i;
+    return ReportDocument(std::move(reportTemplate), report, params_, rows_);
+}
+
 QList<QPointF> ReportDocument::testSheetMarks() const
 {
     const double w = template_->pageWidth();
@@ -492,23 +504,38 @@ void ReportDocument::drawTestSheet(QPainter& painter) const
         const QRectF b = item.box;
         painter.drawRect(QRectF(b.left() * sx, b.top() * sy, b.width() * sx, b.height() * sy));
     }
-    // A millimetre ruler along the top and the left edge: a tick a millimetre, longer every 5 and
-    // 10, numbered every 10.
+    // A millimetre ruler along the top and the left, each on a line kTestSheetMargin in from its edge,
+    // where a printer can print (few reach a sheet's very edge, and a sheet moved up or left by the
+    // fitting would lose ticks drawn there): a tick a millimetre, longer every 5 and 10, numbered every
+    // 10 by the distance from the sheet's left or top edge. Measured on the printed sheet, the line's
+    // distance from the edge less kTestSheetMargin is the print's shift.
+    const double m = kTestSheetMargin;
     const QFont numbers = reportFont(ReportTemplate::defaultFont(), 5, false);
     painter.setFont(numbers);
     const QFontMetricsF fm(numbers, &device);
     const auto tick = [](int mm) { return mm % 10 == 0 ? 4.0 : mm % 5 == 0 ? 2.5 : 1.5; };
-    for (int x = 1; x < w; ++x) {
-        painter.drawLine(QPointF(x * sx, 0), QPointF(x * sx, tick(x) * sy));
+    painter.drawLine(QPointF(m * sx, m * sy), QPointF((w - m) * sx, m * sy));
+    painter.drawLine(QPointF(m * sx, m * sy), QPointF(m * sx, (h - m) * sy));
+    for (int x = int(std::ceil(m)); x <= w - m; ++x) {
+        painter.drawLine(QPointF(x * sx, m * sy), QPointF(x * sx, (m + tick(x)) * sy));
         if (x % 10 == 0)
-            painter.drawText(QPointF(x * sx - fm.horizontalAdvance(QString::number(x)) / 2, 4.2 * sy + fm.ascent()),
-                             QString::number(x));
+            painter.drawText(
+                QPointF(x * sx - fm.horizontalAdvance(QString::number(x)) / 2, (m + 4.2) * sy + fm.ascent()),
+                QString::number(x));
     }
-    for (int y = 1; y < h; ++y) {
-        painter.drawLine(QPointF(0, y * sy), QPointF(tick(y) * sx, y * sy));
+    for (int y = int(std::ceil(m)); y <= h - m; ++y) {
+        painter.drawLine(QPointF(m * sx, y * sy), QPointF((m + tick(y)) * sx, y * sy));
         if (y % 10 == 0)
-            painter.drawText(QPointF(4.4 * sx, y * sy + fm.ascent() / 2), QString::number(y));
+            painter.drawText(QPointF((m + 4.4) * sx, y * sy + fm.ascent() / 2), QString::number(y));
     }
+    // How to read them, above the bottom margin, clear of the corner's crosshair and its figures.
+    const QString margin = QString::number(m);
+    const QStringList help{QStringLiteral("目盛り: 用紙の左端・上端からの mm"),
+                           QStringLiteral("上の線は上端から %1 mm、左の線は左端から %1 mm").arg(margin),
+                           QStringLiteral("ずれ = 端から線までの長さ - %1 mm").arg(margin)};
+    for (qsizetype i = 0; i < help.size(); ++i)
+        painter.drawText(QPointF((m + 14) * sx, (h - m - 1) * sy - (help.size() - 1 - i) * fm.lineSpacing()),
+                         help.at(i));
     // Crosshairs 10 mm long at known places, each with its position.
     for (const QPointF& c : testSheetMarks()) {
         painter.drawLine(QPointF((c.x() - 5) * sx, c.y() * sy), QPointF((c.x() + 5) * sx, c.y() * sy));

@@ -61,6 +61,10 @@ public:
                    ReportRows rows);
 
     const ReportTemplate& reportTemplate() const { return *template_; }
+    const std::shared_ptr<const ReportTemplate>& sharedTemplate() const { return template_; }
+    // The same run (its rows and parameter values) on another reading of its template, as after the
+    // file was replaced: the report of the same name, its items and boxes as that template has them.
+    ReportDocument withTemplate(std::shared_ptr<const ReportTemplate> reportTemplate) const;
     const TemplateReport& report() const { return template_->reports().at(report_); }
     int reportIndex() const { return report_; }
     int pageCount() const { return testSheet_ ? 1 : rows_.rowCount(); }
@@ -110,10 +114,13 @@ public:
     bool writePdf(const QString& path, const Progress& progress = {}, QPointF offsetMm = {}) const;
 
     // The test sheet of a form: one sheet of its size on which, in real ink, every text's box and the
-    // form's outline are drawn, with a millimetre ruler along the top and the left edge and
+    // form's outline are drawn, with a millimetre ruler along the top and the left (inside a margin
+    // a printer can print, labelled) and
     // crosshairs at known places (testSheetMarks), so that a user can hold it against the real stock
     // and read off how far to move the print.
     static ReportDocument testSheet(std::shared_ptr<const ReportTemplate> reportTemplate);
+    // How far in from the sheet's top and left edges the test sheet's rulers stand, mm.
+    static constexpr double kTestSheetMargin = 6;
     bool isTestSheet() const { return testSheet_; }
     // Where the test sheet's crosshairs stand, mm: 10 mm in from each corner and the middle.
     QList<QPointF> testSheetMarks() const;
@@ -155,6 +162,7 @@ private:
 
     std::shared_ptr<const ReportTemplate> template_;
     int report_ = 0;
+    ReportParams params_;
     ReportRows rows_;
     std::vector<Item> items_;
     int memberNoField_ = -1;

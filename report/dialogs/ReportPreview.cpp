@@ -339,7 +339,8 @@ void PreviewPage::mouseReleaseEvent(QMouseEvent* event)
         Q_EMIT boxDragged(selected_, dragFrom_, document_.itemBox(selected_));
 }
 
-ReportPreview::ReportPreview(const ReportDocument& document, QWidget* parent) : QDialog(parent), document_(document)
+ReportPreview::ReportPreview(const ReportDocument& document, QWidget* parent)
+    : QDialog(parent), document_(document), file_(document.sharedTemplate())
 {
     for (int i = 0; i < document_.itemCount(); ++i)
         saved_.append(document_.itemBox(i));
@@ -383,8 +384,14 @@ ReportPreview::ReportPreview(const ReportDocument& document, QWidget* parent) : 
     btnPlace->setCheckable(true);
     btnPlace->setToolTip(QStringLiteral("背景画像の 2 点をクリックし、用紙の上での本当の位置を入れて合わせます"));
     btnPlace->setVisible(false);
+    // The prompt of 背景の位置合わせ has a row of its own under the buttons, wrapped to the window's
+    // width and kept two lines high while a scan is laid: it never widens the window, and the sheet
+    // stays where it was between the button and the first click.
     lblPlace = new QLabel(this);
     lblPlace->setObjectName(QStringLiteral("lblPlace"));
+    lblPlace->setWordWrap(true);
+    lblPlace->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    lblPlace->setFixedHeight(2 * lblPlace->fontMetrics().lineSpacing() + 4);
     lblPlace->setVisible(false);
     btnPrint = button("btnPrint", QStringLiteral("&Print..."));
     btnClose = button("btnClose", QStringLiteral("&Close"));
@@ -408,7 +415,6 @@ ReportPreview::ReportPreview(const ReportDocument& document, QWidget* parent) : 
     bar->addWidget(cbOutline);
     bar->addWidget(btnLayout);
     bar->addWidget(btnPlace);
-    bar->addWidget(lblPlace);
     bar->addStretch();
     bar->addWidget(btnPrint);
     bar->addWidget(btnClose);
@@ -418,9 +424,7 @@ ReportPreview::ReportPreview(const ReportDocument& document, QWidget* parent) : 
     layoutBar_->setObjectName(QStringLiteral("layoutBar"));
     cmbItem = new QComboBox(layoutBar_);
     cmbItem->setObjectName(QStringLiteral("cmbItem"));
-    cmbItem->addItem(QStringLiteral("(選択なし)"), -1);
-    for (int i = 0; i < document_.itemCount(); ++i)
-        cmbItem->addItem(document_.itemName(i), i);
+    fillItemList();
     auto* lblItem = new QLabel(QStringLiteral("項目(&I):"), layoutBar_);
     lblItem->setBuddy(cmbItem);
     lblLayout = new QLabel(layoutBar_);
@@ -451,6 +455,7 @@ ReportPreview::ReportPreview(const ReportDocument& document, QWidget* parent) : 
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(bar);
+    layout->addWidget(lblPlace);
     layout->addWidget(layoutBar_);
     layout->addWidget(area_, 1);
 
@@ -530,10 +535,12 @@ bool ReportPreview::setBackground(const FormBackground& background)
         BackgroundImage::Loaded loaded = BackgroundImage::load(background.path);
         view_->setBackground(loaded.image, background);
         btnPlace->setVisible(true);
+        lblPlace->setVisible(true);
         return true;
     } catch (const Error& e) {
         view_->setBackground(QImage(), {});
         btnPlace->setVisible(false);
+        lblPlace->setVisible(false);
         reportError(e);
         return false;
     }
@@ -547,8 +554,7 @@ void ReportPreview::setPlacing(bool on)
     }
     picked_.clear();
     view_->setPicking(on);
-    lblPlace->setVisible(on);
-    lblPlace->setText(QStringLiteral("用紙の印の 1 点目をクリックします (Esc で取りやめ)"));
+    lblPlace->setText(on ? QStringLiteral("用紙の印の 1 点目をクリックします (Esc で取りやめ)") : QString());
 }
 
 void ReportPreview::pointPicked(QPointF mm)
@@ -663,33 +669,38 @@ bool ReportPreview::layoutChanged() const
     return false;
 }
 
+void ReportPreview::fillItemList()
+{
+    const QSignalBlocker block(cmbItem);
+    cmbItem->clear();
+    cmbItem->addItem(QStringLiteral("(選択なし)"), -1);
+    for (int i = 0; i < document_.itemCount(); ++i)
+        cmbItem->addItem(document_.itemName(i), i);
+}
+
 bool ReportPreview::saveLayout()
 {
-    QList<BoxEdit> edits;
-    const QList<TemplateText>& texts = document_.report().texts;
+    QList<ItemEdit> edits;
     for (int i = 0; i < document_.itemCount(); ++i) {
         const QRectF box = document_.itemBox(i);
         if (box == saved_.at(i))
             continue;
-        const TemplateText& t = texts.at(i);
-        BoxEdit e;
-        e.line = t.line;
+        // Found in the file by what it is, and checked to stand there as it was read.
+        ItemEdit e = ItemEdit::of(*file_, document_.reportIndex(), i);
         e.x = box.left();
         e.y = box.top();
-        // A width or height the file leaves out is written only once the user has changed it.
-        const bool wider = box.width() != saved_.at(i).width();
-        if (t.width > 0 || wider)
+        // A width or height the file leaves out is written only once the user has changed it. Digit
+        // cells take their width from width= and cells=: no pitch is written beside them.
+        if (e.was.width > 0 || box.width() != saved_.at(i).width())
             e.width = box.width();
-        if (t.height > 0 || box.height() != saved_.at(i).height())
+        if (e.was.height > 0 || box.height() != saved_.at(i).height())
             e.height = box.height();
-        if (t.cells > 0 && e.width)
-            e.pitch = document_.itemPitch(i);
         edits.append(e);
     }
     if (edits.isEmpty())
         return true;
     try {
-        TemplateEditor::save(document_.reportTemplate().path(), edits);
+        file_ = std::make_shared<const ReportTemplate>(TemplateEditor::save(file_->path(), edits));
     } catch (const Error& e) {
         reportError(e);
         return false;
@@ -702,24 +713,28 @@ bool ReportPreview::saveLayout()
 
 void ReportPreview::restoreLayout()
 {
-    const QString path = document_.reportTemplate().path();
+    const QString path = file_->path();
     if (!MessageBox::confirmOkCancel(
             QStringLiteral("%1 をプログラムに付いてきたテンプレートに戻します。\n保存した配置はなくなります。")
                 .arg(path),
             this))
         return;
     TemplateEditor::restore(path);
-    // The shipped boxes, as a run would read them.
-    const auto shipped = std::make_shared<const ReportTemplate>(ReportTemplate::load(path));
-    const ReportDocument fresh(shipped, document_.reportIndex(), {}, ReportRows());
-    if (fresh.itemCount() == document_.itemCount()) {
-        for (int i = 0; i < document_.itemCount(); ++i) {
-            document_.setItemBox(i, fresh.itemBox(i));
-            saved_[i] = document_.itemBox(i);
-        }
-    }
+    // From here on the preview works on the restored file: its items, lines and boxes, as a run
+    // would read them. The rows and parameter values of the run stay.
+    file_ = std::make_shared<const ReportTemplate>(ReportTemplate::load(path));
+    const int selected = view_->selected();
+    document_ = document_.withTemplate(file_);
+    saved_.clear();
+    for (int i = 0; i < document_.itemCount(); ++i)
+        saved_.append(document_.itemBox(i));
     undo_.clear();
+    fillItemList();
+    view_->setSelected(-1);
+    selectItem(selected < document_.itemCount() ? selected : -1);
+    gotoPage(currentPage());
     view_->refresh();
+    updateControls();
     updateLayoutStatus();
 }
 

@@ -107,7 +107,7 @@ private:
 // 配置調整 (Ctrl+L) lays the form out by hand: an item chosen by a click or from the 項目 list is
 // moved with the mouse or the arrow keys (0.1 mm, with Shift 1 mm) and resized by dragging an edge
 // or with Ctrl and the arrow keys; Ctrl+Z undoes. 保存 writes the boxes into the template file,
-// 初期値に戻す puts back the template shipped with the program.
+// 初期値に戻す puts back the template shipped with the program, on which the preview then works.
 class ReportPreview : public QDialog
 {
     Q_OBJECT
@@ -168,7 +168,12 @@ private:
     void pointPicked(QPointF mm);
     QRectF onSheet(QRectF box) const;
 
+    void fillItemList();
+
     ReportDocument document_;
+    // The template as its file stands since it was last read or written here: what a save expects to
+    // find there.
+    std::shared_ptr<const ReportTemplate> file_;
     QList<QRectF> saved_; // the boxes as the template file has them
     QList<Step> undo_;
     PreviewPage* view_;

@@ -28,6 +28,7 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTimer>
+#include <QtEndian>
 #include <QtTest>
 
 using halvenna::BackgroundPointsDialog;
@@ -83,6 +84,19 @@ int darkAlong(const QImage& image, QPointF fromMm, QPointF toMm)
             ++dark;
     }
     return dark;
+}
+
+// A PNG file without its pHYs chunk: one that states no resolution.
+QByteArray withoutResolution(const QByteArray& png)
+{
+    QByteArray out = png.left(8);
+    for (qsizetype at = 8; at + 8 <= png.size();) {
+        const qsizetype length = qFromBigEndian<quint32>(png.constData() + at);
+        if (png.mid(at + 4, 4) != "pHYs")
+            out += png.mid(at, length + 12);
+        at += length + 12;
+    }
+    return out;
 }
 
 } // namespace
@@ -446,6 +460,70 @@ private Q_SLOTS:
         QVERIFY(std::abs(stored.left - 5) < 0.4 && std::abs(stored.top - 3) < 0.4);
     }
 
+    // A placement made by two points, its corner far above the sheet (an A4 page scanned around the
+    // slip) and its scale no whole dpi: the dialog shows it as it is, and a nudge of one figure
+    // changes that figure only.
+    void aTwoPointPlacementIsShownAndKeptAsItIs()
+    {
+        halvenna::FormBackground placed;
+        placed.path = f_->dir.filePath(QStringLiteral("a4-scan.png"));
+        placed.mmPerPixel = 0.169394;
+        placed.left = -3.456;
+        placed.top = -91.2;
+        placed.rotation = 0.7;
+        FormFitting::saveBackground(ini(), QStringLiteral("Invoice"), placed);
+        TPrintPositionForm* d = openDialog();
+        choose(d->cmbForm, QStringLiteral("Invoice"));
+        QCOMPARE(d->edTop->value(), -91.2);
+        QCOMPARE(d->edLeft->value(), -3.46);
+        QCOMPARE(d->edDpi->value(), 149.95);
+        QCOMPARE(d->shownBackground(), placed);
+        d->edLeft->setFocus();
+        QTest::keyClick(d->edLeft, Qt::Key_Up);
+        QCOMPARE(d->edLeft->value(), -3.36);
+        QTest::mouseClick(d->btnOk, Qt::LeftButton);
+        const halvenna::FormBackground stored = FormFitting::load(ini()).background(QStringLiteral("Invoice"));
+        QCOMPARE(stored.mmPerPixel, 0.169394);
+        QCOMPARE(stored.top, -91.2);
+        QCOMPARE(stored.rotation, 0.7);
+        QVERIFY(std::abs(stored.left - -3.36) < 1e-9);
+    }
+
+    // A scan that does not state its resolution: the dialog says so and asks for it, 300 dpi
+    // proposed, the resolution box holding the focus; what the user types is stored.
+    void aScanWithoutItsResolutionIsAskedFor()
+    {
+        QImage scan(400, 300, QImage::Format_RGB32);
+        scan.fill(Qt::white);
+        const QString path = f_->dir.filePath(QStringLiteral("no-resolution.png"));
+        QVERIFY(scan.save(path));
+        QByteArray bytes;
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            bytes = withoutResolution(f.readAll());
+        }
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QCOMPARE(f.write(bytes), bytes.size());
+        }
+        TPrintPositionForm* d = openDialog();
+        QVERIFY(!d->lblDpiNote->isVisible());
+        halvenna::FileDialog::seam().answer(path);
+        QTest::mouseClick(d->btnBackground, Qt::LeftButton);
+        QCOMPARE(d->edDpi->value(), 300.0);
+        QVERIFY(d->lblDpiNote->isVisible());
+        QVERIFY(d->lblDpiNote->text().startsWith(QStringLiteral("この画像には解像度が書かれていません")));
+        QCOMPARE(QApplication::focusWidget(), d->edDpi);
+        QTest::keyClicks(d->edDpi, QStringLiteral("200"));
+        QVERIFY(!d->lblDpiNote->isVisible());
+        QTest::mouseClick(d->btnOk, Qt::LeftButton);
+        const halvenna::FormBackground stored = FormFitting::load(ini()).background(QStringLiteral("Invoice"));
+        QCOMPARE(stored.path, path);
+        QVERIFY(std::abs(stored.mmPerPixel - 25.4 / 200) < 1e-9);
+    }
+
     // The points dialog: each box has its label, the values typed come back, Esc is Cancel.
     void pointsDialogFromTheKeyboard()
     {
@@ -542,9 +620,9 @@ private Q_SLOTS:
             if (!shift.isNull())
                 QVERIFY(darkAlong(page, m - QPointF(4, 0.8), m + QPointF(-2.5, 0.8)) < 5);
         }
-        // The ruler's ticks along the top: every millimetre, the tenth ones 4 mm long.
+        // The ruler's ticks along the top, on its line 6 mm in: every millimetre, the tenth ones 4 mm long.
         for (int x : {10, 20, 30}) {
-            const QPointF top(x + shift.x(), shift.y());
+            const QPointF top(x + shift.x(), halvenna::ReportDocument::kTestSheetMargin + shift.y());
             QVERIFY2(darkAlong(page, top + QPointF(0, 0.3), top + QPointF(0, 3.7)) > 30,
                      qPrintable(QStringLiteral("no tick at %1 mm").arg(x)));
         }
@@ -553,6 +631,60 @@ private Q_SLOTS:
         for (const Word& w : labels)
             found = found || w.text == QStringLiteral("10,10");
         QVERIFY(found);
+    }
+
+    // The rulers stand inside a margin every printer prints (6 mm), on a line each, so that a sheet
+    // moved up or left keeps every tick: nothing is drawn near the sheet's top or left edge, the 1 mm
+    // ticks are there along both rulers, and the sheet says how to read them.
+    void testSheetRulersInsideThePrintableMargin_data()
+    {
+        QTest::addColumn<QString>("form");
+        QTest::addColumn<QPointF>("shift");
+        QTest::newRow("waybill") << "Invoice" << QPointF(0, 0);
+        QTest::newRow("payment slip") << "Account" << QPointF(0, 0);
+        QTest::newRow("waybill moved 2.3 up") << "Invoice" << QPointF(0, -2.3);
+        QTest::newRow("payment slip moved 2.3 left and up") << "Account" << QPointF(-2.3, -2.3);
+        QTest::newRow("payment slip moved 1.5 right") << "Account" << QPointF(1.5, 0);
+    }
+    void testSheetRulersInsideThePrintableMargin()
+    {
+        QFETCH(QString, form);
+        QFETCH(QPointF, shift);
+        const auto t = std::make_shared<const halvenna::ReportTemplate>(halvenna::ReportTemplate::load(
+            QStringLiteral(HALVENNA_SOURCE_DIR "/report/templates/") + form + QStringLiteral(".Rav")));
+        const halvenna::ReportDocument sheet = halvenna::ReportDocument::testSheet(t);
+        const QString pdf = f_->dir.filePath(QStringLiteral("rulers.pdf"));
+        QVERIFY(sheet.writePdf(pdf, {}, shift));
+        const QImage page = reporttest::pdfImage(pdf, 1, 254);
+        QVERIFY(!page.isNull());
+        const double w = t->pageWidth();
+        const double h = t->pageHeight();
+        const double m = halvenna::ReportDocument::kTestSheetMargin;
+        // Unmoved, nothing within 2.5 mm of the top and left edges: the rulers are 6 mm in (and the
+        // form's own boxes start further in).
+        if (shift.isNull()) {
+            for (double at : {0.5, 1.5, 2.5}) {
+                QCOMPARE(darkAlong(page, QPointF(0, at), QPointF(w, at)), 0);
+                QCOMPARE(darkAlong(page, QPointF(at, 0), QPointF(at, h)), 0);
+            }
+        }
+        // Each millimetre's tick along the top and down the left, between the numbered ones too.
+        for (int mm : {11, 12, 13, 17, 22, 48}) {
+            const QPointF top(mm + shift.x(), m + shift.y());
+            QVERIFY2(darkAlong(page, top + QPointF(0, 0.3), top + QPointF(0, 1.2)) > 30,
+                     qPrintable(QStringLiteral("no tick at %1 mm along the top").arg(mm)));
+            const QPointF left(m + shift.x(), mm + shift.y());
+            QVERIFY2(darkAlong(page, left + QPointF(0.3, 0), left + QPointF(1.2, 0)) > 30,
+                     qPrintable(QStringLiteral("no tick at %1 mm down the left").arg(mm)));
+        }
+        // Each ruler's line, from which the shift is read.
+        QVERIFY(darkAlong(page, QPointF(20 + shift.x(), m + shift.y()), QPointF(40 + shift.x(), m + shift.y())) > 35);
+        QVERIFY(darkAlong(page, QPointF(m + shift.x(), 20 + shift.y()), QPointF(m + shift.x(), 40 + shift.y())) > 35);
+        QString text;
+        for (const Word& word : words(pdf))
+            text += word.text;
+        QVERIFY2(text.contains(QStringLiteral("上の線は上端から6mm")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("左の線は左端から6mm")), qPrintable(text));
     }
 };
 

@@ -49,6 +49,19 @@ bool writeFile(const QString& path, const QByteArray& bytes)
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
+// A PNG file without its pHYs chunk: one that states no resolution.
+QByteArray withoutResolution(const QByteArray& png)
+{
+    QByteArray out = png.left(8);
+    for (qsizetype at = 8; at + 8 <= png.size();) {
+        const qsizetype length = qFromBigEndian<quint32>(png.constData() + at);
+        if (png.mid(at + 4, 4) != "pHYs")
+            out += png.mid(at, length + 12);
+        at += length + 12;
+    }
+    return out;
+}
+
 } // namespace
 
 class TestBackgroundImage : public QObject
@@ -85,6 +98,54 @@ private Q_SLOTS:
         QCOMPARE(page.mmPerPixel, 25.4 / 200);
         QVERIFY(std::abs(page.image.width() * page.mmPerPixel - 180) < 0.5);
         QVERIFY(std::abs(page.image.height() * page.mmPerPixel - 114) < 0.5);
+    }
+
+    // A scan that does not state its resolution is read as not stating it (0), never as the screen's
+    // 96 dpi; one that states 96 dpi is read as 96.
+    void aFileWithoutItsResolutionSaysSo_data()
+    {
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<int>("dotsPerMeter");
+        QTest::addColumn<bool>("strip");
+        QTest::addColumn<double>("dpi");
+        QTest::newRow("PNG at 200 dpi") << "png" << 7874 << false << 200.0;
+        QTest::newRow("PNG stating 96 dpi") << "png" << 3780 << false << 96.0;
+        QTest::newRow("PNG without pHYs") << "png" << 7874 << true << 0.0;
+        QTest::newRow("JPEG at 150 dpi") << "jpg" << 5906 << false << 150.0;
+        QTest::newRow("JPEG without a density unit") << "jpg" << 5906 << true << 0.0;
+    }
+    void aFileWithoutItsResolutionSaysSo()
+    {
+        QFETCH(QString, suffix);
+        QFETCH(int, dotsPerMeter);
+        QFETCH(bool, strip);
+        QFETCH(double, dpi);
+        QImage scan(120, 80, QImage::Format_RGB32);
+        scan.fill(Qt::white);
+        scan.setDotsPerMeterX(dotsPerMeter);
+        scan.setDotsPerMeterY(dotsPerMeter);
+        const QString path = dir_.filePath(QStringLiteral("stated.") + suffix);
+        QVERIFY(scan.save(path));
+        if (strip) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QByteArray bytes = f.readAll();
+            f.close();
+            if (suffix == u"png") {
+                bytes = withoutResolution(bytes);
+            } else {
+                // The JFIF header first, its unit 0: a ratio of pixels, no resolution.
+                QCOMPARE(bytes.mid(6, 5), QByteArray("JFIF\0", 5));
+                bytes[13] = 0;
+            }
+            QVERIFY(writeFile(path, bytes));
+        }
+        const BackgroundImage::Loaded loaded = BackgroundImage::load(path);
+        QCOMPARE(loaded.image.size(), scan.size());
+        if (dpi == 0)
+            QCOMPARE(loaded.mmPerPixel, 0.0);
+        else
+            QVERIFY2(std::abs(loaded.mmPerPixel - 25.4 / dpi) < 0.0005, qPrintable(QString::number(loaded.mmPerPixel)));
     }
 
     // Each fault is one error naming the file; an image over 100 megapixels is refused from its

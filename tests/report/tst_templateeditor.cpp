@@ -36,6 +36,15 @@ QString shipped(const char* name)
     return QStringLiteral(HALVENNA_TEMPLATES_DIR "/") + QLatin1String(name);
 }
 
+// An item of a template's first report put at (x, y), found again by what it is.
+halvenna::ItemEdit moved(const ReportTemplate& t, int text, double x, double y)
+{
+    halvenna::ItemEdit e = halvenna::ItemEdit::of(t, t.defaultReport(), text);
+    e.x = x;
+    e.y = y;
+    return e;
+}
+
 } // namespace
 
 class TestTemplateEditor : public QObject
@@ -174,7 +183,7 @@ private Q_SLOTS:
         };
         QCOMPARE(::stat(QFile::encodeName(path).constData(), &before), 0);
 
-        TemplateEditor::save(path, {BoxEdit{first.line, first.x + 1, first.y + 2, {}, {}, {}}});
+        TemplateEditor::save(path, {moved(t, 0, first.x + 1, first.y + 2)});
 
         QCOMPARE(reader.readAll(), old);
         struct stat after
@@ -195,11 +204,10 @@ private Q_SLOTS:
         QVERIFY(QFile::copy(shipped("Invoice.Rav"), path));
         const QByteArray old = readAll(path);
         const ReportTemplate t = ReportTemplate::load(path);
-        const int line = t.reports().at(t.defaultReport()).texts.at(0).line;
         faults::Unwritable folder(dir.path());
         if (!folder.isSet())
             QSKIP(qPrintable(folder.why()));
-        const QString message = errorOf([&] { TemplateEditor::save(path, {BoxEdit{line, 5, 5, {}, {}, {}}}); });
+        const QString message = errorOf([&] { TemplateEditor::save(path, {moved(t, 0, 5, 5)}); });
         folder.undo();
         QCOMPARE(message, QStringLiteral("%1 に書き込めません").arg(path));
         QCOMPARE(readAll(path), old);
@@ -214,8 +222,7 @@ private Q_SLOTS:
         QCOMPARE(TemplateEditor::pristinePath(path), dir.filePath(QStringLiteral("templates/Account.Rav")));
         QVERIFY(QFile::copy(shipped("Account.Rav"), path));
         const ReportTemplate t = ReportTemplate::load(path);
-        const int line = t.reports().at(t.defaultReport()).texts.at(2).line;
-        TemplateEditor::save(path, {BoxEdit{line, 3, 3, {}, {}, {}}});
+        TemplateEditor::save(path, {moved(t, 2, 3, 3)});
         QVERIFY(readAll(path) != readAll(shipped("Account.Rav")));
 
         const QString missing = errorOf([&] { TemplateEditor::restore(path); });
@@ -227,6 +234,144 @@ private Q_SLOTS:
         QVERIFY(QFile::copy(shipped("Account.Rav"), TemplateEditor::pristinePath(path)));
         TemplateEditor::restore(path);
         QCOMPARE(readAll(path), readAll(shipped("Account.Rav")));
+    }
+
+    // A save finds its item by what it is: lines added above it since the file was read move it
+    // down, and the edit still lands on it, never on the line that now stands where it stood.
+    void aSaveFindsTheItemByWhatItIs()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Invoice.Rav"));
+        QVERIFY(QFile::copy(shipped("Invoice.Rav"), path));
+        const ReportTemplate read = ReportTemplate::load(path);
+        const QList<halvenna::TemplateText>& texts = read.reports().at(read.defaultReport()).texts;
+        int address1 = -1;
+        for (int i = 0; i < texts.size(); ++i)
+            if (texts.at(i).name == QStringLiteral("address1"))
+                address1 = i;
+        QVERIFY(address1 >= 0 && texts.at(address1 + 1).name == QStringLiteral("address2"));
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("# moved by hand\n# and once more\n" + readAll(shipped("Invoice.Rav")));
+        }
+        const halvenna::TemplateText was = texts.at(address1);
+        const ReportTemplate written = TemplateEditor::save(path, {moved(read, address1, was.x + 1, was.y)});
+        const ReportTemplate back = ReportTemplate::load(path);
+        for (const ReportTemplate* t : {&written, &back}) {
+            const QList<halvenna::TemplateText>& now = t->reports().at(t->defaultReport()).texts;
+            QCOMPARE(now.at(address1).x, was.x + 1);
+            QCOMPARE(now.at(address1).line, was.line + 2);
+            QCOMPARE(now.at(address1 + 1).x, texts.at(address1 + 1).x);
+            QCOMPARE(now.at(address1 + 1).y, texts.at(address1 + 1).y);
+        }
+    }
+
+    // An item gone from the file, or standing elsewhere than when it was read, means someone else
+    // changed the file: the save is refused, saying so, and the file stays as it is.
+    void aFileChangedUnderTheEditorIsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("now");
+        QTest::addColumn<QString>("says");
+        const QByteArray head = "page width=100 height=50\nreport name=R connection=c\n";
+        QTest::newRow("moved by someone else")
+            << QByteArray(head + "text field=a x=1 y=2\ntext field=b x=30 y=2\n") << "a の位置か大きさが変わっています";
+        QTest::newRow("resized by someone else")
+            << QByteArray(head + "text field=a x=1 y=1 width=12\ntext field=b x=30 y=2\n")
+            << "a の位置か大きさが変わっています";
+        QTest::newRow("taken out") << QByteArray(head + "text field=b x=30 y=2\n") << "a がありません";
+        QTest::newRow("report renamed")
+            << QByteArray("page width=100 height=50\nreport name=S connection=c\ntext field=a x=1 y=1\n")
+            << "report R がありません";
+    }
+    void aFileChangedUnderTheEditorIsRefused()
+    {
+        QFETCH(QByteArray, now);
+        QFETCH(QString, says);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Test.Rav"));
+        const QByteArray before = "page width=100 height=50\nreport name=R connection=c\ntext field=a x=1 y=1\n"
+                                  "text field=b x=30 y=2\n";
+        const ReportTemplate read = ReportTemplate::parse(before, path);
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(now);
+        }
+        const QString message = errorOf([&] { TemplateEditor::save(path, {moved(read, 0, 5, 5)}); });
+        QVERIFY2(message.startsWith(path + QStringLiteral(" は、このプレビューで開いた後にほかで書き換えられています")),
+                 qPrintable(message));
+        QVERIFY2(message.contains(says), qPrintable(message));
+        QCOMPARE(readAll(path), now);
+    }
+
+    // Digit cells resized by hand read back with the width given: no pitch rounded to 0.01 mm is
+    // written beside width= and cells= (one the file had is taken off), so every width saves.
+    void digitCellsResizedReadBack_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<double>("width");
+        QTest::addColumn<QByteArray>("written");
+        const QByteArray amount = "text field=amount_prn x=80.2 y=15 width=40.64 height=8 cells=8 fill=right size=18";
+        for (int tenths = -10; tenths <= 10; ++tenths) {
+            const double width = std::round((40.64 + tenths / 10.0) * 100) / 100;
+            const QByteArray w = TemplateEditor::formatMm(width).toLatin1();
+            QTest::addRow("amount %+d tenths", tenths)
+                << amount << width
+                << "text field=amount_prn x=80.2 y=15 width=" + w + " height=8 cells=8 fill=right size=18";
+        }
+        QTest::newRow("a pitch the file had")
+            << QByteArray("text field=n x=1 y=1 cells=4 pitch=5.08 fill=right # four") << 20.5
+            << QByteArray("text field=n x=1 y=1 cells=4 fill=right width=20.5 # four");
+        QTest::newRow("width and pitch both")
+            << QByteArray("text field=n x=1 y=1 width=20.32 pitch=5.08 cells=4 fill=right") << 20.54
+            << QByteArray("text field=n x=1 y=1 width=20.54 cells=4 fill=right");
+    }
+    void digitCellsResizedReadBack()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(double, width);
+        QFETCH(QByteArray, written);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Test.Rav"));
+        const QByteArray head = "page width=180 height=114\nreport name=R connection=c\n";
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(head + line + "\n");
+        }
+        const ReportTemplate read = ReportTemplate::load(path);
+        halvenna::ItemEdit e = moved(read, 0, read.reports().at(0).texts.at(0).x, read.reports().at(0).texts.at(0).y);
+        e.width = width;
+        const QString message = errorOf([&] { TemplateEditor::save(path, {e}); });
+        QCOMPARE(message, QStringLiteral("<no error>"));
+        QCOMPARE(readAll(path), head + written + "\n");
+        const halvenna::TemplateText back = ReportTemplate::load(path).reports().at(0).texts.at(0);
+        QCOMPARE(back.width, width);
+        QVERIFY(std::abs(back.pitch * back.cells - width) < 1e-9);
+    }
+
+    // A box the template cannot hold is refused as what the user did: the item, the box asked for
+    // and the rule, not a fault of a file and line the user never typed.
+    void aBoxTheTemplateCannotHoldIsToldAsTheUsersAction()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Test.Rav"));
+        const QByteArray text = "page width=100 height=50\nreport name=R connection=c\n"
+                                "text field=n x=1 y=1 width=20 pitch=5 align=right\n";
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(text);
+        }
+        halvenna::ItemEdit e = moved(ReportTemplate::load(path), 0, 1, 1);
+        e.width = 3;
+        const QString message = errorOf([&] { TemplateEditor::save(path, {e}); });
+        QVERIFY2(
+            message.startsWith(QStringLiteral("n を x=1 y=1 幅=3 mm にした配置は保存できません: width は pitch 以上")),
+            qPrintable(message));
+        QVERIFY2(!message.contains(QStringLiteral("行目")), qPrintable(message));
+        QCOMPARE(readAll(path), text);
     }
 };
 

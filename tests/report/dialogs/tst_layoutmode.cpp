@@ -65,6 +65,48 @@ private:
     QString status() const { return preview_->findChild<QLabel*>(QStringLiteral("lblLayout"))->text(); }
     QPushButton* button(const char* name) const { return preview_->findChild<QPushButton*>(QLatin1String(name)); }
 
+    // Opens the preview on a working copy of a shipped template, the given text (empty: the
+    // shipped one) written in its place.
+    void open(const QString& name, const QByteArray& text)
+    {
+        preview_.reset();
+        doc_.reset();
+        path_ = dir_->filePath(name);
+        const QString shipped = QStringLiteral(HALVENNA_SOURCE_DIR "/report/templates/") + name;
+        QFile::remove(path_);
+        if (text.isEmpty()) {
+            QVERIFY(QFile::copy(shipped, path_));
+        } else {
+            QFile f(path_);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(text);
+        }
+        QFile::remove(halvenna::TemplateEditor::pristinePath(path_));
+        QVERIFY(QFile::copy(shipped, halvenna::TemplateEditor::pristinePath(path_)));
+        const auto t = std::make_shared<const ReportTemplate>(ReportTemplate::load(path_));
+        ReportRows rows({QStringLiteral("name"), QStringLiteral("amount_prn")});
+        rows.appendRow({reporttest::sj(QStringLiteral("山田太郎")), QByteArray("12345")});
+        doc_ = std::make_unique<ReportDocument>(t, t->defaultReport(), halvenna::ReportParams{}, std::move(rows));
+        item_ = itemNamed(QStringLiteral("name"));
+        preview_ = std::make_unique<ReportPreview>(*doc_);
+        preview_->show();
+        QVERIFY(makeActive(preview_.get()));
+    }
+    int itemNamed(const QString& name) const
+    {
+        const ReportDocument& d = preview_ ? preview_->document() : *doc_;
+        for (int i = 0; i < d.itemCount(); ++i)
+            if (d.itemName(i) == name)
+                return i;
+        return -1;
+    }
+    QRectF savedBoxOf(int item) const
+    {
+        const ReportTemplate t = ReportTemplate::load(path_);
+        const ReportDocument d(std::make_shared<const ReportTemplate>(t), t.defaultReport(), {}, ReportRows());
+        return d.itemBox(item);
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -77,23 +119,9 @@ private Q_SLOTS:
     {
         seams::begin();
         dir_ = std::make_unique<QTemporaryDir>();
-        path_ = dir_->filePath(QStringLiteral("Invoice.Rav"));
-        const QString shipped = QStringLiteral(HALVENNA_SOURCE_DIR "/report/templates/Invoice.Rav");
-        QVERIFY(QFile::copy(shipped, path_));
         QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("templates")));
-        QVERIFY(QFile::copy(shipped, halvenna::TemplateEditor::pristinePath(path_)));
-        const auto t = std::make_shared<const ReportTemplate>(ReportTemplate::load(path_));
-        ReportRows rows({QStringLiteral("name")});
-        rows.appendRow({reporttest::sj(QStringLiteral("山田太郎"))});
-        doc_ = std::make_unique<ReportDocument>(t, t->defaultReport(), halvenna::ReportParams{}, std::move(rows));
-        item_ = -1;
-        for (int i = 0; i < doc_->itemCount(); ++i)
-            if (doc_->itemName(i) == QStringLiteral("name"))
-                item_ = i;
+        open(QStringLiteral("Invoice.Rav"), {});
         QVERIFY(item_ >= 0);
-        preview_ = std::make_unique<ReportPreview>(*doc_);
-        preview_->show();
-        QVERIFY(makeActive(preview_.get()));
     }
 
     void cleanup()
@@ -278,6 +306,115 @@ private Q_SLOTS:
         QCOMPARE(MessageBox::seam().requests().at(0).escapeButton, QMessageBox::Cancel);
         QCOMPARE(preview_->isVisible(), !closed);
         QCOMPARE(readAll(path_) != old, saved);
+    }
+
+    // A template with two lines of the user's own at its top (address2 then stands two lines below
+    // address1), put back to the shipped one: the preview
+    // works on the restored file from then on, so address1 moved and saved lands on address1, and
+    // address2, which now stands on the line address1 had, keeps its box.
+    void aSaveAfterARestoreMovesTheItemChosen()
+    {
+        const QByteArray shipped = readAll(halvenna::TemplateEditor::pristinePath(path_));
+        open(QStringLiteral("Invoice.Rav"), "# my own note\n# measured on my slips\n" + shipped);
+        pressKeys(preview_.get(), QStringLiteral("Ctrl+L"));
+        MessageBox::seam().answer(QMessageBox::Ok);
+        pressKeys(preview_.get(), QStringLiteral("Alt+D"));
+        QCOMPARE(readAll(path_), shipped);
+        const int address1 = itemNamed(QStringLiteral("address1"));
+        const int address2 = itemNamed(QStringLiteral("address2"));
+        QVERIFY(address1 >= 0 && address2 >= 0);
+        const QRectF first = savedBoxOf(address1);
+        const QRectF second = savedBoxOf(address2);
+        preview_->selectItem(address1);
+        pressKeys(preview_.get(), QStringLiteral("Shift+Right, Alt+S"));
+        QCOMPARE(MessageBox::seam().requests().size(), 1); // the restore's question, no error
+        QVERIFY(sameMm(savedBoxOf(address1).left(), first.left() + 1));
+        QCOMPARE(savedBoxOf(address1).top(), first.top());
+        QCOMPARE(savedBoxOf(address2), second);
+        QCOMPARE(preview_->document().itemBox(address1), savedBoxOf(address1));
+        QVERIFY(!button("btnSaveLayout")->isEnabled());
+    }
+
+    // The file changed by someone else while the preview was open: 保存 refuses, saying so, and
+    // writes nothing over the other change; the layout stays on screen.
+    void aTemplateChangedUnderThePreviewIsNotOverwritten()
+    {
+        pressKeys(preview_.get(), QStringLiteral("Ctrl+L"));
+        preview_->selectItem(item_);
+        pressKeys(preview_.get(), QStringLiteral("Shift+Down"));
+        QByteArray other = readAll(path_);
+        const qsizetype at = other.indexOf("text field=name x=8 y=53");
+        QVERIFY(at >= 0);
+        other.replace(at, 24, "text field=name x=9 y=54");
+        {
+            QFile f(path_);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(other);
+        }
+        MessageBox::seam().answer(QMessageBox::Ok);
+        pressKeys(preview_.get(), QStringLiteral("Alt+S"));
+        QCOMPARE(MessageBox::seam().requests().size(), 1);
+        const QString said = MessageBox::seam().requests().at(0).text;
+        QVERIFY2(said.contains(path_ + QStringLiteral(" は、このプレビューで開いた後にほかで書き換えられています")),
+                 qPrintable(said));
+        QCOMPARE(readAll(path_), other);
+        QVERIFY(button("btnSaveLayout")->isEnabled());
+    }
+
+    // 背景の位置合わせ on a narrow screen: the prompt wraps in a row of its own, the window keeps its
+    // width (Print and Close stay on it) and the sheet does not move between the button and the
+    // first click.
+    void placingPromptKeepsTheWindowAndTheSheetStill()
+    {
+        QImage scan(800, 500, QImage::Format_RGB32);
+        scan.fill(Qt::white);
+        const QString png = dir_->filePath(QStringLiteral("scan.png"));
+        QVERIFY(scan.save(png));
+        halvenna::FormBackground b;
+        b.path = png;
+        b.mmPerPixel = 0.25;
+        QVERIFY(preview_->setBackground(b));
+        QApplication::processEvents();
+        const int width = preview_->width();
+        const QPoint sheet = view()->mapTo(preview_.get(), QPoint(0, 0));
+        pressKeys(preview_.get(), QStringLiteral("Alt+M"));
+        QApplication::processEvents();
+        auto* prompt = preview_->findChild<QLabel*>(QStringLiteral("lblPlace"));
+        QVERIFY(prompt->isVisible());
+        QVERIFY(prompt->text().contains(QStringLiteral("1 点目")));
+        QCOMPARE(preview_->width(), width);
+        QCOMPARE(view()->mapTo(preview_.get(), QPoint(0, 0)), sheet);
+        QVERIFY(button("btnClose")->geometry().right() < preview_->width());
+        pressKeys(preview_.get(), QStringLiteral("Escape"));
+        QVERIFY(preview_->isVisible());
+    }
+
+    // The amount's eight cells made narrower or wider by a step of the keys save and read back as
+    // shown, with no error box.
+    void digitCellsResizedByKeySave_data()
+    {
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<double>("change");
+        QTest::newRow("Ctrl+Left") << QStringLiteral("Ctrl+Left") << -0.1;
+        QTest::newRow("Ctrl+Right") << QStringLiteral("Ctrl+Right") << 0.1;
+        QTest::newRow("Ctrl+Shift+Left") << QStringLiteral("Ctrl+Shift+Left") << -1.0;
+        QTest::newRow("three steps") << QStringLiteral("Ctrl+Left, Ctrl+Left, Ctrl+Left") << -0.3;
+    }
+    void digitCellsResizedByKeySave()
+    {
+        QFETCH(QString, keys);
+        QFETCH(double, change);
+        open(QStringLiteral("Account.Rav"), {});
+        const int amount = itemNamed(QStringLiteral("amount_prn"));
+        QVERIFY(amount >= 0);
+        const QRectF start = savedBoxOf(amount);
+        pressKeys(preview_.get(), QStringLiteral("Ctrl+L"));
+        preview_->selectItem(amount);
+        pressKeys(preview_.get(), keys + QStringLiteral(", Alt+S"));
+        QVERIFY2(MessageBox::seam().requests().isEmpty(), qPrintable(MessageBox::seam().requests().value(0).text));
+        QVERIFY(sameMm(savedBoxOf(amount).width(), start.width() + change));
+        QCOMPARE(savedBoxOf(amount), preview_->document().itemBox(amount));
+        QVERIFY(!button("btnSaveLayout")->isEnabled());
     }
 };
 
