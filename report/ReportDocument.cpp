@@ -1,6 +1,7 @@
 #include "report/ReportDocument.h"
 
 #include "data/Error.h"
+#include "data/RecordRules.h"
 #include "data/SjisText.h"
 
 #include <QFileInfo>
@@ -53,6 +54,11 @@ ReportDocument::ReportDocument(std::shared_ptr<const ReportTemplate> reportTempl
     const TemplateReport& r = this->report();
     const ReportTemplate& t0 = *template_;
     memberNoField_ = rows_.fieldIndex(QStringLiteral("id_no"));
+    for (const TemplateText& t : r.texts)
+        if (t.source == TemplateText::Source::Field &&
+            (t.name.compare(u"tel_f", Qt::CaseInsensitive) == 0 || t.name.compare(u"tel_m", Qt::CaseInsensitive) == 0 ||
+             t.name.compare(u"tel_r", Qt::CaseInsensitive) == 0))
+            telField_ = rows_.fieldIndex(QStringLiteral("tel"));
     items_.reserve(size_t(r.texts.size()));
     for (const TemplateText& t : r.texts) {
         Item item;
@@ -200,8 +206,14 @@ void ReportDocument::collectMisfits() const
         Misfit m;
         for (size_t i = 0; i < n; ++i) {
             const SetText& s = items_[i].field < 0 ? setOnce_[i] : set_[size_t(page) * n + i];
-            if (s.clipped)
-                m.items << items_[i].text->name;
+            if (s.clipped && !m.items.contains(itemCaption(int(i))))
+                m.items << itemCaption(int(i));
+        }
+        // A number the member rule could not cut prints whole in the first group's box.
+        if (telField_ >= 0 && !testSheet_ && page < rows_.rowCount()) {
+            const QByteArray tel = rows_.value(page, telField_).toByteArray();
+            if (!rules::telSplits(FieldValue::text(tel)))
+                m.items << QStringLiteral("電話番号「%1」は区切れません").arg(sjis::toUnicode(tel));
         }
         if (!m.items.isEmpty()) {
             m.sheet = page;
@@ -237,6 +249,12 @@ QString ReportDocument::itemName(int index) const
 {
     const TemplateText& t = *items_.at(size_t(index)).text;
     return t.source == TemplateText::Source::Fixed ? items_.at(size_t(index)).unicode : t.name;
+}
+
+QString ReportDocument::itemCaption(int index) const
+{
+    const QString& caption = items_.at(size_t(index)).text->caption;
+    return caption.isEmpty() ? itemName(index) : caption;
 }
 
 const ReportDocument::SetText& ReportDocument::setTextCached(int page, int item) const

@@ -309,6 +309,43 @@ private Q_SLOTS:
                     0.05);
     }
 
+    // The list names a box as the form shows it (its caption), each once: the slip's and the
+    // receipt's amount are told apart; a box without a caption goes by its field's name, once.
+    void misfitsNameEachBoxOnceAsTheFormShowsIt()
+    {
+        const ReportDocument doc =
+            document("text field=amount_prn caption=\"金額 (払込票)\" x=10 y=10 width=10 height=6 cells=2 size=12\n"
+                     "text field=amount_prn caption=\"金額 (受領証)\" x=10 y=20 width=10 height=6 cells=2 size=12\n"
+                     "text field=name x=10 y=30 width=5 height=4 size=12\n"
+                     "text field=name x=10 y=40 width=5 height=4 size=12\n",
+                     {"amount_prn", "name", "id_no"},
+                     {{"1 2 3", sj(QStringLiteral("山田太郎")), "3"}, {"1 2", sj(QStringLiteral("山")), "4"}});
+        const QList<ReportDocument::Misfit>& misfits = doc.misfits();
+        QCOMPARE(misfits.size(), 1);
+        QCOMPARE(misfits.at(0).memberNo, QByteArray("3"));
+        QCOMPARE(misfits.at(0).items, (QStringList{QStringLiteral("金額 (払込票)"), QStringLiteral("金額 (受領証)"),
+                                                   QStringLiteral("name")}));
+    }
+
+    // A sheet that prints the telephone's groups of a number the member rule could not cut is listed,
+    // with the number; numbers cut at "-" or by their pattern are not, nor a report without the groups.
+    void aTelephoneThatCannotBeCutIsListed()
+    {
+        const QStringList fields{"tel", "tel_f", "tel_m", "tel_r", "id_no"};
+        const QList<QList<QByteArray>> rows{{"0312345678", "0312345678", "", "", "1"},
+                                            {"03-1234-5678", "03", "1234", "5678", "2"},
+                                            {"09012345678", "090", "1234", "5678", "3"},
+                                            {"", "", "", "", "4"}};
+        const ReportDocument groups = document("text field=tel_f x=10 y=10 width=60 height=6 size=10\n"
+                                               "text field=tel_m x=10 y=20 width=20 height=6 size=10\n",
+                                               fields, rows);
+        QCOMPARE(groups.misfits().size(), 1);
+        QCOMPARE(groups.misfits().at(0).memberNo, QByteArray("1"));
+        QCOMPARE(groups.misfits().at(0).items, QStringList{QStringLiteral("電話番号「0312345678」は区切れません")});
+        const ReportDocument whole = document("text field=tel x=10 y=10 width=60 height=6 size=10\n", fields, rows);
+        QVERIFY(whole.misfits().isEmpty());
+    }
+
     // The sheets where something did not fit are known before output, with the member's number and
     // the names of what did not fit; the preview marks those boxes, a printed sheet never.
     void sheetsThatDidNotFitAreListedAndMarked()
