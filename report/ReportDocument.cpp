@@ -6,6 +6,7 @@
 
 #include <QFileInfo>
 #include <QFontMetricsF>
+#include <QIODevice>
 #include <QPageSize>
 #include <QPagedPaintDevice>
 #include <QPainter>
@@ -44,6 +45,61 @@ QFont atSize(const QFont& font, double size)
     f.setPointSizeF(size);
     return f;
 }
+
+// Passes a PDF through to the file, its pages' MediaBox set to the sheet's exact size: Qt writes the
+// box in whole points (an 180 × 114 mm slip as 179.92 × 113.95 mm). The box given instead keeps
+// Qt's top edge, where the drawing is measured from, and reaches down and right by exactly the
+// sheet; it is padded to the length of Qt's, so that no offset in the file moves.
+class ExactMediaBox : public QIODevice
+{
+public:
+    ExactMediaBox(QIODevice& out, const QPageLayout& layout) : out_(out)
+    {
+        const QRect whole = layout.fullRectPoints();
+        // Points as Qt keeps them are whole; the sheet's millimetres are not.
+        const QSizeF exact = layout.fullRect(QPageLayout::Millimeter).size() * (72 / 25.4);
+        from_ = "/MediaBox [0 0 " + QByteArray::number(double(whole.width()), 'f') + ' ' +
+                QByteArray::number(double(whole.height()), 'f') + ']';
+        QByteArray to = "/MediaBox [0 " + QByteArray::number(whole.height() - exact.height(), 'f', 4) + ' ' +
+                        QByteArray::number(exact.width(), 'f', 4) + ' ' + QByteArray::number(whole.height());
+        if (to.size() < from_.size())
+            to_ = to + QByteArray(from_.size() - to.size() - 1, ' ') + ']';
+        else
+            from_.clear(); // cannot happen with a sheet of up to 2000 mm; the box stays Qt's then
+        open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    }
+    bool isSequential() const override { return true; }
+    // Writes what is held back; false when the file refused it.
+    bool finish()
+    {
+        const bool written = pending_.isEmpty() || out_.write(pending_) == pending_.size();
+        pending_.clear();
+        return written;
+    }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 size) override
+    {
+        pending_.append(data, size);
+        if (from_.isEmpty())
+            return finish() ? size : -1;
+        pending_.replace(from_, to_);
+        // The end may hold the start of a box whose rest comes with the next write.
+        const qsizetype keep = qMin<qsizetype>(pending_.size(), from_.size() - 1);
+        const qsizetype out = pending_.size() - keep;
+        if (out > 0 && out_.write(pending_.constData(), out) != out)
+            return -1;
+        pending_.remove(0, out);
+        return size;
+    }
+
+private:
+    QIODevice& out_;
+    QByteArray from_;
+    QByteArray to_;
+    QByteArray pending_;
+};
 
 } // namespace
 
@@ -633,13 +689,16 @@ bool ReportDocument::writePdf(const QString& path, const Progress& progress, QPo
     if (!file.open(QIODevice::WriteOnly))
         throw Error(QStringLiteral("%1 に書き込めません (%2)").arg(path, file.errorString()));
     bool finished = false;
+    ExactMediaBox exact(file, pageLayout());
     {
-        QPdfWriter pdf(&file);
+        QPdfWriter pdf(&exact);
         pdf.setTitle(title());
         pdf.setCreator(QStringLiteral("Halvenna"));
         // A report without rows still makes a valid file: one blank sheet.
         finished = print(pdf, 0, pageCount() - 1, 1, progress, offsetMm);
     }
+    if (finished && !exact.finish())
+        throw Error(QStringLiteral("%1 に書き込めません (%2)").arg(path, file.errorString()));
     if (!finished) {
         file.cancelWriting();
         return false;

@@ -455,6 +455,58 @@ private Q_SLOTS:
         QVERIFY2(qAbs(m.captured(2).toDouble() - 30 / 25.4 * 72) < 2, qPrintable(m.captured(2)));
     }
 
+    // A PDF's sheet is the template's exact size, not rounded to whole points (180 × 114 mm is
+    // 510.236 × 323.150 pt, and was 510 × 323), and a text stands as far from the top-left corner as
+    // on a sheet whose size is whole points; every page is so.
+    void pdfSheetIsTheExactSize_data()
+    {
+        QTest::addColumn<QByteArray>("page");
+        QTest::addColumn<QSizeF>("sizeMm");
+        QTest::newRow("payment slip, landscape")
+            << QByteArray("page width=180 height=114 orientation=landscape\n") << QSizeF(180, 114);
+        QTest::newRow("waybill") << QByteArray("page width=108 height=178\n") << QSizeF(108, 178);
+        QTest::newRow("rounded up") << QByteArray("page width=100.3 height=50.4\n") << QSizeF(100.3, 50.4);
+    }
+    void pdfSheetIsTheExactSize()
+    {
+        QFETCH(QByteArray, page);
+        QFETCH(QSizeF, sizeMm);
+        QTemporaryDir dir;
+        const auto wordAt = [](const QString& pdf) {
+            const QString boxes = QString::fromUtf8(
+                reporttest::poppler(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdf, QStringLiteral("-")}));
+            const QRegularExpressionMatch m =
+                QRegularExpression(QStringLiteral("<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\"[^>]*>XQZ</word>"))
+                    .match(boxes);
+            return m.hasMatch() ? QPointF(m.captured(1).toDouble(), m.captured(2).toDouble()) : QPointF(-1, -1);
+        };
+        const QString pdf = dir.filePath(QStringLiteral("exact.pdf"));
+        const ReportDocument doc =
+            document("text field=code x=20 y=30 size=10\n", {"code"}, {{"XQZ"}, {"XQZ"}}, {}, page);
+        QVERIFY(doc.writePdf(pdf));
+        QCOMPARE(reporttest::pdfPages(pdf), 2);
+        const QByteArray info =
+            reporttest::poppler(QStringLiteral("pdfinfo"), {QStringLiteral("-l"), QStringLiteral("2"), pdf});
+        for (const char* line : {"Page    1 size:", "Page    2 size:"}) {
+            const qsizetype at = info.indexOf(line);
+            QVERIFY2(at >= 0, info.constData());
+            const QList<QByteArray> parts = info.mid(at + qstrlen(line)).split('\n').first().simplified().split(' ');
+            QVERIFY(parts.size() >= 3);
+            QVERIFY2(qAbs(parts.at(0).toDouble() - sizeMm.width() / 25.4 * 72) < 0.002 &&
+                         qAbs(parts.at(2).toDouble() - sizeMm.height() / 25.4 * 72) < 0.002,
+                     info.constData());
+        }
+        // 254 × 127 mm is 720 × 360 pt exactly.
+        const QString whole = dir.filePath(QStringLiteral("whole.pdf"));
+        QVERIFY(document("text field=code x=20 y=30 size=10\n", {"code"}, {{"XQZ"}}, {}, "page width=254 height=127\n")
+                    .writePdf(whole));
+        const QPointF a = wordAt(pdf);
+        const QPointF b = wordAt(whole);
+        QVERIFY(a.x() > 0 && b.x() > 0);
+        QVERIFY2(qAbs(a.x() - b.x()) < 0.01 && qAbs(a.y() - b.y()) < 0.01,
+                 qPrintable(QStringLiteral("%1, %2 against %3, %4").arg(a.x()).arg(a.y()).arg(b.x()).arg(b.y())));
+    }
+
     void pdfCarriesJapaneseInAnEmbeddedFont()
     {
         const ReportDocument doc = document("text field=name x=10 y=10 size=14\ntext fixed=\"様\" x=80 y=10 size=14\n",
