@@ -59,9 +59,8 @@ ZipAndTel splitZipAndTel(const FieldValue& zip, const FieldValue& tel)
             r.telF = s.left(p->groups[0]);
             r.telM = s.mid(p->groups[0], p->groups[1]);
             r.telR = s.mid(p->groups[0] + p->groups[1]);
-        } else {
-            r.telF = s;
         }
+        // Any other is left out rather than printed in the wrong boxes; the run lists it.
     } else if (!nullOrEmpty(tel)) {
         QByteArray s = tel.asText();
         int p = find(s, '-');

@@ -265,7 +265,7 @@ void ReportDocument::collectMisfits() const
             if (s.clipped && !m.items.contains(itemCaption(int(i))))
                 m.items << itemCaption(int(i));
         }
-        // A number the member rule could not cut prints whole in the first group's box.
+        // A number the member rule could not cut is printed in none of the groups' boxes.
         if (telField_ >= 0 && !testSheet_ && page < rows_.rowCount()) {
             const QByteArray tel = rows_.value(page, telField_).toByteArray();
             if (!rules::telSplits(FieldValue::text(tel)))

@@ -332,7 +332,7 @@ private Q_SLOTS:
     void aTelephoneThatCannotBeCutIsListed()
     {
         const QStringList fields{"tel", "tel_f", "tel_m", "tel_r", "id_no"};
-        const QList<QList<QByteArray>> rows{{"0312345678", "0312345678", "", "", "1"},
+        const QList<QList<QByteArray>> rows{{"0312345678", "", "", "", "1"},
                                             {"03-1234-5678", "03", "1234", "5678", "2"},
                                             {"09012345678", "090", "1234", "5678", "3"},
                                             {"", "", "", "", "4"}};
