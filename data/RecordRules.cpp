@@ -14,6 +14,30 @@ bool nullOrEmpty(const FieldValue& v)
     return v.isNull() || v.asText().isEmpty();
 }
 
+// The numbers whose groups are known from their first digits alone.
+struct TelPattern
+{
+    const char* prefix;
+    int groups[3];
+};
+// The longer prefixes first: 0800 is no mobile number.
+constexpr TelPattern kTelPatterns[] = {
+    {"0120", {4, 3, 3}}, {"0570", {4, 3, 3}}, {"0800", {4, 3, 4}}, {"070", {3, 4, 4}},
+    {"080", {3, 4, 4}},  {"090", {3, 4, 4}},  {"050", {3, 4, 4}},
+};
+
+// The pattern of a number without "-", or none.
+const TelPattern* telPattern(const QByteArray& s)
+{
+    for (const char c : s)
+        if (c < '0' || c > '9')
+            return nullptr;
+    for (const TelPattern& p : kTelPatterns)
+        if (s.startsWith(p.prefix) && s.size() == p.groups[0] + p.groups[1] + p.groups[2])
+            return &p;
+    return nullptr;
+}
+
 } // namespace
 
 ZipAndTel splitZipAndTel(const FieldValue& zip, const FieldValue& tel)
@@ -29,7 +53,15 @@ ZipAndTel splitZipAndTel(const FieldValue& zip, const FieldValue& tel)
         r.zipF = insertAt(insertAt(r.zipF, kTwoSpaces, 2), kTwoSpaces, 5);
         r.zipR = insertAt(insertAt(insertAt(r.zipR, kTwoSpaces, 2), kTwoSpaces, 5), kTwoSpaces, 8);
     }
-    if (!nullOrEmpty(tel)) {
+    if (!nullOrEmpty(tel) && find(tel.asText(), '-') == 0) {
+        const QByteArray s = tel.asText();
+        if (const TelPattern* p = telPattern(s)) {
+            r.telF = s.left(p->groups[0]);
+            r.telM = s.mid(p->groups[0], p->groups[1]);
+            r.telR = s.mid(p->groups[0] + p->groups[1]);
+        }
+        // Any other is left out rather than printed in the wrong boxes; the run lists it.
+    } else if (!nullOrEmpty(tel)) {
         QByteArray s = tel.asText();
         int p = find(s, '-');
         r.telF = head(s, p - 1);
@@ -40,6 +72,14 @@ ZipAndTel splitZipAndTel(const FieldValue& zip, const FieldValue& tel)
         r.telR = head(s, 4);
     }
     return r;
+}
+
+bool telSplits(const FieldValue& tel)
+{
+    if (nullOrEmpty(tel))
+        return true;
+    const QByteArray s = tel.asText();
+    return sjis::find(s, '-') > 0 || telPattern(s) != nullptr;
 }
 
 void splitZipAndTel(Table& t)

@@ -19,8 +19,14 @@ struct ZipAndTel
     QByteArray zipF, zipR, telF, telM, telR;
 };
 
-// The postal code and telephone cut into the groups of the form's boxes, pre-spaced.
+// The postal code and telephone cut into the groups of the form's boxes, pre-spaced. A telephone
+// number with "-" is cut at them; one without is cut by the fixed pattern of its kind (mobile and IP
+// 070/080/090/050: 3-4-4; free dial 0120 and navi dial 0570: 4-3-3, free dial 0800: 4-3-4). Any
+// other number without "-" (a landline's area code has 2 to 5 digits) cannot be cut: its three
+// groups are empty rather than wrong, and telSplits tells it.
 ZipAndTel splitZipAndTel(const FieldValue& zip, const FieldValue& tel);
+// False for a telephone number that splitZipAndTel cannot cut into its groups.
+bool telSplits(const FieldValue& tel);
 // Runs that on the member row being posted and writes zip_f, zip_r, tel_f, tel_m, tel_r.
 void splitZipAndTel(Table& memberMaster);
 

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
 #include <QList>
 #include <QPushButton>
 
@@ -101,6 +102,13 @@ bool MessageBox::confirm(const QString& text, QWidget* parent)
 {
     return show(QStringLiteral("警告"), text, QMessageBox::Warning, yesNo(), QMessageBox::Yes, QMessageBox::No,
                 parent) == QMessageBox::Yes;
+}
+
+bool MessageBox::confirmReplace(const QString& path, QWidget* parent)
+{
+    return show(QStringLiteral("警告"),
+                QStringLiteral("%1 は既に存在します。\n置き換えますか?").arg(QDir::toNativeSeparators(path)),
+                QMessageBox::Warning, yesNo(), QMessageBox::No, QMessageBox::No, parent) == QMessageBox::Yes;
 }
 
 bool MessageBox::confirmOkCancel(const QString& text, QWidget* parent)

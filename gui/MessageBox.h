@@ -39,6 +39,9 @@ public:
     static void showInformation(const QString& text, QWidget* parent = nullptr);
     // "警告" with Yes (default) and No (also Esc); true only for Yes.
     static bool confirm(const QString& text, QWidget* parent = nullptr);
+    // The question before a file that exists is replaced: "警告" with Yes and No (the default, also
+    // Esc); true only for Yes.
+    static bool confirmReplace(const QString& path, QWidget* parent = nullptr);
     // "確認" with OK and Cancel (also Esc); true only for OK.
     static bool confirmOkCancel(const QString& text, QWidget* parent = nullptr);
     // "確認" with 保存する (default), 保存しない and キャンセル (also Esc): Save, Discard or Cancel.

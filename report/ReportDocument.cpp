@@ -1,10 +1,12 @@
 #include "report/ReportDocument.h"
 
 #include "data/Error.h"
+#include "data/RecordRules.h"
 #include "data/SjisText.h"
 
 #include <QFileInfo>
 #include <QFontMetricsF>
+#include <QIODevice>
 #include <QPageSize>
 #include <QPagedPaintDevice>
 #include <QPainter>
@@ -44,6 +46,61 @@ QFont atSize(const QFont& font, double size)
     return f;
 }
 
+// Passes a PDF through to the file, its pages' MediaBox set to the sheet's exact size: Qt writes the
+// box in whole points (an 180 × 114 mm slip as 179.92 × 113.95 mm). The box given instead keeps
+// Qt's top edge, where the drawing is measured from, and reaches down and right by exactly the
+// sheet; it is padded to the length of Qt's, so that no offset in the file moves.
+class ExactMediaBox : public QIODevice
+{
+public:
+    ExactMediaBox(QIODevice& out, const QPageLayout& layout) : out_(out)
+    {
+        const QRect whole = layout.fullRectPoints();
+        // Points as Qt keeps them are whole; the sheet's millimetres are not.
+        const QSizeF exact = layout.fullRect(QPageLayout::Millimeter).size() * (72 / 25.4);
+        from_ = "/MediaBox [0 0 " + QByteArray::number(double(whole.width()), 'f') + ' ' +
+                QByteArray::number(double(whole.height()), 'f') + ']';
+        QByteArray to = "/MediaBox [0 " + QByteArray::number(whole.height() - exact.height(), 'f', 4) + ' ' +
+                        QByteArray::number(exact.width(), 'f', 4) + ' ' + QByteArray::number(whole.height());
+        if (to.size() < from_.size())
+            to_ = to + QByteArray(from_.size() - to.size() - 1, ' ') + ']';
+        else
+            from_.clear(); // cannot happen with a sheet of up to 2000 mm; the box stays Qt's then
+        open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    }
+    bool isSequential() const override { return true; }
+    // Writes what is held back; false when the file refused it.
+    bool finish()
+    {
+        const bool written = pending_.isEmpty() || out_.write(pending_) == pending_.size();
+        pending_.clear();
+        return written;
+    }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 size) override
+    {
+        pending_.append(data, size);
+        if (from_.isEmpty())
+            return finish() ? size : -1;
+        pending_.replace(from_, to_);
+        // The end may hold the start of a box whose rest comes with the next write.
+        const qsizetype keep = qMin<qsizetype>(pending_.size(), from_.size() - 1);
+        const qsizetype out = pending_.size() - keep;
+        if (out > 0 && out_.write(pending_.constData(), out) != out)
+            return -1;
+        pending_.remove(0, out);
+        return size;
+    }
+
+private:
+    QIODevice& out_;
+    QByteArray from_;
+    QByteArray to_;
+    QByteArray pending_;
+};
+
 } // namespace
 
 ReportDocument::ReportDocument(std::shared_ptr<const ReportTemplate> reportTemplate, int report,
@@ -53,6 +110,11 @@ ReportDocument::ReportDocument(std::shared_ptr<const ReportTemplate> reportTempl
     const TemplateReport& r = this->report();
     const ReportTemplate& t0 = *template_;
     memberNoField_ = rows_.fieldIndex(QStringLiteral("id_no"));
+    for (const TemplateText& t : r.texts)
+        if (t.source == TemplateText::Source::Field &&
+            (t.name.compare(u"tel_f", Qt::CaseInsensitive) == 0 || t.name.compare(u"tel_m", Qt::CaseInsensitive) == 0 ||
+             t.name.compare(u"tel_r", Qt::CaseInsensitive) == 0))
+            telField_ = rows_.fieldIndex(QStringLiteral("tel"));
     items_.reserve(size_t(r.texts.size()));
     for (const TemplateText& t : r.texts) {
         Item item;
@@ -200,8 +262,14 @@ void ReportDocument::collectMisfits() const
         Misfit m;
         for (size_t i = 0; i < n; ++i) {
             const SetText& s = items_[i].field < 0 ? setOnce_[i] : set_[size_t(page) * n + i];
-            if (s.clipped)
-                m.items << items_[i].text->name;
+            if (s.clipped && !m.items.contains(itemCaption(int(i))))
+                m.items << itemCaption(int(i));
+        }
+        // A number the member rule could not cut is printed in none of the groups' boxes.
+        if (telField_ >= 0 && !testSheet_ && page < rows_.rowCount()) {
+            const QByteArray tel = rows_.value(page, telField_).toByteArray();
+            if (!rules::telSplits(FieldValue::text(tel)))
+                m.items << QStringLiteral("電話番号「%1」は区切れません").arg(sjis::toUnicode(tel));
         }
         if (!m.items.isEmpty()) {
             m.sheet = page;
@@ -237,6 +305,12 @@ QString ReportDocument::itemName(int index) const
 {
     const TemplateText& t = *items_.at(size_t(index)).text;
     return t.source == TemplateText::Source::Fixed ? items_.at(size_t(index)).unicode : t.name;
+}
+
+QString ReportDocument::itemCaption(int index) const
+{
+    const QString& caption = items_.at(size_t(index)).text->caption;
+    return caption.isEmpty() ? itemName(index) : caption;
 }
 
 const ReportDocument::SetText& ReportDocument::setTextCached(int page, int item) const
@@ -642,13 +716,16 @@ bool ReportDocument::writePdf(const QString& path, const Progress& progress, QPo
     if (!file.open(QIODevice::WriteOnly))
         throw Error(QStringLiteral("%1 に書き込めません (%2)").arg(path, file.errorString()));
     bool finished = false;
+    ExactMediaBox exact(file, pageLayout());
     {
-        QPdfWriter pdf(&file);
+        QPdfWriter pdf(&exact);
         pdf.setTitle(title());
         pdf.setCreator(QStringLiteral("Halvenna"));
         // A report without rows still makes a valid file: one blank sheet.
         finished = print(pdf, 0, pageCount() - 1, 1, progress, offsetMm);
     }
+    if (finished && !exact.finish())
+        throw Error(QStringLiteral("%1 に書き込めません (%2)").arg(path, file.errorString()));
     if (!finished) {
         file.cancelWriting();
         return false;

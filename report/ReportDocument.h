@@ -49,7 +49,8 @@ public:
     using TextSink = std::function<void(const PlacedText&)>;
 
     // A sheet on which some text did not fit its box (it was clipped, or had more characters than
-    // cells): the member's number where the report reads it, and the items' field or parameter names.
+    // cells), or whose telephone number could not be cut into the form's groups: the member's number
+    // where the report reads it, and the boxes as the user calls them (itemCaption), each once.
     struct Misfit
     {
         int sheet = 0;
@@ -80,6 +81,8 @@ public:
     int itemCount() const { return int(items_.size()); }
     // What the user calls an item: its field's or parameter's name, or a fixed text itself.
     QString itemName(int item) const;
+    // The box as the form shows it: the template's caption, else itemName.
+    QString itemCaption(int item) const;
     // The width of one digit cell or byte step of an item, mm; 0 for a plain text.
     double itemPitch(int item) const { return items_.at(size_t(item)).pitch; }
     // Moves a text item to another box (mm) on every sheet, as the user lays out the form in the
@@ -166,6 +169,8 @@ private:
     ReportRows rows_;
     std::vector<Item> items_;
     int memberNoField_ = -1;
+    // The telephone number a sheet's groups are cut from, where the report prints the groups.
+    int telField_ = -1;
     bool testSheet_ = false;
     // Every sheet's texts as set, filled on first need; items that are the same on every sheet
     // (parameters, fixed texts) are set once.

@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace halvenna {
 
 ReportOutput::~ReportOutput() = default;
@@ -75,11 +77,19 @@ ReportDocument ReportProject::makeDocument()
         if (!fields.contains(t.name, Qt::CaseInsensitive))
             fields.append(t.name);
     }
-    // The member's number names a sheet whose text did not fit, where the table has one.
-    const QString memberNo = QStringLiteral("id_no");
-    if (connection->table() && connection->table()->active() && connection->table()->fieldIndex(memberNo) >= 0 &&
-        !fields.contains(memberNo, Qt::CaseInsensitive))
-        fields.append(memberNo);
+    // The member's number names a sheet whose text did not fit, where the table has one; the
+    // telephone number tells a sheet whose number could not be cut into the groups printed.
+    const bool printsTelGroups = std::any_of(fields.cbegin(), fields.cend(), [](const QString& f) {
+        return f.compare(u"tel_f", Qt::CaseInsensitive) == 0 || f.compare(u"tel_m", Qt::CaseInsensitive) == 0 ||
+               f.compare(u"tel_r", Qt::CaseInsensitive) == 0;
+    });
+    for (const QString& extra : {QStringLiteral("id_no"), QStringLiteral("tel")}) {
+        if (extra == u"tel" && !printsTelGroups)
+            continue;
+        if (connection->table() && connection->table()->active() && connection->table()->fieldIndex(extra) >= 0 &&
+            !fields.contains(extra, Qt::CaseInsensitive))
+            fields.append(extra);
+    }
     try {
         return ReportDocument(template_, index, params_, connection->read(fields));
     } catch (const MissingFieldError& e) {

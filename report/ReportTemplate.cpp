@@ -372,7 +372,7 @@ void TemplateParser::text(const Statement& s, TemplateReport& r)
 {
     const Values v(*this, s);
     v.allow({"field", "param", "fixed", "x", "y", "width", "height", "font", "size", "bold", "align", "pitch", "cells",
-             "fill"});
+             "fill", "caption"});
     TemplateText t;
     t.line = s.line;
     const int sources = int(v.has("field")) + int(v.has("param")) + int(v.has("fixed"));
@@ -392,6 +392,9 @@ void TemplateParser::text(const Statement& s, TemplateReport& r)
             fail(s.line, e.message());
         }
     }
+    t.caption = v.text("caption", QString()).trimmed();
+    if (t.caption.size() > kMaxName)
+        fail(s.line, QStringLiteral("'caption' の値は %1 文字までにします").arg(kMaxName));
     t.x = v.number("x", -kMaxLength, kMaxLength, std::nullopt);
     t.y = v.number("y", -kMaxLength, kMaxLength, std::nullopt);
     if (v.has("width"))

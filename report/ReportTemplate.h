@@ -22,6 +22,7 @@ struct TemplateText
     enum class Source { Field, Param, Fixed };
     Source source = Source::Fixed;
     QString name;     // the field's or the parameter's name
+    QString caption;  // the box as the form shows it ("金額 (払込票)"), for the user; may be empty
     QByteArray fixed; // the fixed text, code page 932
     double x = 0;     // top-left of the text's box
     double y = 0;

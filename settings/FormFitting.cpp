@@ -4,6 +4,7 @@
 
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -44,6 +45,20 @@ double tenths(double mm)
     return std::round(mm * 10) / 10;
 }
 
+// What a key reads as when the file does not have it: no value can hold a line break.
+const QByteArray kMissing("\n");
+
+// The key a PDF file's offset had before it got one of its own; a queue called "PDF" has it now.
+QByteArray oldPdfKey(const QString& form, char axis)
+{
+    return keyPart(form) + ".PDF." + axis;
+}
+
+bool sameKey(const QByteArray& a, const QByteArray& b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
 } // namespace
 
 FormFitting FormFitting::load(const QString& path)
@@ -53,13 +68,26 @@ FormFitting FormFitting::load(const QString& path)
 
 QByteArray FormFitting::offsetKey(const QString& form, const QString& printer, char axis)
 {
+    if (printer == pdfPrinter())
+        return keyPart(form) + ".(PDF)." + axis;
     return keyPart(form) + '.' + keyPart(printer) + '.' + axis;
+}
+
+bool FormFitting::hasOwnPdfPair(const QString& form) const
+{
+    for (const char axis : {'X', 'Y'})
+        if (ini_.value(section, offsetKey(form, pdfPrinter(), axis), kMissing) != kMissing)
+            return true;
+    return false;
 }
 
 PrintOffset FormFitting::offset(const QString& form, const QString& printer) const
 {
+    // A file written before the PDF file had a key of its own keeps its pair until one is stored.
+    const bool oldPdf = printer == pdfPrinter() && !hasOwnPdfPair(form);
     const auto read = [&](char axis) {
-        return tenths(number(ini_.value(section, offsetKey(form, printer, axis), {}), -kLimit, kLimit).value_or(0));
+        const QByteArray key = oldPdf ? oldPdfKey(form, axis) : offsetKey(form, printer, axis);
+        return tenths(number(ini_.value(section, key, {}), -kLimit, kLimit).value_or(0));
     };
     return {read('X'), read('Y')};
 }
@@ -89,9 +117,24 @@ void FormFitting::saveOffset(const QString& path, const QString& form, const QSt
 void FormFitting::saveOffsets(const QString& path, const QList<Saved>& offsets)
 {
     IniFile::KeysAndValues keys;
+    std::optional<FormFitting> before;
     for (const Saved& s : offsets) {
         if (!(std::fabs(s.offset.x) <= kLimit) || !(std::fabs(s.offset.y) <= kLimit))
             throw Error(QStringLiteral("印字位置の調整は -%1 mm から +%1 mm までです").arg(kLimit));
+        // A queue whose key is the one the PDF file's pair had: that pair moves to the file's own key
+        // first, so that it does not change with the queue's.
+        if (s.printer != pdfPrinter() && sameKey(offsetKey(s.form, s.printer, 'X'), oldPdfKey(s.form, 'X')) &&
+            std::none_of(offsets.cbegin(), offsets.cend(),
+                         [&](const Saved& o) { return o.form == s.form && o.printer == pdfPrinter(); })) {
+            if (!before)
+                before = load(path);
+            if (!before->hasOwnPdfPair(s.form)) {
+                const PrintOffset pdf = before->offset(s.form, pdfPrinter());
+                keys.append({offsetKey(s.form, pdfPrinter(), 'X'), text(pdf.x)});
+                keys.append({offsetKey(s.form, pdfPrinter(), 'Y'), text(pdf.y)});
+                before->ini_.setValue(section, offsetKey(s.form, pdfPrinter(), 'X'), text(pdf.x));
+            }
+        }
         keys.append({offsetKey(s.form, s.printer, 'X'), text(tenths(s.offset.x))});
         keys.append({offsetKey(s.form, s.printer, 'Y'), text(tenths(s.offset.y))});
     }

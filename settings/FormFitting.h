@@ -41,7 +41,10 @@ struct FormBackground
 //   [PrintOffset]
 //   Invoice.<printer>.X=-1.5      (a form is its template's name; the printer's name with every byte
 //   Invoice.<printer>.Y=2.0        outside A-Z a-z 0-9 _ - written as %XX, so that any name is a key)
-//   Invoice.PDF.X=0               (the pair used for a PDF file)
+//   Invoice.(PDF).X=0             (the pair used for a PDF file: "(" and ")" are never in an encoded
+//                                  printer name, so a queue called "PDF" keeps its own pair; files
+//                                  written before hold it as Invoice.PDF.X, which is read while the
+//                                  new pair is missing)
 //   Account.Background=<path, percent-encoded UTF-8>
 //   Account.Background.Scale=0.0846667   (mm per pixel)
 //   Account.Background.Left=0  Account.Background.Top=0  Account.Background.Rotation=0
@@ -54,8 +57,9 @@ public:
     static constexpr char section[] = "PrintOffset";
     // Offsets go from -kLimit to +kLimit mm in steps of 0.1 mm.
     static constexpr double kLimit = 20.0;
-    // The printer name that stands for writing a PDF file.
-    static QString pdfPrinter() { return QStringLiteral("PDF"); }
+    // The printer name that stands for writing a PDF file. No printer is called that: the print
+    // system refuses "/" in a queue's name.
+    static QString pdfPrinter() { return QStringLiteral("/PDF"); }
 
     FormFitting() = default;
     explicit FormFitting(IniFile ini) : ini_(std::move(ini)) {}
@@ -80,10 +84,14 @@ public:
     // Stores one form's background the same way; an empty path removes it (stores it empty).
     static void saveBackground(const QString& path, const QString& form, const FormBackground& background);
 
-    // The key of a form's offset on a printer: "<form>.<printer>.<axis>".
+    // The key of a form's offset on a printer: "<form>.<printer>.<axis>", "<form>.(PDF).<axis>" for
+    // a PDF file.
     static QByteArray offsetKey(const QString& form, const QString& printer, char axis);
 
 private:
+    // Whether the file holds the PDF file's pair under its own key.
+    bool hasOwnPdfPair(const QString& form) const;
+
     IniFile ini_;
 };
 

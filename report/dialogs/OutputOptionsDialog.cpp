@@ -185,8 +185,10 @@ void OutputOptionsDialog::browse()
     if (!chooseFile)
         return;
     const QString chosen = chooseFile(this, edFileName->text());
-    if (!chosen.isEmpty())
+    if (!chosen.isEmpty()) {
         edFileName->setText(chosen);
+        browsed_ = chosen;
+    }
     edFileName->setFocus();
 }
 
@@ -198,6 +200,8 @@ OutputChoice OutputOptionsDialog::choice() const
                                            : OutputChoice::Destination::Preview;
     c.copies = edCopies->value();
     c.fileName = edFileName->text().trimmed();
+    c.replaceConfirmed =
+        c.destination == OutputChoice::Destination::File && !browsed_.isEmpty() && c.fileName == browsed_;
     return c;
 }
 

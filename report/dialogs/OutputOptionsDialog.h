@@ -23,6 +23,8 @@ struct OutputChoice
     Destination destination = Destination::Preview;
     int copies = 1;   // printer only
     QString fileName; // file only: the PDF to write
+    // File only: the save dialog already asked whether to replace that file, so it is not asked again.
+    bool replaceConfirmed = false;
 
     bool operator==(const OutputChoice&) const = default;
 };
@@ -59,6 +61,7 @@ private:
     QPushButton* btnBrowse;
     QDialogButtonBox* buttons;
     QStringList misfits_;
+    QString browsed_; // the file the save dialog gave
 };
 
 } // namespace halvenna

@@ -2,6 +2,7 @@
 
 #include "data/Error.h"
 #include "gui/FileDialog.h"
+#include "gui/MessageBox.h"
 #include "gui/PrintSetup.h"
 #include "report/dialogs/ReportPreview.h"
 #include "report/dialogs/ReportStatusDialog.h"
@@ -9,6 +10,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QPageSize>
 #include <QPrinter>
 #include <QPrinterInfo>
@@ -69,12 +71,21 @@ void StandardReportOutput::output(const ReportDocument& document)
     // leave sheets out unasked.
     if (printer_)
         printer_->setPrintRange(QPrinter::AllPages);
-    const OutputChoice offer = offered(document);
+    OutputChoice offer = offered(document);
     offerNext_.reset();
-    const std::optional<OutputChoice> choice =
-        optionsSeam().ask({offer, document.title(), document.pageCount(), misfitLines(document), this}, parent);
-    if (!choice)
-        return;
+    const QStringList misfits = misfitLines(document);
+    std::optional<OutputChoice> choice;
+    for (;;) {
+        choice = optionsSeam().ask({offer, document.title(), document.pageCount(), misfits, this}, parent);
+        if (!choice)
+            return;
+        // The name offered is often the last file's: a file that is there is replaced only once the
+        // user says so, and "No" goes back to the options to choose another name.
+        if (choice->destination != OutputChoice::Destination::File || choice->replaceConfirmed ||
+            !QFileInfo(choice->fileName).isFile() || MessageBox::confirmReplace(choice->fileName, parent))
+            break;
+        offer = *choice;
+    }
     switch (choice->destination) {
     case OutputChoice::Destination::Preview: {
         ReportPreview preview(document, parent);

@@ -55,7 +55,27 @@ private Q_SLOTS:
         QTest::newRow("long last group") << val("03-1234-56789") << QByteArray("03") << QByteArray("1234")
                                          << QByteArray("5678");
         QTest::newRow("one hyphen") << val("03-12345678") << QByteArray("03") << QByteArray() << QByteArray("1234");
-        QTest::newRow("no hyphen") << val("0312345678") << QByteArray() << QByteArray() << QByteArray("0312");
+        // Without "-": the fixed patterns; a landline's area code cannot be told, so no group is
+        // printed rather than a wrong one (and the run lists the sheet).
+        QTest::newRow("no hyphen, landline") << val("0312345678") << QByteArray() << QByteArray() << QByteArray();
+        QTest::newRow("mobile 090") << val("09012345678") << QByteArray("090") << QByteArray("1234")
+                                    << QByteArray("5678");
+        QTest::newRow("mobile 080") << val("08012345678") << QByteArray("080") << QByteArray("1234")
+                                    << QByteArray("5678");
+        QTest::newRow("mobile 070") << val("07012345678") << QByteArray("070") << QByteArray("1234")
+                                    << QByteArray("5678");
+        QTest::newRow("IP 050") << val("05012345678") << QByteArray("050") << QByteArray("1234") << QByteArray("5678");
+        QTest::newRow("free dial 0120") << val("0120123456") << QByteArray("0120") << QByteArray("123")
+                                        << QByteArray("456");
+        QTest::newRow("free dial 0800") << val("08001234567") << QByteArray("0800") << QByteArray("123")
+                                        << QByteArray("4567");
+        QTest::newRow("navi dial 0570") << val("0570123456") << QByteArray("0570") << QByteArray("123")
+                                        << QByteArray("456");
+        QTest::newRow("mobile one digit short") << val("0901234567") << QByteArray() << QByteArray() << QByteArray();
+        QTest::newRow("free dial one digit long") << val("01201234567") << QByteArray() << QByteArray() << QByteArray();
+        QTest::newRow("mobile with a blank") << val("090 1234 5678") << QByteArray() << QByteArray() << QByteArray();
+        QTest::newRow("full-width mobile")
+            << val("\x82\x4F\x82\x58\x82\x4F") << QByteArray() << QByteArray() << QByteArray();
         QTest::newRow("null") << val(nullptr) << QByteArray() << QByteArray() << QByteArray();
         QTest::newRow("empty") << val("") << QByteArray() << QByteArray() << QByteArray();
     }
@@ -69,6 +89,31 @@ private Q_SLOTS:
         QCOMPARE(r.telF, telF);
         QCOMPARE(r.telM, telM);
         QCOMPARE(r.telR, telR);
+    }
+
+    // Which numbers the run lists as not cut into their groups.
+    void telSplits_data()
+    {
+        QTest::addColumn<FieldValue>("tel");
+        QTest::addColumn<bool>("splits");
+        QTest::newRow("hyphens") << val("03-1234-5678") << true;
+        QTest::newRow("one hyphen") << val("03-12345678") << true;
+        QTest::newRow("mobile") << val("09012345678") << true;
+        QTest::newRow("0120") << val("0120123456") << true;
+        QTest::newRow("0800") << val("08001234567") << true;
+        QTest::newRow("0570") << val("0570123456") << true;
+        QTest::newRow("050") << val("05012345678") << true;
+        QTest::newRow("landline") << val("0312345678") << false;
+        QTest::newRow("mobile one short") << val("0901234567") << false;
+        QTest::newRow("blanks") << val("090 1234 5678") << false;
+        QTest::newRow("null") << val(nullptr) << true;
+        QTest::newRow("empty") << val("") << true;
+    }
+    void telSplits()
+    {
+        QFETCH(FieldValue, tel);
+        QFETCH(bool, splits);
+        QCOMPARE(rules::telSplits(tel), splits);
     }
 
     void amountPrintForm_data()
@@ -113,6 +158,17 @@ private Q_SLOTS:
             QVERIFY2(f.str(t, field).isEmpty(), field);
             QVERIFY2(!t.fieldValue(QLatin1String(field)).isNull(), field); // empty text, not null
         }
+    }
+
+    // A mobile number typed without "-" is cut by its pattern when the member is posted.
+    void memberPostCutsANumberWithoutHyphens()
+    {
+        DataFixture f;
+        Table& t = f.dm->tbMemberMaster;
+        f.addMember(1, QStringLiteral("山田太郎"), QStringLiteral("123-4567"), QStringLiteral("09012345678"));
+        QCOMPARE(f.str(t, "tel_f"), QStringLiteral("090"));
+        QCOMPARE(f.str(t, "tel_m"), QStringLiteral("1234"));
+        QCOMPARE(f.str(t, "tel_r"), QStringLiteral("5678"));
     }
 
     // The byte rules count code page 932 bytes and treat every byte alike but "-": a double-byte

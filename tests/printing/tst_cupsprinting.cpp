@@ -11,6 +11,7 @@
 #include "gui/MessageBox.h"
 #include "gui/PrintSetup.h"
 #include "printing/Invoice.h"
+#include "printing/PrintPosition.h"
 #include "report/ReportTestSupport.h"
 #include "report/dialogs/OutputOptionsDialog.h"
 #include "report/dialogs/StandardReportOutput.h"
@@ -20,6 +21,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QKeySequence>
 #include <QLineF>
@@ -46,6 +48,7 @@ namespace {
 
 const QString pdfQueue = QStringLiteral("halvenna-pdf");     // any sheet size, the default destination
 const QString fixedQueue = QStringLiteral("halvenna-fixed"); // only its named sizes
+const QString queueCalledPdf = QStringLiteral("PDF");        // as Debian's cups-pdf names its queue
 
 // The setup a user makes in the print dialog: the printer, a page range (0: all pages), the copies.
 struct Setup
@@ -230,6 +233,8 @@ private Q_SLOTS:
                  qPrintable(QStringLiteral("cannot add the PDF queue: ") + cups_.error()));
         QVERIFY2(cups_.addPdfQueue(fixedQueue, {.customSizes = false, .makeDefault = false}),
                  qPrintable(QStringLiteral("cannot add the PDF queue without custom sizes: ") + cups_.error()));
+        QVERIFY2(cups_.addPdfQueue(queueCalledPdf, {.customSizes = true, .makeDefault = false}),
+                 qPrintable(QStringLiteral("cannot add the queue called PDF: ") + cups_.error()));
 
         halvenna::installJapaneseFont();
         f_ = std::make_unique<DataFixture>();
@@ -416,6 +421,36 @@ private Q_SLOTS:
                 QVERIFY(unmoved.size() >= 5);
             }
         }
+    }
+
+    // 印字位置調整 on a queue called "PDF": the queue's own pair is shown (not the PDF file's), and
+    // テスト印刷 goes to that queue, not to a file.
+    void testSheetOnAQueueCalledPdfGoesToThatQueue()
+    {
+        const QString ini = halvenna::settingsFilePath(AppDir);
+        QFile::remove(ini);
+        const auto removeSettings = qScopeGuard([&] { QFile::remove(ini); });
+        halvenna::FormFitting::saveOffset(ini, QStringLiteral("Account"), halvenna::FormFitting::pdfPrinter(),
+                                          {5.0, 5.0});
+        halvenna::FormFitting::saveOffset(ini, QStringLiteral("Account"), queueCalledPdf, {1.0, -1.0});
+        TPrintPositionForm d(InvoiceForm->reportOutput.get(), InvoiceForm);
+        d.cmbForm->setCurrentIndex(d.cmbForm->findData(QStringLiteral("Account")));
+        const int queue = d.cmbPrinter->findData(queueCalledPdf);
+        QVERIFY(queue >= 0);
+        QVERIFY(queue != d.cmbPrinter->findData(halvenna::FormFitting::pdfPrinter()));
+        d.cmbPrinter->setCurrentIndex(queue);
+        QCOMPARE(d.shownOffset(), (halvenna::PrintOffset{1.0, -1.0}));
+        std::optional<OutputChoice::Destination> offered;
+        StandardReportOutput::optionsSeam().answerWith([&](const StandardReportOutput::OptionsRequest& r) {
+            offered = r.offered.destination;
+            return std::optional<OutputChoice>(r.offered);
+        });
+        d.btnTestSheetClick();
+        QCOMPARE(offered, std::optional<OutputChoice::Destination>(OutputChoice::Destination::Printer));
+        noErrorBox();
+        const QStringList pdfs = cups_.waitForPdfs(queueCalledPdf, 1);
+        QVERIFY2(pdfs.size() == 1, qPrintable(cups_.error()));
+        QCOMPARE(reporttest::pdfPages(pdfs.first()), 1);
     }
 
     // The page range and the copies chosen under Setup are what the printer gets, and the copies

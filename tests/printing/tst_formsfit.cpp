@@ -195,11 +195,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("file");
         QTest::addColumn<QSizeF>("sheet");
         QTest::addColumn<QStringList>("misfits"); // the items that cannot fit, in the run's list
+        // The widest telephone number, without "-", cannot be cut into its groups: none is printed,
+        // and each sheet is listed for it.
+        const QString tel = QStringLiteral("電話番号「03123456789012345678」は区切れません");
         QTest::newRow("waybill") << int(FormKind::Waybill) << QStringLiteral("Invoice.Rav") << QSizeF(108, 178)
-                                 << QStringList{};
-        // Ten digits for eight cells: the amount is the one thing that cannot fit.
+                                 << QStringList{tel, tel};
+        // Ten digits for eight cells: the amount cannot fit, on the slip and on the receipt.
+        const QStringList slip{QStringLiteral("金額 (払込票)"), QStringLiteral("金額 (受領証)"), tel};
         QTest::newRow("payment slip") << int(FormKind::PaymentSlip) << QStringLiteral("Account.Rav") << QSizeF(180, 114)
-                                      << QStringList{"amount_prn", "amount_prn", "amount_prn", "amount_prn"};
+                                      << slip + slip;
     }
     void worstCaseStaysInItsBoxes()
     {

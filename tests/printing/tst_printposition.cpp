@@ -33,6 +33,7 @@
 
 using halvenna::BackgroundPointsDialog;
 using halvenna::FormFitting;
+using halvenna::MessageBox;
 using halvenna::OutputChoice;
 using halvenna::PrintOffset;
 using halvenna::StandardReportOutput;
@@ -564,6 +565,39 @@ private Q_SLOTS:
         QCOMPARE(halvenna::MessageBox::seam().requests().size(), 1);
         QVERIFY(
             halvenna::MessageBox::seam().requests().at(0).text.startsWith(gone.path + QStringLiteral(" を読めません")));
+    }
+
+    // テスト印刷 to a PDF file is offered the last file written; that file, a run of slips, is
+    // replaced only once the user says so: "No" leaves it as it was.
+    void testSheetDoesNotReplaceTheLastPdfUnasked()
+    {
+        const QString pdf = printToPdf("btnAccountAllPrn", QStringLiteral("slips.pdf"));
+        const int slips = reporttest::pdfPages(pdf);
+        QVERIFY(slips > 1);
+        QVERIFY(MessageBox::seam().requests().isEmpty());
+        TPrintPositionForm* d = openDialog();
+        choose(d->cmbForm, QStringLiteral("Account"));
+        choose(d->cmbPrinter, FormFitting::pdfPrinter());
+        QString offered;
+        StandardReportOutput::optionsSeam().answerWith([&](const StandardReportOutput::OptionsRequest& r) {
+            offered = r.offered.fileName;
+            return std::optional<OutputChoice>(r.offered);
+        });
+        MessageBox::seam().answer(QMessageBox::No);
+        StandardReportOutput::optionsSeam().answer(std::nullopt);
+        QTest::mouseClick(d->btnTestSheet, Qt::LeftButton);
+        QCOMPARE(offered, pdf);
+        QCOMPARE(MessageBox::seam().requests().size(), 1);
+        QVERIFY(MessageBox::seam().requests().first().text.contains(QStringLiteral("置き換えますか")));
+        QCOMPARE(reporttest::pdfPages(pdf), slips);
+
+        StandardReportOutput::optionsSeam().answerWith(
+            [&](const StandardReportOutput::OptionsRequest& r) { return std::optional<OutputChoice>(r.offered); });
+        MessageBox::seam().answer(QMessageBox::Yes);
+        QTest::mouseClick(d->btnTestSheet, Qt::LeftButton);
+        QCOMPARE(reporttest::pdfPages(pdf), 1);
+        QTest::keyClick(d, Qt::Key_Escape);
+        QTRY_VERIFY(!d->isVisible());
     }
 
     // The test sheet: one sheet of the form's size, its ruler and crosshairs where they say they

@@ -309,6 +309,43 @@ private Q_SLOTS:
                     0.05);
     }
 
+    // The list names a box as the form shows it (its caption), each once: the slip's and the
+    // receipt's amount are told apart; a box without a caption goes by its field's name, once.
+    void misfitsNameEachBoxOnceAsTheFormShowsIt()
+    {
+        const ReportDocument doc =
+            document("text field=amount_prn caption=\"金額 (払込票)\" x=10 y=10 width=10 height=6 cells=2 size=12\n"
+                     "text field=amount_prn caption=\"金額 (受領証)\" x=10 y=20 width=10 height=6 cells=2 size=12\n"
+                     "text field=name x=10 y=30 width=5 height=4 size=12\n"
+                     "text field=name x=10 y=40 width=5 height=4 size=12\n",
+                     {"amount_prn", "name", "id_no"},
+                     {{"1 2 3", sj(QStringLiteral("山田太郎")), "3"}, {"1 2", sj(QStringLiteral("山")), "4"}});
+        const QList<ReportDocument::Misfit>& misfits = doc.misfits();
+        QCOMPARE(misfits.size(), 1);
+        QCOMPARE(misfits.at(0).memberNo, QByteArray("3"));
+        QCOMPARE(misfits.at(0).items, (QStringList{QStringLiteral("金額 (払込票)"), QStringLiteral("金額 (受領証)"),
+                                                   QStringLiteral("name")}));
+    }
+
+    // A sheet that prints the telephone's groups of a number the member rule could not cut is listed,
+    // with the number; numbers cut at "-" or by their pattern are not, nor a report without the groups.
+    void aTelephoneThatCannotBeCutIsListed()
+    {
+        const QStringList fields{"tel", "tel_f", "tel_m", "tel_r", "id_no"};
+        const QList<QList<QByteArray>> rows{{"0312345678", "", "", "", "1"},
+                                            {"03-1234-5678", "03", "1234", "5678", "2"},
+                                            {"09012345678", "090", "1234", "5678", "3"},
+                                            {"", "", "", "", "4"}};
+        const ReportDocument groups = document("text field=tel_f x=10 y=10 width=60 height=6 size=10\n"
+                                               "text field=tel_m x=10 y=20 width=20 height=6 size=10\n",
+                                               fields, rows);
+        QCOMPARE(groups.misfits().size(), 1);
+        QCOMPARE(groups.misfits().at(0).memberNo, QByteArray("1"));
+        QCOMPARE(groups.misfits().at(0).items, QStringList{QStringLiteral("電話番号「0312345678」は区切れません")});
+        const ReportDocument whole = document("text field=tel x=10 y=10 width=60 height=6 size=10\n", fields, rows);
+        QVERIFY(whole.misfits().isEmpty());
+    }
+
     // The sheets where something did not fit are known before output, with the member's number and
     // the names of what did not fit; the preview marks those boxes, a printed sheet never.
     void sheetsThatDidNotFitAreListedAndMarked()
@@ -416,6 +453,58 @@ private Q_SLOTS:
         QVERIFY2(m.hasMatch(), qPrintable(boxes));
         QVERIFY2(qAbs(m.captured(1).toDouble() - 20 / 25.4 * 72) < 1, qPrintable(m.captured(1)));
         QVERIFY2(qAbs(m.captured(2).toDouble() - 30 / 25.4 * 72) < 2, qPrintable(m.captured(2)));
+    }
+
+    // A PDF's sheet is the template's exact size, not rounded to whole points (180 × 114 mm is
+    // 510.236 × 323.150 pt, and was 510 × 323), and a text stands as far from the top-left corner as
+    // on a sheet whose size is whole points; every page is so.
+    void pdfSheetIsTheExactSize_data()
+    {
+        QTest::addColumn<QByteArray>("page");
+        QTest::addColumn<QSizeF>("sizeMm");
+        QTest::newRow("payment slip, landscape")
+            << QByteArray("page width=180 height=114 orientation=landscape\n") << QSizeF(180, 114);
+        QTest::newRow("waybill") << QByteArray("page width=108 height=178\n") << QSizeF(108, 178);
+        QTest::newRow("rounded up") << QByteArray("page width=100.3 height=50.4\n") << QSizeF(100.3, 50.4);
+    }
+    void pdfSheetIsTheExactSize()
+    {
+        QFETCH(QByteArray, page);
+        QFETCH(QSizeF, sizeMm);
+        QTemporaryDir dir;
+        const auto wordAt = [](const QString& pdf) {
+            const QString boxes = QString::fromUtf8(
+                reporttest::poppler(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdf, QStringLiteral("-")}));
+            const QRegularExpressionMatch m =
+                QRegularExpression(QStringLiteral("<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\"[^>]*>XQZ</word>"))
+                    .match(boxes);
+            return m.hasMatch() ? QPointF(m.captured(1).toDouble(), m.captured(2).toDouble()) : QPointF(-1, -1);
+        };
+        const QString pdf = dir.filePath(QStringLiteral("exact.pdf"));
+        const ReportDocument doc =
+            document("text field=code x=20 y=30 size=10\n", {"code"}, {{"XQZ"}, {"XQZ"}}, {}, page);
+        QVERIFY(doc.writePdf(pdf));
+        QCOMPARE(reporttest::pdfPages(pdf), 2);
+        const QByteArray info =
+            reporttest::poppler(QStringLiteral("pdfinfo"), {QStringLiteral("-l"), QStringLiteral("2"), pdf});
+        for (const char* line : {"Page    1 size:", "Page    2 size:"}) {
+            const qsizetype at = info.indexOf(line);
+            QVERIFY2(at >= 0, info.constData());
+            const QList<QByteArray> parts = info.mid(at + qstrlen(line)).split('\n').first().simplified().split(' ');
+            QVERIFY(parts.size() >= 3);
+            QVERIFY2(qAbs(parts.at(0).toDouble() - sizeMm.width() / 25.4 * 72) < 0.002 &&
+                         qAbs(parts.at(2).toDouble() - sizeMm.height() / 25.4 * 72) < 0.002,
+                     info.constData());
+        }
+        // 254 × 127 mm is 720 × 360 pt exactly.
+        const QString whole = dir.filePath(QStringLiteral("whole.pdf"));
+        QVERIFY(document("text field=code x=20 y=30 size=10\n", {"code"}, {{"XQZ"}}, {}, "page width=254 height=127\n")
+                    .writePdf(whole));
+        const QPointF a = wordAt(pdf);
+        const QPointF b = wordAt(whole);
+        QVERIFY(a.x() > 0 && b.x() > 0);
+        QVERIFY2(qAbs(a.x() - b.x()) < 0.01 && qAbs(a.y() - b.y()) < 0.01,
+                 qPrintable(QStringLiteral("%1, %2 against %3, %4").arg(a.x()).arg(a.y()).arg(b.x()).arg(b.y())));
     }
 
     void pdfCarriesJapaneseInAnEmbeddedFont()

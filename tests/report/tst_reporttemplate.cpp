@@ -400,7 +400,16 @@ private Q_SLOTS:
             QVERIFY2(text.width > 0 && text.height > 0, qPrintable(QStringLiteral("line %1").arg(text.line)));
             QVERIFY2(text.x >= 0 && text.x + text.width <= width && text.y >= 0 && text.y + text.height <= height,
                      qPrintable(QStringLiteral("line %1").arg(text.line)));
+            // Named as the form shows it, for the list of what did not fit.
+            QVERIFY2(!text.caption.isEmpty(), qPrintable(QStringLiteral("line %1").arg(text.line)));
         }
+        // The payment slip's two amounts are told apart.
+        QStringList amounts;
+        for (const TemplateText& text : r.texts)
+            if (text.name == u"amount_prn")
+                amounts << text.caption;
+        if (file == u"Account.Rav")
+            QCOMPARE(amounts, (QStringList{QStringLiteral("金額 (払込票)"), QStringLiteral("金額 (受領証)")}));
     }
 };
 

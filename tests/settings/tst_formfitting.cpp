@@ -121,6 +121,54 @@ private Q_SLOTS:
             QVERIFY2(static_cast<unsigned char>(c) < 0x80, "keys and values stay ASCII");
     }
 
+    // A queue named like the PDF file (Debian's cups-pdf makes one called "PDF") keeps its own pair,
+    // in either order of storing and whatever the case of its name.
+    void aQueueNamedPdfIsNotThePdfFile_data()
+    {
+        QTest::addColumn<QString>("queue");
+        QTest::newRow("PDF") << QStringLiteral("PDF");
+        QTest::newRow("pdf") << QStringLiteral("pdf");
+        QTest::newRow("(PDF)") << QStringLiteral("(PDF)");
+        QTest::newRow("%28PDF%29") << QStringLiteral("%28PDF%29");
+    }
+    void aQueueNamedPdfIsNotThePdfFile()
+    {
+        QFETCH(QString, queue);
+        for (const char axis : {'X', 'Y'})
+            QVERIFY(FormFitting::offsetKey(QStringLiteral("Invoice"), queue, axis)
+                        .compare(FormFitting::offsetKey(QStringLiteral("Invoice"), FormFitting::pdfPrinter(), axis),
+                                 Qt::CaseInsensitive) != 0);
+        FormFitting::saveOffset(ini(), QStringLiteral("Invoice"), FormFitting::pdfPrinter(), {1.5, -2});
+        FormFitting::saveOffset(ini(), QStringLiteral("Invoice"), queue, {3, 4});
+        FormFitting::saveOffset(ini(), QStringLiteral("Account"), queue, {-3, -4});
+        FormFitting::saveOffset(ini(), QStringLiteral("Account"), FormFitting::pdfPrinter(), {0.5, 0.5});
+        const FormFitting f = FormFitting::load(ini());
+        QCOMPARE(f.offset(QStringLiteral("Invoice"), FormFitting::pdfPrinter()), (PrintOffset{1.5, -2}));
+        QCOMPARE(f.offset(QStringLiteral("Invoice"), queue), (PrintOffset{3, 4}));
+        QCOMPARE(f.offset(QStringLiteral("Account"), queue), (PrintOffset{-3, -4}));
+        QCOMPARE(f.offset(QStringLiteral("Account"), FormFitting::pdfPrinter()), (PrintOffset{0.5, 0.5}));
+    }
+
+    // A settings file written before the PDF file had a key of its own keeps its PDF offsets, also
+    // once a queue called "PDF" stores its pair, and once the PDF file's pair is stored again.
+    void aSettingsFileOfBeforeKeepsItsPdfOffsets()
+    {
+        QVERIFY(writeFile(ini(), "[PrintOffset]\r\nInvoice.PDF.X=1.5\r\nInvoice.PDF.Y=-2\r\n"
+                                 "Account.PDF.X=0.3\r\nAccount.PDF.Y=0.4\r\n"));
+        QCOMPARE(FormFitting::load(ini()).offset(QStringLiteral("Invoice"), FormFitting::pdfPrinter()),
+                 (PrintOffset{1.5, -2}));
+        QCOMPARE(FormFitting::load(ini()).offset(QStringLiteral("Account"), FormFitting::pdfPrinter()),
+                 (PrintOffset{0.3, 0.4}));
+        FormFitting::saveOffset(ini(), QStringLiteral("Invoice"), QStringLiteral("PDF"), {7, 8});
+        FormFitting::saveOffset(ini(), QStringLiteral("Account"), FormFitting::pdfPrinter(), {-1, -1});
+        FormFitting::saveOffset(ini(), QStringLiteral("Account"), QStringLiteral("PDF"), {9, 9});
+        const FormFitting f = FormFitting::load(ini());
+        QCOMPARE(f.offset(QStringLiteral("Invoice"), FormFitting::pdfPrinter()), (PrintOffset{1.5, -2}));
+        QCOMPARE(f.offset(QStringLiteral("Invoice"), QStringLiteral("PDF")), (PrintOffset{7, 8}));
+        QCOMPARE(f.offset(QStringLiteral("Account"), FormFitting::pdfPrinter()), (PrintOffset{-1, -1}));
+        QCOMPARE(f.offset(QStringLiteral("Account"), QStringLiteral("PDF")), (PrintOffset{9, 9}));
+    }
+
     // A value that is no number, or out of range, reads as 0; the other keys are kept.
     void garbledValuesReadAsZero_data()
     {

@@ -4,6 +4,7 @@
 #include "common/GuiFixture.h"
 #include "common/Seams.h"
 #include "gui/FileDialog.h"
+#include "gui/MessageBox.h"
 #include "gui/PrintSetup.h"
 #include "report/ReportProject.h"
 #include "report/ReportTestSupport.h"
@@ -345,6 +346,80 @@ private Q_SLOTS:
         StandardReportOutput::optionsSeam().answer(std::nullopt);
         output.output(nameDocument(3));
         QVERIFY(StandardReportOutput::optionsSeam().requests().last().misfits.isEmpty());
+    }
+
+    // A file that is there is never replaced without the question, also when Output Options offers
+    // the last file's name: "No" (the default) goes back to the options and leaves the file as it
+    // was; "Yes" replaces it. A name the save dialog gave was asked about there and is not asked again.
+    void anExistingFileIsReplacedOnlyWhenTheUserSaysSo()
+    {
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath(QStringLiteral("slips.pdf"));
+        StandardReportOutput output;
+        StandardReportOutput::optionsSeam().answer(OutputChoice{OutputChoice::Destination::File, 1, pdf});
+        output.output(nameDocument(5));
+        QCOMPARE(reporttest::pdfPages(pdf), 5);
+        QVERIFY(MessageBox::seam().requests().isEmpty());
+
+        // The next run offers that file; answered as offered, the question comes, and "No" comes back
+        // to the options, here cancelled.
+        OutputChoice offeredSecond;
+        StandardReportOutput::optionsSeam().answerWith([&](const StandardReportOutput::OptionsRequest& r) {
+            offeredSecond = r.offered;
+            return std::optional<OutputChoice>(OutputChoice{OutputChoice::Destination::File, 1, r.offered.fileName});
+        });
+        MessageBox::seam().answer(QMessageBox::No);
+        StandardReportOutput::optionsSeam().answer(std::nullopt);
+        output.output(nameDocument(1));
+        QCOMPARE(offeredSecond.fileName, pdf);
+        const auto asked = MessageBox::seam().requests();
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked.first().caption, QStringLiteral("警告"));
+        QCOMPARE(asked.first().text,
+                 QStringLiteral("%1 は既に存在します。\n置き換えますか?").arg(QDir::toNativeSeparators(pdf)));
+        QCOMPARE(asked.first().defaultButton, QMessageBox::No);
+        QCOMPARE(asked.first().escapeButton, QMessageBox::No);
+        const auto options = StandardReportOutput::optionsSeam().requests();
+        QCOMPARE(options.size(), 3);
+        QCOMPARE(options.last().offered.destination, OutputChoice::Destination::File);
+        QCOMPARE(options.last().offered.fileName, pdf);
+        QCOMPARE(reporttest::pdfPages(pdf), 5);
+
+        StandardReportOutput::optionsSeam().answer(OutputChoice{OutputChoice::Destination::File, 1, pdf});
+        MessageBox::seam().answer(QMessageBox::Yes);
+        output.output(nameDocument(1));
+        QCOMPARE(MessageBox::seam().requests().size(), 2);
+        QCOMPARE(reporttest::pdfPages(pdf), 1);
+
+        // Chosen in the save dialog, which asks itself: written without a second question.
+        OutputChoice browsed{OutputChoice::Destination::File, 1, pdf};
+        browsed.replaceConfirmed = true;
+        StandardReportOutput::optionsSeam().answer(browsed);
+        output.output(nameDocument(2));
+        QCOMPARE(MessageBox::seam().requests().size(), 2);
+        QCOMPARE(reporttest::pdfPages(pdf), 2);
+    }
+
+    // Output Options knows whether the name in its box is the one the save dialog gave.
+    void theDialogSaysWhetherTheSaveDialogAsked()
+    {
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath(QStringLiteral("chosen.pdf"));
+        OutputOptionsDialog d(OutputChoice{OutputChoice::Destination::File, 1, dir.filePath(QStringLiteral("a.pdf"))},
+                              QStringLiteral("R"), 1);
+        d.chooseFile = [&](QWidget*, const QString&) { return pdf; };
+        showActive(&d);
+        QVERIFY(!d.choice().replaceConfirmed);
+        pressKeys(&d, QStringLiteral("Alt+B"));
+        QCOMPARE(d.choice().fileName, pdf);
+        QVERIFY(d.choice().replaceConfirmed);
+        auto* name = d.findChild<QLineEdit*>(QStringLiteral("edFileName"));
+        name->setFocus();
+        QTest::keyClick(name, Qt::Key_End);
+        QTest::keyClicks(name, QStringLiteral("x"));
+        QVERIFY(!d.choice().replaceConfirmed);
+        pressKeys(&d, QStringLiteral("Alt+V"));
+        QVERIFY(!d.choice().replaceConfirmed);
     }
 
     // The preview marks, in red, the boxes whose text did not fit; the sheet printed has no mark.
