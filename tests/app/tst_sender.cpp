@@ -4,6 +4,7 @@
 #include "app/Startup.h"
 #include "app/Top.h"
 #include "common/GuiFixture.h"
+#include "common/PostalFixture.h"
 #include "common/Seams.h"
 #include "data/SjisText.h"
 #include "gui/DbControls.h"
@@ -75,6 +76,12 @@ private:
         int i = 0;
         for (const auto& f : halvenna::senderSettingsFields)
             SenderSettings.*f.member = sj(prefix + QString::number(i++));
+    }
+
+    // The lookup reads a small dictionary in the test's folder, never the machine's files.
+    void usePostalFixture()
+    {
+        postaltest::useDictionary(dir_.filePath(QStringLiteral("zipcode")), dir_.filePath(QStringLiteral("none.txt")));
     }
 
 private Q_SLOTS:
@@ -321,18 +328,6 @@ private Q_SLOTS:
         QCOMPARE(SenderSettings.SenderZip, QByteArray("150-0001"));
     }
 
-    // The dictionary of the fixture: one code of one town, one of two.
-    void usePostalFixture()
-    {
-        const QString dictionary = dir_.filePath(QStringLiteral("zipcode"));
-        QFile out(dictionary);
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write(QStringEncoder("EUC-JP")(QStringLiteral("1500001 /東京都渋谷区神宮前/\n"
-                                                          "4980000 /愛知県弥富市/三重県桑名郡木曽岬町/\n")));
-        out.close();
-        halvenna::PostalCodeLookup::instance().setFiles(dir_.filePath(QStringLiteral("none.txt")), dictionary);
-    }
-
     // Leaving the postal code box toward キャンセル (clicked, or Esc) is no entry: no list of towns
     // opens in the way, and the dialog closes with nothing kept.
     void cancelIsNotSwallowedByTheTownList_data()
@@ -366,25 +361,7 @@ private Q_SLOTS:
     // A code the lookup reads is kept as the waybill's boxes print it, 150-0001, however it was
     // typed (full width, without its hyphen, with the kana hyphen, after 〒); anything else stays
     // as typed.
-    void zipIsKeptAsTheWaybillPrintsIt_data()
-    {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("kept");
-        QTest::addColumn<QString>("filled");
-        const QString shibuya = QStringLiteral("東京都渋谷区神宮前");
-        QTest::newRow("without the hyphen") << "1500001"
-                                            << "150-0001" << shibuya;
-        QTest::newRow("after 〒") << "〒150-0001"
-                                  << "150-0001" << shibuya;
-        QTest::newRow("kana hyphen") << "150ー0001"
-                                     << "150-0001" << shibuya;
-        QTest::newRow("full width") << "１５０－０００１"
-                                    << "150-0001" << shibuya;
-        QTest::newRow("a code the data does not know") << "9999999"
-                                                       << "999-9999" << QString();
-        QTest::newRow("no code") << "15O-0001"
-                                 << "15O-0001" << QString();
-    }
+    void zipIsKeptAsTheWaybillPrintsIt_data() { postaltest::typedCodes(); }
     void zipIsKeptAsTheWaybillPrintsIt()
     {
         QFETCH(QString, typed);

@@ -77,7 +77,8 @@ def main():
             app.wait_gone(towns, title)
             app.key(roster, "Return")  # 登録
             rows = roster_rows(prefix)
-            check(rows[1][2:4] == ("4980000", "三重県桑名郡木曽岬町"), "after the postal code: %s" % rows)
+            # Typed without its hyphen, kept as the waybill's boxes print it.
+            check(rows[1][2:4] == ("498-0000", "三重県桑名郡木曽岬町"), "after the postal code: %s" % rows)
             filled = rows
 
             step("roster: clear every member")

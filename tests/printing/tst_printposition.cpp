@@ -87,19 +87,6 @@ int darkAlong(const QImage& image, QPointF fromMm, QPointF toMm)
     return dark;
 }
 
-// A PNG file without its pHYs chunk: one that states no resolution.
-QByteArray withoutResolution(const QByteArray& png)
-{
-    QByteArray out = png.left(8);
-    for (qsizetype at = 8; at + 8 <= png.size();) {
-        const qsizetype length = qFromBigEndian<quint32>(png.constData() + at);
-        if (png.mid(at + 4, 4) != "pHYs")
-            out += png.mid(at, length + 12);
-        at += length + 12;
-    }
-    return out;
-}
-
 } // namespace
 
 class TestPrintPosition : public QObject
@@ -502,7 +489,7 @@ private Q_SLOTS:
         {
             QFile f(path);
             QVERIFY(f.open(QIODevice::ReadOnly));
-            bytes = withoutResolution(f.readAll());
+            bytes = reporttest::withoutResolution(f.readAll());
         }
         {
             QFile f(path);

@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
 namespace reporttest {
 
@@ -110,6 +111,19 @@ inline int darkPixels(const QImage& image)
                 ++n;
     }
     return n;
+}
+
+// A PNG file without its pHYs chunk: one that states no resolution.
+inline QByteArray withoutResolution(const QByteArray& png)
+{
+    QByteArray out = png.left(8);
+    for (qsizetype at = 8; at + 8 <= png.size();) {
+        const qsizetype length = qFromBigEndian<quint32>(png.constData() + at);
+        if (png.mid(at + 4, 4) != "pHYs")
+            out += png.mid(at, length + 12);
+        at += length + 12;
+    }
+    return out;
 }
 
 } // namespace reporttest

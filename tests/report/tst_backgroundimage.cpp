@@ -3,6 +3,7 @@
 // sheet by its resolution or by two points.
 #include "common/Errors.h"
 #include "report/BackgroundImage.h"
+#include "report/ReportTestSupport.h"
 
 #include <QFile>
 #include <QPainter>
@@ -47,19 +48,6 @@ bool writeFile(const QString& path, const QByteArray& bytes)
 {
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-// A PNG file without its pHYs chunk: one that states no resolution.
-QByteArray withoutResolution(const QByteArray& png)
-{
-    QByteArray out = png.left(8);
-    for (qsizetype at = 8; at + 8 <= png.size();) {
-        const qsizetype length = qFromBigEndian<quint32>(png.constData() + at);
-        if (png.mid(at + 4, 4) != "pHYs")
-            out += png.mid(at, length + 12);
-        at += length + 12;
-    }
-    return out;
 }
 
 } // namespace
@@ -132,7 +120,7 @@ private Q_SLOTS:
             QByteArray bytes = f.readAll();
             f.close();
             if (suffix == u"png") {
-                bytes = withoutResolution(bytes);
+                bytes = reporttest::withoutResolution(bytes);
             } else {
                 // The JFIF header first, its unit 0: a ratio of pixels, no resolution.
                 QCOMPARE(bytes.mid(6, 5), QByteArray("JFIF\0", 5));

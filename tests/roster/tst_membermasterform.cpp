@@ -5,6 +5,7 @@
 #include "common/DataFixture.h"
 #include "common/FaultTools.h"
 #include "common/GuiFixture.h"
+#include "common/PostalFixture.h"
 #include "common/Seams.h"
 #include "data/RecordRules.h"
 #include "data/sql/PostgresConnection.h"
@@ -158,19 +159,7 @@ private:
     QString file(const char* name) const { return QDir(f_->dir.path()).filePath(QLatin1String(name)); }
     // The lookup reads a small dictionary of the package's kind (and the list a test reads is kept
     // in the test's folder), never the machine's files.
-    void usePostalFixture()
-    {
-        const QString dictionary = file("SKK-JISYO.zipcode");
-        QFile out(dictionary);
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        QStringEncoder euc("EUC-JP");
-        const QByteArray bytes = euc(QStringLiteral(";; okuri-nasi entries.\n1500001 /東京都渋谷区神宮前/\n"
-                                                    "4980000 /愛知県弥富市/三重県桑名郡木曽岬町/\n"));
-        QVERIFY(!euc.hasError());
-        out.write(bytes);
-        out.close();
-        halvenna::PostalCodeLookup::instance().setFiles(file("PostalCodes.txt"), dictionary);
-    }
+    void usePostalFixture() { postaltest::useDictionary(file("SKK-JISYO.zipcode"), file("PostalCodes.txt")); }
     qint64 storedMembers()
     {
         return scalar(file("MemberMaster.db"), QStringLiteral("SELECT COUNT(*) FROM MemberMaster"));
@@ -1005,31 +994,11 @@ private Q_SLOTS:
     // A postal code the lookup reads is stored as the waybill's boxes print it, 150-0001, however
     // it was typed; one typed in full width is converted before the field's 8 bytes would cut it.
     // Anything else is stored as typed.
-    void zipStoredAsTheWaybillPrintsIt_data()
-    {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<QString>("filled");
-        const QString shibuya = QStringLiteral("東京都渋谷区神宮前");
-        QTest::newRow("without the hyphen") << "1500001"
-                                            << "150-0001" << shibuya;
-        QTest::newRow("after 〒") << "〒150-0001"
-                                  << "150-0001" << shibuya;
-        QTest::newRow("kana hyphen") << "150ー0001"
-                                     << "150-0001" << shibuya;
-        QTest::newRow("full width") << "１５０－０００１"
-                                    << "150-0001" << shibuya;
-        QTest::newRow("blanks around") << " 150-0001 "
-                                       << "150-0001" << shibuya;
-        QTest::newRow("a code the data does not know") << "9999999"
-                                                       << "999-9999" << QString();
-        QTest::newRow("no code") << "15O-0001"
-                                 << "15O-0001" << QString();
-    }
+    void zipStoredAsTheWaybillPrintsIt_data() { postaltest::typedCodes(); }
     void zipStoredAsTheWaybillPrintsIt()
     {
         QFETCH(QString, typed);
-        QFETCH(QString, stored);
+        QFETCH(QString, kept);
         QFETCH(QString, filled);
         usePostalFixture();
         f_->addMember(1, QStringLiteral("一"));
@@ -1037,18 +1006,18 @@ private Q_SLOTS:
         clickCell(0, QStringLiteral("zip"));
         typeText(typed);
         pressKey(Qt::Key_Tab);
-        QCOMPARE(shown(0, QStringLiteral("zip")), stored);
+        QCOMPARE(shown(0, QStringLiteral("zip")), kept);
         QCOMPARE(members().fieldValue(QStringLiteral("address1")).displayText(), filled);
         pressKey(Qt::Key_Return);
         QCOMPARE(members().state(), TableState::Browse);
         QCOMPARE(boxTexts(), QStringList());
-        QCOMPARE(storedText(1, "zip"), stored);
-        // The print fields are cut from what was stored: 1␣␣5␣␣0 and 0␣␣0␣␣0␣␣1 for 150-0001.
+        QCOMPARE(storedText(1, "zip"), kept);
+        // The print fields are cut from what was kept: 1␣␣5␣␣0 and 0␣␣0␣␣0␣␣1 for 150-0001.
         const halvenna::rules::ZipAndTel split =
-            halvenna::rules::splitZipAndTel(FieldValue::text(halvenna::sjis::fromUnicode(stored)), FieldValue());
+            halvenna::rules::splitZipAndTel(FieldValue::text(halvenna::sjis::fromUnicode(kept)), FieldValue());
         QCOMPARE(storedText(1, "zip_f"), halvenna::sjis::toUnicode(split.zipF));
         QCOMPARE(storedText(1, "zip_r"), halvenna::sjis::toUnicode(split.zipR));
-        if (stored == u"150-0001") {
+        if (kept == u"150-0001") {
             QCOMPARE(storedText(1, "zip_f"), QStringLiteral("1  5  0"));
             QCOMPARE(storedText(1, "zip_r"), QStringLiteral("0  0  0  1"));
         }
