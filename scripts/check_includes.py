@@ -9,7 +9,10 @@ The layers, bottom up (docs/developers.md):
   programs programs/             the two executables' entry points
 
 A file may include its own layer and the layers below it. Core files include no header of Qt's
-widget or print-support modules either. Folders outside the layers (tests/, bench/, fuzz/) are not
+widget or print-support modules either. Among the windows, the roster's and the print window's
+folders do not include each other (both may use the report's dialogs, which include neither). An
+include names its header from the top of the tree: one that climbs ("../") or that names a folder no
+layer claims cannot be placed, and is refused rather than passed over. Folders outside the layers (tests/, bench/, fuzz/) are not
 checked; a source folder that no layer claims is an error, so that a new folder gets a layer.
 
 usage: check_includes.py [--root DIR] [--qt-headers DIR]
@@ -43,6 +46,15 @@ UNCHECKED = ("tests/", "bench/", "fuzz/", "build", "dist/", "docs/", "scripts/",
 
 SOURCE = re.compile(r"\.(h|hpp|cpp|cc)$")
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
+
+
+# The windows' own groups: a window may use its own group's headers and the report's dialogs.
+WINDOW_GROUPS = ("roster/", "printing/", "report/dialogs/")
+SHARED_WINDOWS = "report/dialogs/"
+
+
+def window_group(path):
+    return next((g for g in sorted(WINDOW_GROUPS, key=len, reverse=True) if path.startswith(g)), None)
 
 
 def layer_of(path):
@@ -105,11 +117,20 @@ def check(root, qt_headers):
                         continue
                     kind, target = m.groups()
                     if kind == '"':
+                        if target.startswith(("../", "./")) or "/../" in target or "/./" in target:
+                            problems.append(f"{path}:{number}: include climbs folders \"{target}\" (name it from the top)")
+                            continue
                         included = layer_of(target)
                         if included is None:
+                            if "/" in target:
+                                problems.append(f"{path}:{number}: include cannot be placed in a layer \"{target}\"")
                             continue  # a header beside the file, a generated .moc
                         if LAYERS.index(included) > rank:
                             problems.append(f"{path}:{number}: {layer} file includes {included} header \"{target}\"")
+                        elif layer == included == "windows":
+                            own, other = window_group(path), window_group(target)
+                            if other != own and other != SHARED_WINDOWS:
+                                problems.append(f"{path}:{number}: window includes another window's header \"{target}\"")
                     elif layer == "core":
                         base = target.split("/")[-1]
                         module = target.split("/")[0] if "/" in target else ""

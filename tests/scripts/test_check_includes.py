@@ -26,7 +26,8 @@ SOUND = {
     "roster/import/MemberImport.cpp": '#include "data/Table.h"\n#include "roster/import/CsvLineReader.h"\n',
     "report/ReportDocument.cpp": '#include "report/ReportTemplate.h"\n#include <QPdfWriter>\n#include <QAction>\n',
     "gui/DbGrid.cpp": '#include "data/Table.h"\n#include "gui/MessageBox.h"\n#include <QTableView>\n',
-    "roster/MemberMaster.cpp": '#include "gui/DbGrid.h"\n#include "roster/import/MemberImport.h"\n',
+    "roster/MemberMaster.cpp": '#include "gui/DbGrid.h"\n#include "roster/import/MemberImport.h"\n'
+    '#include "roster/SafetyCopyDialog.h"\n#include "report/dialogs/ReportPreview.h"\n',
     "printing/Invoice.cpp": '#include "report/dialogs/StandardReportOutput.h"\n#include "printing/jobs/PrintJobs.h"\n',
     "app/Top.cpp": '#include "printing/Invoice.h"\n#include "gui/FormMenu.h"\n#include "moc_Top.cpp"\n',
     "programs/Kelvaro.cpp": '#include "app/Startup.h"\n',
@@ -51,6 +52,13 @@ class IncludeRule(unittest.TestCase):
             ("roster/Bad.cpp", '#include "app/Sender.h"\n', 'windows file includes app header'),
             ("report/dialogs/Bad.cpp", '#include "app/AboutBox.h"\n', 'windows file includes app header'),
             ("newfolder/Thing.cpp", '#include "data/Table.h"\n', 'belongs to no layer'),
+            ("gui/Bad2.cpp", '#include "../gui/DbGrid.h"\n', 'include climbs folders'),
+            ("roster/Bad2.cpp", '#include "./roster/MemberMaster.h"\n', 'include climbs folders'),
+            ("data/Bad3.cpp", '#include "data/../gui/MessageBox.h"\n', 'include climbs folders'),
+            ("gui/Bad3.cpp", '#include "widgets/Grid.h"\n', 'include cannot be placed in a layer'),
+            ("roster/Bad3.cpp", '#include "printing/Invoice.h"\n', "window includes another window's header"),
+            ("printing/Bad.cpp", '#include "roster/MemberMaster.h"\n', "window includes another window's header"),
+            ("report/dialogs/Bad2.cpp", '#include "printing/Invoice.h"\n', "window includes another window's header"),
         ]
         for path, text, message in cases:
             with self.subTest(path=path):
