@@ -35,33 +35,6 @@ Error cannotCopy(const QString& folder, const QString& why)
         QStringLiteral("安全のためのコピーを %1 に作れません (%2)").arg(QDir::toNativeSeparators(folder), why));
 }
 
-// SQLite's result codes in the user's words.
-QString engineWords(int rc)
-{
-    switch (rc & 0xff) {
-    case SQLITE_FULL:
-        return QStringLiteral("ディスクがいっぱいです");
-    case SQLITE_IOERR:
-        return QStringLiteral("ディスクの読み書きに失敗しました");
-    case SQLITE_CORRUPT:
-    case SQLITE_NOTADB:
-        return QStringLiteral("ファイルが壊れています");
-    case SQLITE_CANTOPEN:
-        return QStringLiteral("ファイルを開けません");
-    case SQLITE_READONLY:
-    case SQLITE_PERM:
-    case SQLITE_AUTH:
-        return QStringLiteral("書き込みが許されていません");
-    case SQLITE_NOMEM:
-        return QStringLiteral("メモリが足りません");
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-        return QStringLiteral("他のプログラムが使用中です");
-    default:
-        return QStringLiteral("データベースのエラー %1").arg(rc);
-    }
-}
-
 // Copies one table file through SQLite's online backup.
 void copyTable(const QString& from, const QString& to, const QString& folder)
 {
@@ -69,7 +42,7 @@ void copyTable(const QString& from, const QString& to, const QString& folder)
     const auto target = sql::SqliteConnection::open(to, QStringLiteral("backup"), sql::SqliteConnection::Mode::Create);
     sqlite3_backup* backup = sqlite3_backup_init(target->handle(), "main", source->handle(), "main");
     if (!backup)
-        throw cannotCopy(folder, engineWords(sqlite3_extended_errcode(target->handle())));
+        throw cannotCopy(folder, sql::sqliteWords(sqlite3_extended_errcode(target->handle())));
     // One step copies every page; a table another program holds has already had the connection's
     // busy wait, so it is reported, never waited on again.
     const int rc = sqlite3_backup_step(backup, -1);
@@ -78,7 +51,7 @@ void copyTable(const QString& from, const QString& to, const QString& folder)
         throw cannotCopy(
             folder, QStringLiteral("テーブル %1 は他のプログラムが使用中です").arg(QDir::toNativeSeparators(from)));
     if (rc != SQLITE_DONE)
-        throw cannotCopy(folder, engineWords(rc));
+        throw cannotCopy(folder, sql::sqliteWords(rc));
 }
 
 qint64 memberCount(const QString& file)
@@ -103,7 +76,7 @@ void writeInfo(const QString& folder, const SafetyCopyInfo& info)
                             "\nchecksum=" + info.checksum + "\n";
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
         throw cannotCopy(folder, QStorageInfo(folder).bytesAvailable() < text.size() + 4096
-                                     ? engineWords(SQLITE_FULL)
+                                     ? sql::sqliteWords(SQLITE_FULL)
                                      : QStringLiteral("%1 に書き込めません").arg(kInfoFile));
 }
 
@@ -318,7 +291,7 @@ QString SafetyCopy::check(const SafetyCopyInfo& copy, bool thorough)
         if (verdict == QStringLiteral("ok") && hasTable)
             continue;
         if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED || rc == SQLITE_NOMEM || (rc & 0xff) == SQLITE_IOERR)
-            return QStringLiteral("コピー %1 の %2 を確かめられません (%3)").arg(folder, table, engineWords(rc));
+            return QStringLiteral("コピー %1 の %2 を確かめられません (%3)").arg(folder, table, sql::sqliteWords(rc));
         return QStringLiteral("コピー %1 の %2 が壊れています").arg(folder, table);
     }
     return {};

@@ -105,6 +105,11 @@ const char* textPointer(QByteArrayView utf8)
 
 } // namespace
 
+QString sqliteWords(int code)
+{
+    return userWords(code, QString(), QString());
+}
+
 class SqliteStatement final : public Statement
 {
 public:

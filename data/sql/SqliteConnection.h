@@ -60,4 +60,8 @@ private:
     std::unordered_map<QString, std::unique_ptr<SqliteStatement>> statements_[2];
 };
 
+// What an SQLite result code means, in the words the user reads ("ディスクがいっぱいです"), for a
+// failure met outside a connection (the online backup, a check of a copy).
+QString sqliteWords(int code);
+
 } // namespace halvenna::sql
