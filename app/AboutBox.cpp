@@ -1,9 +1,9 @@
 #include "app/AboutBox.h"
 
-#include "data/DataModule.h"
 #include "gui/ErrorReporter.h"
 #include "gui/OpenUrl.h"
 #include "gui/ProgramIcon.h"
+#include "roster/model/DataModule.h"
 #include "roster/postal/PostalCodeLookup.h"
 
 #include <QFrame>

@@ -3,7 +3,6 @@
 #include "app/AboutBox.h"
 #include "app/Sender.h"
 #include "app/Top.h"
-#include "data/DataModule.h"
 #include "data/Error.h"
 #include "gui/Accessibility.h"
 #include "gui/ErrorReporter.h"
@@ -11,6 +10,7 @@
 #include "gui/ProgramIcon.h"
 #include "printing/Invoice.h"
 #include "roster/MemberMaster.h"
+#include "roster/model/DataModule.h"
 #include "settings/DatabaseServer.h"
 #include "settings/SenderSettings.h"
 

@@ -2,7 +2,7 @@
 
 // Realistic rosters for the benchmarks, written straight into a table file in one transaction.
 #include "BenchSupport.h"
-#include "data/Schema.h"
+#include "roster/model/Schema.h"
 
 #include <QDir>
 #include <QFile>

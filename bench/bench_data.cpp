@@ -2,10 +2,10 @@
 // marking every member, each against its bare SQLite yardstick; the summary at the end gives the
 // paired ratios.
 #include "BenchRoster.h"
-#include "data/DataModule.h"
-#include "data/RecordRules.h"
 #include "data/Table.h"
 #include "gui/DbGridModel.h"
+#include "roster/model/DataModule.h"
+#include "roster/model/RecordRules.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -5,11 +5,11 @@
 //   bench_import                       every benchmark, then a summary with the ratios
 //   bench_import --import-child F D    (internal) imports F into the tables in D, prints VmHWM
 #include "BenchSupport.h"
-#include "data/DataModule.h"
-#include "data/RecordRules.h"
-#include "data/Schema.h"
 #include "data/SjisText.h"
 #include "roster/import/MemberImport.h"
+#include "roster/model/DataModule.h"
+#include "roster/model/RecordRules.h"
+#include "roster/model/Schema.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -8,9 +8,9 @@
 // through a shown print window's SetAllPrintFlags (edit, set, post with the member rule, next; one
 // transaction; controls suspended), and records the ratio of the two.
 #include "BenchRoster.h"
-#include "data/DataModule.h"
-#include "data/RecordRules.h"
 #include "printing/Invoice.h"
+#include "roster/model/DataModule.h"
+#include "roster/model/RecordRules.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -2,11 +2,11 @@
 // transaction; and bulk waybills from the button's work to the PDF, staging included.
 #include "BenchRoster.h"
 #include "app/Startup.h"
-#include "data/DataModule.h"
 #include "printing/jobs/PrintJobs.h"
 #include "report/ReportProject.h"
 #include "report/dialogs/OutputOptionsDialog.h"
 #include "report/dialogs/StandardReportOutput.h"
+#include "roster/model/DataModule.h"
 #include "settings/SenderSettings.h"
 
 #include <QApplication>

@@ -6,14 +6,14 @@
 //   bench_report                         every benchmark, then a summary with the ratio
 //   bench_report --preview-child DIR     (internal) previews DIR's staging rows, prints VmHWM before and after
 #include "BenchSupport.h"
-#include "data/DataModule.h"
 #include "data/Error.h"
-#include "data/RecordRules.h"
-#include "data/Schema.h"
 #include "data/SjisText.h"
 #include "report/ReportProject.h"
 #include "report/dialogs/ReportPreview.h"
 #include "report/dialogs/StandardReportOutput.h"
+#include "roster/model/DataModule.h"
+#include "roster/model/RecordRules.h"
+#include "roster/model/Schema.h"
 
 #include <QApplication>
 #include <QDir>

@@ -2,10 +2,10 @@
 // the last member with the grid following. Runs without a screen (offscreen platform).
 #include "BenchRoster.h"
 #include "app/Startup.h"
-#include "data/DataModule.h"
 #include "data/Table.h"
 #include "gui/DbGrid.h"
 #include "roster/MemberMaster.h"
+#include "roster/model/DataModule.h"
 
 #include <QApplication>
 #include <QFont>

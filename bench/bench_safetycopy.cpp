@@ -2,7 +2,7 @@
 // files.
 #include "BenchRoster.h"
 #include "BenchSupport.h"
-#include "data/SafetyCopy.h"
+#include "roster/model/SafetyCopy.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -3,9 +3,9 @@
 // same folding registered as an SQL function.
 #include "BenchRoster.h"
 #include "BenchSupport.h"
-#include "data/DataModule.h"
-#include "data/MemberSearch.h"
 #include "gui/FindBar.h"
+#include "roster/model/DataModule.h"
+#include "roster/model/MemberSearch.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -10,13 +10,13 @@
 // Each figure is the ratio of the two in the same run, over several runs (min–max).
 #include "BenchRoster.h"
 #include "common/PrivatePostgres.h"
-#include "data/DataModule.h"
-#include "data/RecordRules.h"
-#include "data/Schema.h"
 #include "data/SjisText.h"
 #include "data/sql/PostgresConnection.h"
 #include "printing/jobs/PrintJobs.h"
 #include "roster/import/MemberImport.h"
+#include "roster/model/DataModule.h"
+#include "roster/model/RecordRules.h"
+#include "roster/model/Schema.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,7 +1,6 @@
 #include "data/Table.h"
 
 #include "data/Error.h"
-#include "data/Schema.h"
 #include "data/SjisText.h"
 #include "data/sql/PostgresConnection.h"
 #include "data/sql/SqliteConnection.h"
@@ -112,8 +111,8 @@ void Table::open()
     if (db_)
         return;
     std::unique_ptr<sql::Connection> db = connect(filePath());
-    if (!server_.isEmpty())
-        schema::checkServerTable(*db, tableName_, name_);
+    if (!server_.isEmpty() && serverCheck_)
+        serverCheck_(*db, tableName_, name_);
     shape_.open(*db, tableName_, indexField_); // on failure the connection closes as it goes
     db_ = std::move(db);
     resolved_.clear();

@@ -62,6 +62,10 @@ public:
     // folder (empty: the folder). Takes effect when the table next opens.
     void setServer(const QString& conninfo) { server_ = conninfo; }
     const QString& server() const { return server_; }
+    // Run on the connection before a table on a server opens: its owner's check that the server's
+    // table has what the owner relies on (throwing what the user reads). None: no check.
+    using ServerCheck = std::function<void(sql::Connection& db, const QString& table, const QString& label)>;
+    void setServerCheck(ServerCheck check) { serverCheck_ = std::move(check); }
 
     // The field whose order the rows follow (then the order of appending); empty: the primary key.
     void setIndexFieldName(const QString& field) { indexField_ = field; }
@@ -287,6 +291,7 @@ private:
     QString tableName_;
     QString dir_;
     QString server_;
+    ServerCheck serverCheck_;
     QString indexField_;
 
     std::unique_ptr<sql::Connection> db_;

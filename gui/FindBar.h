@@ -1,6 +1,6 @@
 #pragma once
 
-#include "data/MemberSearch.h"
+#include "roster/model/MemberSearch.h"
 
 #include <QLineEdit>
 #include <QPointer>

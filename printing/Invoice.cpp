@@ -2,7 +2,6 @@
 
 #include "printing/PrintPosition.h"
 
-#include "data/DataModule.h"
 #include "data/Error.h"
 #include "data/SjisText.h"
 #include "data/Table.h"
@@ -19,6 +18,7 @@
 #include "printing/jobs/PrintJobs.h"
 #include "report/ReportProject.h"
 #include "report/dialogs/StandardReportOutput.h"
+#include "roster/model/DataModule.h"
 
 #include <QAction>
 #include <QApplication>

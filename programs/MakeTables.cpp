@@ -1,7 +1,7 @@
 // Lays out the empty tables: the four table files in a folder, or the shared tables on a PostgreSQL
 // server, and copies the shared tables' rows between a folder and a server.
 #include "data/Error.h"
-#include "data/Schema.h"
+#include "roster/model/Schema.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

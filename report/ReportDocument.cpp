@@ -1,8 +1,8 @@
 #include "report/ReportDocument.h"
 
 #include "data/Error.h"
-#include "data/RecordRules.h"
 #include "data/SjisText.h"
+#include "roster/model/RecordRules.h"
 
 #include <QFileInfo>
 #include <QFontMetricsF>

@@ -5,10 +5,7 @@
 #include "roster/ServerSettingsForm.h"
 #include "roster/postal/PostalCodeLookup.h"
 
-#include "data/DataModule.h"
 #include "data/FieldValue.h"
-#include "data/RecordRules.h"
-#include "data/SafetyCopy.h"
 #include "data/Table.h"
 #include "gui/DbGrid.h"
 #include "gui/ErrorReporter.h"
@@ -19,6 +16,9 @@
 #include "gui/MessageBox.h"
 #include "gui/ProgramIcon.h"
 #include "gui/TownChooser.h"
+#include "roster/model/DataModule.h"
+#include "roster/model/RecordRules.h"
+#include "roster/model/SafetyCopy.h"
 #include "settings/DatabaseServer.h"
 #include "settings/SenderSettings.h"
 

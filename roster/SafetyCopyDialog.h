@@ -1,7 +1,7 @@
 #pragma once
 
-#include "data/SafetyCopy.h"
 #include "gui/Seam.h"
+#include "roster/model/SafetyCopy.h"
 
 #include <QDialog>
 #include <QList>

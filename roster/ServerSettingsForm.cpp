@@ -1,10 +1,10 @@
 #include "roster/ServerSettingsForm.h"
 
-#include "data/Schema.h"
 #include "data/sql/PostgresConnection.h"
 #include "gui/ErrorReporter.h"
 #include "gui/MessageBox.h"
 #include "gui/OpenUrl.h"
+#include "roster/model/Schema.h"
 
 #include <QDialogButtonBox>
 #include <QDir>

@@ -30,6 +30,7 @@ LAYERS = ["core", "gui", "windows", "app", "programs"]
 FOLDERS = {
     "data/": "core",
     "settings/": "core",
+    "roster/model/": "core",
     "roster/import/": "core",
     "roster/postal/": "core",
     "printing/jobs/": "core",

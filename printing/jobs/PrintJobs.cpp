@@ -1,9 +1,9 @@
 #include "printing/jobs/PrintJobs.h"
 
-#include "data/DataModule.h"
-#include "data/RecordRules.h"
 #include "data/SjisText.h"
 #include "report/ReportProject.h"
+#include "roster/model/DataModule.h"
+#include "roster/model/RecordRules.h"
 
 #include <iterator>
 #include <limits>

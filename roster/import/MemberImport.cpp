@@ -1,9 +1,9 @@
 #include "roster/import/MemberImport.h"
 
-#include "data/RecordRules.h"
 #include "data/SjisText.h"
 #include "data/Table.h"
 #include "data/sql/SqlConnection.h"
+#include "roster/model/RecordRules.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,9 +2,9 @@
 #include "app/Startup.h"
 #include "common/GuiFixture.h"
 #include "common/Seams.h"
-#include "data/DataModule.h"
 #include "data/SjisText.h"
 #include "gui/OpenUrl.h"
+#include "roster/model/DataModule.h"
 #include "roster/postal/PostalCodeLookup.h"
 #include "settings/DatabaseServer.h"
 

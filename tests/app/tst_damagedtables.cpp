@@ -6,11 +6,11 @@
 #include "app/Startup.h"
 #include "app/Top.h"
 #include "common/Seams.h"
-#include "data/DataModule.h"
-#include "data/Schema.h"
 #include "gui/MessageBox.h"
 #include "printing/Invoice.h"
 #include "roster/MemberMaster.h"
+#include "roster/model/DataModule.h"
+#include "roster/model/Schema.h"
 #include "settings/SenderSettings.h"
 
 #include <QApplication>

@@ -3,11 +3,11 @@
 #include "app/Startup.h"
 #include "app/Top.h"
 #include "common/GuiFixture.h"
-#include "data/DataModule.h"
-#include "data/RecordRules.h"
-#include "data/Schema.h"
 #include "printing/Invoice.h"
 #include "roster/MemberMaster.h"
+#include "roster/model/DataModule.h"
+#include "roster/model/RecordRules.h"
+#include "roster/model/Schema.h"
 
 #include <QMenuBar>
 #include <QTemporaryDir>

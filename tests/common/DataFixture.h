@@ -2,10 +2,10 @@
 
 #include "common/PrivatePostgres.h"
 #include "common/StoredRows.h"
-#include "data/DataModule.h"
-#include "data/Schema.h"
 #include "data/SjisText.h"
 #include "data/Table.h"
+#include "roster/model/DataModule.h"
+#include "roster/model/Schema.h"
 
 #include <QTemporaryDir>
 #include <QTest>

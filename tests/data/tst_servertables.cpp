@@ -4,12 +4,12 @@
 // server's tables check their widths in code page 932, and rows copy between a folder and a server.
 #include "common/DataFixture.h"
 #include "common/Errors.h"
-#include "data/SafetyCopy.h"
 #include "data/sql/PostgresConnection.h"
 #include "data/sql/SqliteConnection.h"
 #include "gui/DbGridModel.h"
 #include "printing/jobs/PrintJobs.h"
 #include "roster/import/MemberImport.h"
+#include "roster/model/SafetyCopy.h"
 
 #include <QEventLoop>
 #include <QProcess>

@@ -2,8 +2,8 @@
 // statement cache, and that nothing it opened stays open or locked once it lets go.
 #include "common/FaultTools.h"
 #include "common/StoredRows.h"
-#include "data/Schema.h"
 #include "data/sql/SqliteConnection.h"
+#include "roster/model/Schema.h"
 
 #include <QCoreApplication>
 #include <QDir>

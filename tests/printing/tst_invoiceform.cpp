@@ -7,7 +7,6 @@
 #include "common/GuiFixture.h"
 #include "common/Seams.h"
 #include "data/Error.h"
-#include "data/RecordRules.h"
 #include "gui/DbControls.h"
 #include "gui/DbGrid.h"
 #include "gui/ErrorReporter.h"
@@ -15,6 +14,7 @@
 #include "gui/MessageBox.h"
 #include "gui/PrintSetup.h"
 #include "printing/Invoice.h"
+#include "roster/model/RecordRules.h"
 #include "settings/SenderSettings.h"
 
 #include <QAccessible>

@@ -7,10 +7,10 @@
 #include "common/Seams.h"
 #include "data/DataSource.h"
 #include "data/Error.h"
-#include "data/RecordRules.h"
 #include "gui/MessageBox.h"
 #include "report/ReportProject.h"
 #include "report/dialogs/StandardReportOutput.h"
+#include "roster/model/RecordRules.h"
 
 #include <QApplication>
 #include <QDir>

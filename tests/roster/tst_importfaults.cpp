@@ -7,13 +7,13 @@
 #include "common/ErrorBoxes.h"
 #include "common/FaultTools.h"
 #include "common/Seams.h"
-#include "data/SafetyCopy.h"
 #include "gui/DbControls.h"
 #include "gui/ErrorReporter.h"
 #include "gui/FileDialog.h"
 #include "gui/MessageBox.h"
 #include "roster/MemberMaster.h"
 #include "roster/import/MemberImport.h"
+#include "roster/model/SafetyCopy.h"
 
 #include <QElapsedTimer>
 #include <QPushButton>

@@ -2,9 +2,9 @@
 #include "common/StoredRows.h"
 #include "data/DataSource.h"
 #include "data/Error.h"
-#include "data/RecordRules.h"
 #include "data/SjisText.h"
 #include "roster/import/MemberImport.h"
+#include "roster/model/RecordRules.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -1,4 +1,4 @@
-#include "data/Schema.h"
+#include "roster/model/Schema.h"
 
 #include "data/Error.h"
 #include "data/sql/PostgresConnection.h"

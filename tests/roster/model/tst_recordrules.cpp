@@ -1,7 +1,7 @@
 // The print-field rules and the default dates, as pure steps and as they run on posting.
 #include "common/DataFixture.h"
 #include "common/StoredRows.h"
-#include "data/RecordRules.h"
+#include "roster/model/RecordRules.h"
 
 #include <QTest>
 

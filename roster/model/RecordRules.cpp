@@ -1,4 +1,4 @@
-#include "data/RecordRules.h"
+#include "roster/model/RecordRules.h"
 
 #include "data/SjisText.h"
 #include "data/Table.h"

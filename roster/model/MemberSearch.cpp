@@ -1,4 +1,4 @@
-#include "data/MemberSearch.h"
+#include "roster/model/MemberSearch.h"
 
 #include "data/Table.h"
 

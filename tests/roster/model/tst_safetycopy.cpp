@@ -3,7 +3,7 @@
 #include "common/DataFixture.h"
 #include "common/Errors.h"
 #include "common/FaultTools.h"
-#include "data/SafetyCopy.h"
+#include "roster/model/SafetyCopy.h"
 
 #include <QDir>
 #include <QFile>

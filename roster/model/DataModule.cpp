@@ -1,8 +1,8 @@
-#include "data/DataModule.h"
+#include "roster/model/DataModule.h"
 
-#include "data/RecordRules.h"
-#include "data/Schema.h"
 #include "data/sql/PostgresConnection.h"
+#include "roster/model/RecordRules.h"
+#include "roster/model/Schema.h"
 
 #include <QAbstractEventDispatcher>
 #include <QDate>
@@ -22,6 +22,10 @@ TDataModule1::TDataModule1(const QString& databaseDir, QObject* parent) : QObjec
     setObjectName(QStringLiteral("DataModule1"));
     for (Table* t : {&tbMemberMaster, &tbContents, &tbAccount, &tbPrintMember})
         t->setDatabaseDir(databaseDir);
+    // A shared table lacking a field, its version or the trigger would let one PC overwrite
+    // another's change unnoticed: it is refused as it opens.
+    for (Table* t : {&tbMemberMaster, &tbContents, &tbAccount})
+        t->setServerCheck(&halvenna::schema::checkServerTable);
 
     tbMemberMasterDataSource.setDataSet(&tbMemberMaster);
     tbContentsDataSource.setDataSet(&tbContents);

@@ -1,8 +1,8 @@
-#include "data/SafetyCopy.h"
+#include "roster/model/SafetyCopy.h"
 
 #include "data/Error.h"
-#include "data/Schema.h"
 #include "data/sql/SqliteConnection.h"
+#include "roster/model/Schema.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 // Finding a member: the folding that makes 山田 match however it was typed, and the round through
 // the table from the current member, in steps of any size.
 #include "common/DataFixture.h"
-#include "data/MemberSearch.h"
+#include "roster/model/MemberSearch.h"
 
 #include <QtTest>
 
