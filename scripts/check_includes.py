@@ -9,7 +9,13 @@ The layers, bottom up (docs/developers.md):
   programs programs/             the two executables' entry points
 
 A file may include its own layer and the layers below it. Core files include no header of Qt's
-widget or print-support modules either. Among the windows, the roster's and the print window's
+widget or print-support modules either. Inside core the same holds between its ranks, bottom up:
+  engine     data/                 the table engine, which knows nothing of the program
+  settings   settings/             the settings file and what is kept in it
+  model      roster/model/, roster/import/, roster/postal/   the roster's model
+  report     report/               the report engine: it includes the engine alone (no settings, no roster)
+  jobs       printing/jobs/        the print jobs, which hand the roster and the settings to the report
+The roster's model and the report engine share a rank and do not include each other. Among the windows, the roster's and the print window's
 folders do not include each other (both may use the report's dialogs, which include neither). An
 include names its header from the top of the tree: one that climbs ("../") or that names a folder no
 layer claims cannot be placed, and is refused rather than passed over. Folders outside the layers (tests/, bench/, fuzz/) are not
@@ -47,6 +53,31 @@ UNCHECKED = ("tests/", "bench/", "fuzz/", "build", "dist/", "docs/", "scripts/",
 
 SOURCE = re.compile(r"\.(h|hpp|cpp|cc)$")
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
+
+
+# The groups inside core and what each may include: the ranks engine < settings < (model, report) <
+# jobs, where the report engine, given everything it draws, includes the engine alone.
+CORE_GROUPS = {
+    "data/": "engine",
+    "settings/": "settings",
+    "roster/model/": "model",
+    "roster/import/": "model",
+    "roster/postal/": "model",
+    "report/": "report",
+    "printing/jobs/": "jobs",
+}
+CORE_MAY_INCLUDE = {
+    "engine": {"engine"},
+    "settings": {"engine", "settings"},
+    "model": {"engine", "settings", "model"},
+    "report": {"engine", "report"},
+    "jobs": {"engine", "settings", "model", "report", "jobs"},
+}
+
+
+def core_group(path):
+    best = max((p for p in CORE_GROUPS if path.startswith(p)), key=len, default=None)
+    return CORE_GROUPS[best] if best else None
 
 
 # The windows' own groups: a window may use its own group's headers and the report's dialogs.
@@ -128,6 +159,10 @@ def check(root, qt_headers):
                             continue  # a header beside the file, a generated .moc
                         if LAYERS.index(included) > rank:
                             problems.append(f"{path}:{number}: {layer} file includes {included} header \"{target}\"")
+                        elif layer == included == "core":
+                            own, theirs = core_group(path), core_group(target)
+                            if theirs not in CORE_MAY_INCLUDE[own]:
+                                problems.append(f"{path}:{number}: core {own} file includes core {theirs} header \"{target}\"")
                         elif layer == included == "windows":
                             own, other = window_group(path), window_group(target)
                             if other != own and other != SHARED_WINDOWS:

@@ -23,7 +23,9 @@ def run_on(files):
 
 SOUND = {
     "data/Table.h": '#include "data/FieldValue.h"\n#include <QString>\n#include <QImage>\n',
-    "roster/import/MemberImport.cpp": '#include "data/Table.h"\n#include "roster/import/CsvLineReader.h"\n',
+    "roster/import/MemberImport.cpp": '#include "data/Table.h"\n#include "roster/import/CsvLineReader.h"\n'
+    '#include "roster/model/RecordRules.h"\n#include "settings/IniFile.h"\n',
+    "printing/jobs/PrintJobs.cpp": '#include "report/ReportProject.h"\n#include "roster/model/DataModule.h"\n',
     "report/ReportDocument.cpp": '#include "report/ReportTemplate.h"\n#include <QPdfWriter>\n#include <QAction>\n',
     "gui/DbGrid.cpp": '#include "data/Table.h"\n#include "gui/MessageBox.h"\n#include <QTableView>\n',
     "roster/MemberMaster.cpp": '#include "gui/DbGrid.h"\n#include "roster/import/MemberImport.h"\n'
@@ -59,6 +61,13 @@ class IncludeRule(unittest.TestCase):
             ("roster/Bad3.cpp", '#include "printing/Invoice.h"\n', "window includes another window's header"),
             ("printing/Bad.cpp", '#include "roster/MemberMaster.h"\n', "window includes another window's header"),
             ("report/dialogs/Bad2.cpp", '#include "printing/Invoice.h"\n', "window includes another window's header"),
+            ("data/Bad4.cpp", '#include "roster/model/Schema.h"\n', 'core engine file includes core model header'),
+            ("data/sql/Bad.cpp", '#include "settings/IniFile.h"\n', 'core engine file includes core settings header'),
+            ("settings/Bad2.cpp", '#include "report/ReportTemplate.h"\n', 'core settings file includes core report header'),
+            ("report/Bad2.cpp", '#include "settings/FormFitting.h"\n', 'core report file includes core settings header'),
+            ("report/Bad3.cpp", '#include "roster/model/RecordRules.h"\n', 'core report file includes core model header'),
+            ("roster/model/Bad.cpp", '#include "report/ReportProject.h"\n', 'core model file includes core report header'),
+            ("roster/postal/Bad.cpp", '#include "printing/jobs/PrintJobs.h"\n', 'core model file includes core jobs header'),
         ]
         for path, text, message in cases:
             with self.subTest(path=path):
