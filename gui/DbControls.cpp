@@ -240,13 +240,54 @@ QString FieldBinding::dataField() const
     return link_->field;
 }
 
+void FieldBinding::beginUserEdit()
+{
+    Table* t = link_->table();
+    if (!t || link_->field.isEmpty() || t->editing())
+        return;
+    try {
+        link_->edit();
+    } catch (const std::exception& e) {
+        reportControlError(e);
+        if (link_->refresh)
+            link_->refresh();
+    }
+}
+
+void FieldBinding::writeTyped(const QString& typed, const std::function<void(bool)>& setPending)
+{
+    Table* t = link_->table();
+    if (!t)
+        return;
+    if (!t->editing())
+        link_->edit();
+    setPending(false);
+    try {
+        fieldtext::write(*t, link_->field, typed);
+    } catch (...) {
+        setPending(true);
+        throw;
+    }
+}
+
+bool FieldBinding::reportingFailure(const std::function<void()>& write) noexcept
+{
+    try {
+        write();
+        return true;
+    } catch (const std::exception& e) {
+        reportControlError(e);
+        return false;
+    }
+}
+
 // ---------------------------------------------------------------- DbEdit
 
 DbEdit::DbEdit(QWidget* parent) : FieldLineEdit(parent)
 {
     link_->refresh = [this] { refresh(); };
     link_->writePending = [this] { updateRecord(); };
-    connect(this, &FieldLineEdit::userEdited, this, &DbEdit::userStartedTyping);
+    connect(this, &FieldLineEdit::userEdited, this, [this] { beginUserEdit(); });
     onEnter = [this] { return commit(); };
     onEscape = [this] { return revert(); };
     onFocusLost = [this] { commit(); };
@@ -265,47 +306,15 @@ void DbEdit::refresh()
     }
 }
 
-void DbEdit::userStartedTyping()
-{
-    Table* t = link_->table();
-    if (!t || link_->field.isEmpty() || t->editing())
-        return;
-    try {
-        link_->edit();
-    } catch (const std::exception& e) {
-        reportControlError(e);
-        refresh();
-    }
-}
-
 void DbEdit::updateRecord()
 {
-    if (!isModified())
-        return;
-    Table* t = link_->table();
-    if (!t)
-        return;
-    const QString typed = text();
-    if (!t->editing())
-        link_->edit();
-    setModified(false);
-    try {
-        fieldtext::write(*t, link_->field, typed);
-    } catch (...) {
-        setModified(true);
-        throw;
-    }
+    if (isModified())
+        writeTyped(text(), [this](bool pending) { setModified(pending); });
 }
 
 bool DbEdit::commit() noexcept
 {
-    try {
-        updateRecord();
-        return true;
-    } catch (const std::exception& e) {
-        reportControlError(e);
-        return false;
-    }
+    return reportingFailure([this] { updateRecord(); });
 }
 
 bool DbEdit::revert()
@@ -361,45 +370,18 @@ void DbComboBox::refresh()
 void DbComboBox::userChanged()
 {
     modified_ = true;
-    Table* t = link_->table();
-    if (!t || link_->field.isEmpty() || t->editing())
-        return;
-    try {
-        link_->edit();
-    } catch (const std::exception& e) {
-        reportControlError(e);
-        refresh();
-    }
+    beginUserEdit();
 }
 
 void DbComboBox::updateRecord()
 {
-    if (!modified_)
-        return;
-    Table* t = link_->table();
-    if (!t)
-        return;
-    const QString typed = currentText();
-    if (!t->editing())
-        link_->edit();
-    modified_ = false;
-    try {
-        fieldtext::write(*t, link_->field, typed);
-    } catch (...) {
-        modified_ = true;
-        throw;
-    }
+    if (modified_)
+        writeTyped(currentText(), [this](bool pending) { modified_ = pending; });
 }
 
 bool DbComboBox::commit() noexcept
 {
-    try {
-        updateRecord();
-        return true;
-    } catch (const std::exception& e) {
-        reportControlError(e);
-        return false;
-    }
+    return reportingFailure([this] { updateRecord(); });
 }
 
 bool DbComboBox::revert()

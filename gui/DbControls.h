@@ -80,6 +80,16 @@ protected:
     FieldBinding(const FieldBinding&) = delete;
     FieldBinding& operator=(const FieldBinding&) = delete;
 
+    // The user began changing the shown value: the row goes into edit. A refusal (a row another
+    // program holds) is reported and the control shows the stored value again.
+    void beginUserEdit();
+    // Writes what the user typed into the field, putting the row into edit first. The control's
+    // pending flag is cleared before the write (the write reaches the control again) and set again
+    // if the write is refused, so that nothing typed is lost. Throws.
+    void writeTyped(const QString& typed, const std::function<void(bool pending)>& setPending);
+    // Runs the control's write; a refusal is reported. False: the typed text stays to be mended.
+    static bool reportingFailure(const std::function<void()>& write) noexcept;
+
     std::unique_ptr<FieldLink> link_;
 };
 
@@ -99,7 +109,6 @@ public:
 
 private:
     void refresh();
-    void userStartedTyping();
     bool commit() noexcept;
     bool revert();
 };
