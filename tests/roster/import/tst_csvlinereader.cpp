@@ -181,7 +181,8 @@ void TestCsvLineReader::peekGivesWhatFollowsWithoutTakingIt()
         QCOMPARE(reader.peek(10), QByteArray());
     }
     // Nothing after 0x1A.
-    QByteArray bytes("1,a\r\n\x1a2,b\r\n");
+    QByteArray bytes("1,a\r\n\x1a"
+                     "2,b\r\n");
     QBuffer buffer(&bytes);
     QVERIFY(buffer.open(QIODevice::ReadOnly));
     CsvLineReader reader(buffer, QStringLiteral("test.csv"), 2);
