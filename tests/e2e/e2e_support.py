@@ -258,7 +258,12 @@ class Program:
         client_height high and ends at the window's bottom edge."""
         left, top = self.position(window)
         _, height = self.size(window)
-        self.xdotool("mousemove", "--sync", left + x, top + (height - client_height) + y)
+        target = (left + x, top + (height - client_height) + y)
+        pointer = self.root.query_pointer()
+        # xdotool's --sync waits for the pointer to move, which it never does when it is there
+        # already (a second click on the same button): that wait only ends after 15 s.
+        if (pointer.root_x, pointer.root_y) != target:
+            self.xdotool("mousemove", "--sync", *target)
         self.settle()
         self.xdotool("click", 1)
         self.settle()
