@@ -35,6 +35,8 @@ TABLES = ["MemberMaster", "Contents", "Account", "PrintMember"]
 # longer than it must.
 WINDOW_LIMIT = 60.0
 EXIT_LIMIT = 60.0
+# How long Qt holds a button down when a mnemonic clicks it (QAbstractButton::animateClick), and some.
+ANIMATED_CLICK = 0.15
 
 
 class Failure(Exception):
@@ -274,6 +276,12 @@ class Program:
         for k in keys:
             self.xdotool("key", "--clearmodifiers", k)
             self.settle()
+            if k.startswith("alt+"):
+                # A mnemonic clicks its button as Qt's animated click, which lets the button go, and
+                # so toggles it, 100 ms later on a timer of the program's; then the program has
+                # handled that too.
+                time.sleep(ANIMATED_CLICK)
+                self.settle()
 
     def type(self, window, text):
         """Types ASCII text into the focused control of the window."""
