@@ -2,8 +2,9 @@
 DISPLAY (xvfb-run), through the keyboard and the mouse (xdotool), and for checking what it leaves
 behind: the tables (the sqlite3 tool), the settings file and the PDF files (pdftotext).
 
-Every wait has an upper bound and fails with a message that names the windows on screen. Nothing
-sleeps for a fixed time: after each action the test waits until the program has handled it (settle).
+Every wait has an upper bound and fails with a message that names the windows on screen. After each
+action the test waits until the program has handled it (settle) instead of sleeping for a fixed time;
+the one fixed wait left is Qt's own animated click after a mnemonic key.
 """
 import itertools
 import os
@@ -203,9 +204,9 @@ class Program:
 
     def settle(self, limit=WINDOW_LIMIT):
         """Waits until the program has handled every event it was sent so far (keys, clicks, focus,
-        mapping) and everything those posted: it is sent a _NET_WM_PING, which its event loop answers
-        on the root window once it reaches it. X delivers a client's events in order, and the
-        program reads its posted events before the X events of a pass."""
+        mapping): its windows are sent a _NET_WM_PING, which its event loop answers on the root
+        window once it reaches it, and X delivers a client's events in order. A program busy on its
+        own (an import between two progress steps) answers once it is back in its event loop."""
         stamp = next(self.pings)
         deadline = time.monotonic() + limit
         sent = 0.0
