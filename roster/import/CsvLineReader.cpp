@@ -71,6 +71,16 @@ bool CsvLineReader::readLine(QByteArray& line)
     }
 }
 
+QByteArray CsvLineReader::peek(qsizetype n)
+{
+    if (finished_ || n <= 0)
+        return {};
+    QByteArray ahead(chunk_.constData() + pos_, qMin(n, end_ - pos_));
+    if (ahead.size() < n)
+        ahead += device_.peek(n - ahead.size());
+    return ahead;
+}
+
 MemberValues splitMemberLine(const QByteArray& line)
 {
     MemberValues values;

@@ -31,6 +31,10 @@ public:
     bool readLine(QByteArray& line);
     // Bytes of the file taken by the lines returned so far, line ends included.
     qint64 bytesRead() const { return consumed_; }
+    // Up to n bytes that follow the lines returned so far, as the file holds them, without taking
+    // them: what the reader holds, then what the device gives to a peek (on a pipe, that waits for
+    // n bytes or the end of the input).
+    QByteArray peek(qsizetype n);
 
 private:
     bool fill();

@@ -10,6 +10,7 @@
 #include <QStringDecoder>
 
 #include <exception>
+#include <optional>
 #include <typeinfo>
 
 namespace halvenna {
@@ -96,6 +97,17 @@ QByteArray MemberImport::encodingSample(QIODevice& device)
     return sample.isEmpty() ? start : sample;
 }
 
+QByteArray MemberImport::encodingSampleAt(const QByteArray& line, CsvLineReader& reader)
+{
+    qsizetype at = 0;
+    while (at < line.size() && static_cast<unsigned char>(line[at]) < 0x80)
+        ++at;
+    QByteArray sample = line.mid(at) + '\n';
+    if (sample.size() < kSniffBytes)
+        sample += reader.peek(kSniffBytes - sample.size());
+    return sample;
+}
+
 void MemberImport::checkLine(const MemberValues& values) const
 {
     const std::vector<int>& fields = members_.resolve(kMemberFields);
@@ -152,8 +164,13 @@ int MemberImport::run(QIODevice& device, const QString& fileName)
     lineNumber_ = 0;
     // A file saved as UTF-8 (with its byte-order mark, or whose first bytes that are not ASCII read
     // as UTF-8 and not as code page 932) is converted line by line; a code page 932 file is read as
-    // it is.
-    const bool utf8 = isUtf8(encodingSample(device));
+    // it is. Input that cannot be read again from its start (a pipe) and begins with more ASCII
+    // than the sample is decided at its first line that is not ASCII: the lines before it read the
+    // same either way.
+    const QByteArray sample = encodingSample(device);
+    std::optional<bool> utf8;
+    if (!device.isSequential() || !sjis::isAscii(sample))
+        utf8 = isUtf8(sample);
     if (device.peek(3) == "\xEF\xBB\xBF")
         (void)device.read(3);
     CsvLineReader reader(device, fileName, readChunkSize_);
@@ -179,8 +196,10 @@ int MemberImport::run(QIODevice& device, const QString& fileName)
             if (cancelRequested_)
                 throw ImportCancelled();
             MemberValues values;
+            if (!utf8 && !sjis::isAscii(line))
+                utf8 = isUtf8(encodingSampleAt(line, reader));
             try {
-                values = splitMemberLine(utf8 ? fromUtf8Line(line) : line);
+                values = splitMemberLine(utf8.value_or(false) ? fromUtf8Line(line) : line);
                 if (!storing && beforeFirstStore_)
                     checkLine(values);
             } catch (...) {

@@ -80,7 +80,12 @@ public:
     // that is (the file is read ahead as far as needed, and read from its start again).
     static constexpr qint64 kSniffBytes = 64 * 1024;
     // The bytes that decide a device's encoding (see kSniffBytes), its position left as it was.
+    // A device that cannot seek (a pipe) is not read ahead beyond kSniffBytes: its sample is then
+    // ASCII only, and run() decides at the first line that is not (encodingSampleAt).
     static QByteArray encodingSample(QIODevice& device);
+    // The bytes that decide from a line that is not ASCII on: from its first such byte, then what
+    // follows it, kSniffBytes in all.
+    static QByteArray encodingSampleAt(const QByteArray& line, CsvLineReader& reader);
 
     // Lines merged by the last run, also after a failure.
     int linesMerged() const { return linesMerged_; }

@@ -2,13 +2,18 @@
 DISPLAY (xvfb-run), through the keyboard and the mouse (xdotool), and for checking what it leaves
 behind: the tables (the sqlite3 tool), the settings file and the PDF files (pdftotext).
 
-Every wait has an upper bound and fails with a message that names the windows on screen.
+Every wait has an upper bound and fails with a message that names the windows on screen. After each
+action the test waits until the program has handled it (settle) instead of sleeping for a fixed time;
+the one fixed wait left is Qt's own animated click after a mnemonic key.
 """
+import itertools
 import os
+import queue
 import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 from Xlib import X, Xatom, display, error, protocol
@@ -31,6 +36,8 @@ TABLES = ["MemberMaster", "Contents", "Account", "PrintMember"]
 # longer than it must.
 WINDOW_LIMIT = 60.0
 EXIT_LIMIT = 60.0
+# How long Qt holds a button down when a mnemonic clicks it (QAbstractButton::animateClick), and some.
+ANIMATED_CLICK = 0.15
 
 
 class Failure(Exception):
@@ -116,6 +123,9 @@ class Program:
         self.prefix = prefix
         self.d = display.Display()
         self.root = self.d.screen().root
+        # The program answers a ping on the root window (see settle).
+        self.root.change_attributes(event_mask=X.StructureNotifyMask)
+        self.pings = itertools.count(1)
         # Started from another folder: the program finds its files beside itself.
         self.proc = subprocess.Popen([prefix.program], cwd="/", env=dict(os.environ, QT_QPA_PLATFORM="xcb"))
 
@@ -175,8 +185,9 @@ class Program:
         def find():
             return next((w for w, name in self.windows() if name == title and w.id not in exclude), None)
         window = self.wait_until('a window "%s"' % title, find, limit)
-        # Let it settle: mapped is not yet painted and ready for input.
-        time.sleep(0.5)
+        # Mapped is not yet shown and ready for input: the program has handled its mapping once it
+        # answers.
+        self.settle()
         return window
 
     def wait_new_window(self, known, limit=WINDOW_LIMIT):
@@ -184,12 +195,42 @@ class Program:
         def find():
             return next(((w, name) for w, name in self.windows() if name not in known), None)
         found = self.wait_until("a new window beside %s" % ", ".join(known), find, limit)
-        time.sleep(0.5)
+        self.settle()
         return found
 
     def wait_gone(self, window, what, limit=WINDOW_LIMIT):
         self.wait_until("the window %s to close" % what,
                         lambda: all(w.id != window.id for w, _ in self.windows()), limit)
+
+    def settle(self, limit=WINDOW_LIMIT):
+        """Waits until the program has handled every event it was sent so far (keys, clicks, focus,
+        mapping): its windows are sent a _NET_WM_PING, which its event loop answers on the root
+        window once it reaches it, and X delivers a client's events in order. A program busy on its
+        own (an import between two progress steps) answers once it is back in its event loop."""
+        stamp = next(self.pings)
+        deadline = time.monotonic() + limit
+        sent = 0.0
+        while True:
+            now = time.monotonic()
+            if now - sent > 1.0:
+                # Again every second: the window pinged may have closed before it read the ping.
+                for window, _ in self.windows():
+                    event = protocol.event.ClientMessage(
+                        window=window, client_type=self.d.intern_atom("WM_PROTOCOLS"),
+                        data=(32, [self.d.intern_atom("_NET_WM_PING"), stamp, window.id, 0, 0]))
+                    window.send_event(event, event_mask=X.NoEventMask, onerror=error.CatchError())
+                self.d.flush()
+                sent = now
+            while self.d.pending_events():
+                event = self.d.next_event()
+                if (event.type == X.ClientMessage and event.window.id == self.root.id
+                        and event.data[1][1] == stamp):
+                    return
+            if self.proc.poll() is not None:
+                fail("the program ended (exit code %d) while it was being waited for" % self.proc.returncode)
+            if time.monotonic() > deadline:
+                fail("the program did not answer within %d s; on screen: %s" % (limit, self.on_screen()))
+            time.sleep(0.005)
 
     def expect_only(self, *titles):
         """The windows on screen are exactly these: no error box, no stray dialog."""
@@ -213,30 +254,41 @@ class Program:
 
     def focus(self, window):
         self.xdotool("windowfocus", "--sync", window.id)
-        time.sleep(0.2)
+        self.settle()
 
     def click_client(self, window, client_height, x, y):
         """Clicks at (x, y) of the window's client area: what lies below its menu bar, which is
         client_height high and ends at the window's bottom edge."""
         left, top = self.position(window)
         _, height = self.size(window)
-        self.xdotool("mousemove", "--sync", left + x, top + (height - client_height) + y)
-        time.sleep(0.1)
+        target = (left + x, top + (height - client_height) + y)
+        pointer = self.root.query_pointer()
+        # xdotool's --sync waits for the pointer to move, which it never does when it is there
+        # already (a second click on the same button): that wait only ends after 15 s.
+        if (pointer.root_x, pointer.root_y) != target:
+            self.xdotool("mousemove", "--sync", *target)
+        self.settle()
         self.xdotool("click", 1)
-        time.sleep(0.3)
+        self.settle()
 
     def key(self, window, *keys):
         """Presses keys (xdotool names: Return, Tab, ctrl+a, alt+f...) in the window."""
         self.focus(window)
         for k in keys:
             self.xdotool("key", "--clearmodifiers", k)
-            time.sleep(0.15)
+            self.settle()
+            if k.startswith("alt+"):
+                # A mnemonic clicks its button as Qt's animated click, which lets the button go, and
+                # so toggles it, 100 ms later on a timer of the program's; then the program has
+                # handled that too.
+                time.sleep(ANIMATED_CLICK)
+                self.settle()
 
     def type(self, window, text):
         """Types ASCII text into the focused control of the window."""
         self.focus(window)
-        self.xdotool("type", "--clearmodifiers", "--delay", 40, text)
-        time.sleep(0.2)
+        self.xdotool("type", "--clearmodifiers", "--delay", 12, text)
+        self.settle()
 
     def close(self, window):
         """Closes the window through the window manager protocol, as its close box does."""
@@ -314,6 +366,53 @@ def pdf_pages(path):
 def squeeze(text):
     """The text without any white space: digits drawn one per box come back as one word."""
     return "".join(text.split())
+
+
+class NamedPipe:
+    """A named pipe made at path, which the test feeds while the program reads it as the file it was
+    given. The program waits on it for more for as long as the test holds it open, so that the test
+    acts in the middle of an import however fast the import has become; close() ends the file. A
+    thread of its own writes: opening waits for the reader, and a full pipe waits for it to read."""
+
+    def __init__(self, path):
+        os.mkfifo(path)
+        self.path = path
+        self.failure = None
+        self.pending = queue.Queue()
+        self.thread = threading.Thread(target=self.feed, daemon=True)
+        self.thread.start()
+
+    def feed(self):
+        try:
+            with open(self.path, "wb") as f:
+                while True:
+                    data = self.pending.get()
+                    try:
+                        if data is None:
+                            return
+                        f.write(data)
+                        f.flush()
+                    finally:
+                        self.pending.task_done()
+        except OSError as e:  # the reader went away (killed)
+            self.failure = e
+            while True:
+                self.pending.get()
+                self.pending.task_done()
+
+    def write(self, data):
+        self.pending.put(data)
+
+    def wait_written(self, what, limit):
+        """Waits until the program has taken everything written so far into the pipe."""
+        deadline = time.monotonic() + limit
+        while self.pending.unfinished_tasks:
+            check(time.monotonic() < deadline, "the program did not read %s within %d s" % (what, limit))
+            time.sleep(0.05)
+        check(self.failure is None, "writing %s into %s: %s" % (what, self.path, self.failure))
+
+    def close(self):
+        self.pending.put(None)
 
 
 def write_csv(path, lines):

@@ -25,14 +25,17 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from e2e_support import (  # noqa: E402
-    ERROR_BOX_TITLE, MAIN_TITLE, ROSTER_TITLE, Prefix, Program, check, fail, run_test, step)
+    ERROR_BOX_TITLE, MAIN_TITLE, ROSTER_TITLE, NamedPipe, Prefix, Program, check, fail, run_test, step)
 
 from Xlib import display  # noqa: E402
 
 MAIN_CLIENT = 234
 ROSTER_CLIENT = 511
 IMPORT_LIMIT = 300.0
-BIG_LINES = 2_000_000
+# The import commits every 65,536 lines: before the server stops, the pipe gets one chunk and a part
+# of the next; after, a few pages more (a page is 2,000 members) and its end.
+BEFORE_STOP = 65_536 + 3_000
+BIG_LINES = BEFORE_STOP + 7_000
 
 
 class Server:
@@ -144,10 +147,16 @@ def member_line(i):
             "03-%04d-%04d" % (i % 10000, (i * 7) % 10000), ""]
 
 
+def csv_bytes(ids):
+    """The file's lines for these members, 10,000 at a time."""
+    for start in range(0, len(ids), 10000):
+        yield b"".join((",".join(member_line(i)) + "\r\n").encode("cp932") for i in ids[start:start + 10000])
+
+
 def write_csv(path, ids):
     with open(path, "wb") as f:
-        for start in range(0, len(ids), 10000):
-            f.write(b"".join((",".join(member_line(i)) + "\r\n").encode("cp932") for i in ids[start:start + 10000]))
+        for data in csv_bytes(ids):
+            f.write(data)
 
 
 def open_roster(app):
@@ -341,14 +350,20 @@ def main():
                 check(two.wait_exit() == 0, "the second copy's exit code")
 
                 step("the server stops in the middle of an import")
-                # Long enough that the server is stopped well before the end: an import on a server
-                # stores about 100,000 members a second.
+                # A named pipe held open: the import has committed its first chunk and waits for more
+                # lines when the server stops, whatever its speed; the lines after the stop meet it.
                 big = os.path.join(pc1.work, "big.csv")
-                write_csv(big, list(range(1, BIG_LINES + 1)))
+                pipe = NamedPipe(big)
+                for data in csv_bytes(list(range(1, BEFORE_STOP + 1))):
+                    pipe.write(data)
                 dialog1, title1 = start_import(one, roster1, big)
                 one.wait_until("members committed", lambda: len(members(server, "id_no")) > 0, IMPORT_LIMIT,
                                interval=0.2)
+                pipe.wait_written("the lines before the stop", IMPORT_LIMIT)
                 server.stop()
+                for data in csv_bytes(list(range(BEFORE_STOP + 1, BIG_LINES + 1))):
+                    pipe.write(data)
+                pipe.close()
                 box = one.wait_window(ERROR_BOX_TITLE, IMPORT_LIMIT)
                 server.start()
                 rows = members(server)
@@ -364,7 +379,8 @@ def main():
                     if not extra:
                         break
                     one.key(extra[0], "Return")
-                    time.sleep(0.5)
+                    one.wait_gone(extra[0], ERROR_BOX_TITLE)
+                    one.settle()  # a box that follows is on screen by now
 
                 step("the program goes on once the server is back")
                 small = os.path.join(pc1.work, "small.csv")

@@ -75,6 +75,7 @@ private Q_SLOTS:
     void readsLines_data();
     void readsLines();
     void lineHasNoLengthLimit();
+    void peekGivesWhatFollowsWithoutTakingIt();
     void readErrorNamesTheFile();
     void splitsLine_data();
     void splitsLine();
@@ -155,6 +156,40 @@ void TestCsvLineReader::lineHasNoLengthLimit()
     QVERIFY(lines.at(0) == longLine);
     QVERIFY(lines.at(1) == longLine);
     QCOMPARE(lines.at(2), QByteArray("last"));
+}
+
+// After each line, what follows it as the file holds it (CRs too), from the reader's chunk and
+// beyond it, while the lines read go on as before.
+void TestCsvLineReader::peekGivesWhatFollowsWithoutTakingIt()
+{
+    const QByteArray input = cp932(QStringLiteral("1,山田\r\n2,ｶﾅ\r\r\n\n3,x,y\n4,last"));
+    const QByteArrayList expected{cp932(QStringLiteral("1,山田")), cp932(QStringLiteral("2,ｶﾅ")), QByteArray(), "3,x,y",
+                                  "4,last"};
+    for (const qsizetype chunkSize :
+         {qsizetype(1), qsizetype(2), qsizetype(3), qsizetype(5), qsizetype(7), CsvLineReader::kDefaultChunkSize}) {
+        QByteArray bytes = input;
+        QBuffer buffer(&bytes);
+        QVERIFY(buffer.open(QIODevice::ReadOnly));
+        CsvLineReader reader(buffer, QStringLiteral("test.csv"), chunkSize);
+        QByteArrayList lines;
+        QByteArray line;
+        do {
+            for (const qsizetype n : {qsizetype(1), qsizetype(4), qsizetype(1000)})
+                QCOMPARE(reader.peek(n), input.mid(reader.bytesRead(), n));
+        } while (reader.readLine(line) && (lines << line, true));
+        QCOMPARE(lines, expected);
+        QCOMPARE(reader.peek(10), QByteArray());
+    }
+    // Nothing after 0x1A.
+    QByteArray bytes("1,a\r\n\x1a"
+                     "2,b\r\n");
+    QBuffer buffer(&bytes);
+    QVERIFY(buffer.open(QIODevice::ReadOnly));
+    CsvLineReader reader(buffer, QStringLiteral("test.csv"), 2);
+    QByteArray line;
+    QVERIFY(reader.readLine(line));
+    QVERIFY(!reader.readLine(line));
+    QCOMPARE(reader.peek(10), QByteArray());
 }
 
 void TestCsvLineReader::readErrorNamesTheFile()

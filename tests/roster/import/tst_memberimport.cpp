@@ -12,9 +12,14 @@
 #include <QFileInfo>
 #include <QTest>
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <memory>
+#include <thread>
 
 using halvenna::FieldValue;
 using halvenna::MemberImport;
@@ -140,6 +145,43 @@ private:
     QByteArray good_;
     qint64 pos_ = 0;
 };
+
+// Imports bytes through a named pipe made at path, which another thread writes in pieces while
+// the import reads: input that cannot be sized, sought or read again, as from a pipe a user gives.
+int importThroughPipe(MemberImport& import, const QString& path, const QByteArray& bytes)
+{
+    // Cut through lines and characters alike.
+    constexpr qsizetype kPiece = 4093;
+    const QByteArray name = QFile::encodeName(path);
+    if (::mkfifo(name.constData(), 0600) != 0)
+        qFatal("mkfifo %s failed", name.constData());
+    // A reader that stops early makes a write fail rather than end the run.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::thread writer([&] {
+        const int fd = ::open(name.constData(), O_WRONLY); // waits for the reader
+        if (fd < 0)
+            return;
+        for (qsizetype at = 0; at < bytes.size(); at += kPiece) {
+            const QByteArray piece = bytes.mid(at, kPiece);
+            if (::write(fd, piece.constData(), size_t(piece.size())) != piece.size())
+                break;
+        }
+        ::close(fd);
+    });
+    int lines = 0;
+    try {
+        lines = import.run(path);
+    } catch (...) {
+        // A writer still waiting for a reader is let go.
+        const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+        writer.join();
+        throw;
+    }
+    writer.join();
+    return lines;
+}
 
 const QString kWorkedExample =
     QStringLiteral("12,山田花子,ヤマダハナコ,150-0001,東京都渋谷区神宮前1-2-3,ハイツ201,03-1234-5678,03-1234-5679");
@@ -706,31 +748,43 @@ void TestMemberImport::closedTable()
 }
 
 // A file saved as "CSV UTF-8" (with its byte-order mark) or as plain UTF-8 is read as the same
-// members as its code page 932 twin; a long file whose first Japanese comes late is UTF-8 too.
+// members as its code page 932 twin; a long file whose first Japanese comes late is UTF-8 too. The
+// same through a named pipe, which cannot be read again from its start, and fed in pieces.
 void TestMemberImport::readsUtf8Files_data()
 {
     QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("pipe");
     const QStringList lines{
         QStringLiteral("1,山田花子,ヤマダハナコ,150-0001,東京都渋谷区神宮前１－２,ハイツ～３０１,03-1234-5678,"),
         QStringLiteral("2,ｶﾅ ﾀﾛｳ,ｶﾅ,100-0001,千代田区,,,")};
     QByteArray utf8;
     for (const QString& line : lines)
         utf8 += line.toUtf8() + "\r\n";
-    QTest::newRow("with a byte-order mark") << QByteArray("\xEF\xBB\xBF") + utf8;
-    QTest::newRow("without one") << utf8;
     // No byte-order mark and more than 64 KiB of plain ASCII before the first Japanese: the bytes
     // that decide come from wherever they are.
     QByteArray ascii;
     for (int i = 3; ascii.size() <= 3 * MemberImport::kSniffBytes; ++i)
         ascii += QByteArray::number(i) + ",member,,100-0001,Tokyo,,03-1234-5678,\r\n";
-    QTest::newRow("Japanese only after 64 KiB") << ascii + utf8;
-    QTest::newRow("Japanese starting just past the first 64 KiB")
-        << ascii.left(MemberImport::kSniffBytes - 1) + "\r\n" + utf8;
+    QByteArray cp932Lines;
+    for (const QString& line : lines)
+        cp932Lines += cp932(line) + "\r\n";
+    for (const bool pipe : {false, true}) {
+        const char* const through = pipe ? " through a pipe" : "";
+        QTest::addRow("with a byte-order mark%s", through) << QByteArray("\xEF\xBB\xBF") + utf8 << pipe;
+        QTest::addRow("without one%s", through) << utf8 << pipe;
+        QTest::addRow("Japanese only after 64 KiB%s", through) << ascii + utf8 << pipe;
+        QTest::addRow("Japanese starting just past the first 64 KiB%s", through)
+            << ascii.left(MemberImport::kSniffBytes - 1) + "\r\n" + utf8 << pipe;
+    }
+    // The twin itself, and after the ASCII: code page 932 stays code page 932.
+    QTest::newRow("code page 932 through a pipe") << cp932Lines << true;
+    QTest::newRow("code page 932 after 64 KiB through a pipe") << ascii + cp932Lines << true;
 }
 
 void TestMemberImport::readsUtf8Files()
 {
     QFETCH(QByteArray, file);
+    QFETCH(bool, pipe);
     const QStringList lines{
         QStringLiteral("1,山田花子,ヤマダハナコ,150-0001,東京都渋谷区神宮前１－２,ハイツ～３０１,03-1234-5678,"),
         QStringLiteral("2,ｶﾅ ﾀﾛｳ,ｶﾅ,100-0001,千代田区,,,")};
@@ -744,9 +798,15 @@ void TestMemberImport::readsUtf8Files()
     other.run(csvPath());
     QVERIFY(firstColumns(storedMembers(memberFile()), 9).mid(0, 2) != expected);
 
-    QVERIFY(writeFile(csvPath(), file));
     MemberImport import(members());
-    QVERIFY(import.run(csvPath()) >= 2);
+    const int expectedLines = int(file.count('\n'));
+    if (pipe) {
+        const QString fifo = fx_->dir.filePath(QStringLiteral("members.pipe"));
+        QCOMPARE(importThroughPipe(import, fifo, file), expectedLines);
+    } else {
+        QVERIFY(writeFile(csvPath(), file));
+        QCOMPARE(import.run(csvPath()), expectedLines);
+    }
     QCOMPARE(firstColumns(storedMembers(memberFile()), 9).mid(0, 2), expected);
     QCOMPARE(expected.at(0).at(1), QStringLiteral("山田花子"));
 }
