@@ -4,6 +4,7 @@
 #include "BenchRoster.h"
 #include "data/Table.h"
 #include "gui/DbGridModel.h"
+#include "printing/jobs/PrintJobs.h"
 #include "roster/model/DataModule.h"
 #include "roster/model/RecordRules.h"
 
@@ -165,21 +166,11 @@ void clearMarks()
                 "UPDATE MemberMaster SET print = 0");
 }
 
-// Marking every member the way the print window's select-all does: edit, set print, post (the
-// member record rule runs), next; one transaction, no controls to redraw.
+// Marking every member: the print window's select-all itself (the mark and the print fields the
+// member rule derives, every member in one transaction, no controls to redraw).
 void markEveryMember(halvenna::Table& t, bool mark)
 {
-    t.disableControls();
-    {
-        halvenna::Table::Batch batch(t);
-        for (t.first(); !t.eof(); t.next()) {
-            t.edit();
-            t.setFieldValue(QStringLiteral("print"), halvenna::FieldValue::logical(mark));
-            t.post();
-        }
-    }
-    t.first();
-    t.enableControls();
+    halvenna::setAllPrintMarks(t, mark);
 }
 
 void BM_MarkEveryMember(benchmark::State& state)
