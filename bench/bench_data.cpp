@@ -269,12 +269,12 @@ void printSummary()
     if (!r["next"].empty()) {
         const auto [low, high] = spread(r["next"]);
         std::printf("  next over %d members: %.0f %% of the bare loop's speed (median; %.0f to %.0f %%; "
-                    "limit at least 70 %%)\n",
+                    "limit at least 80 %%)\n",
                     kMembers, bench::median(r["next"]) * 100, low * 100, high * 100);
     }
     if (!r["mark"].empty()) {
         const auto [low, high] = spread(r["mark"]);
-        std::printf("  marking every member: %.2f x UPDATE and derive (median; %.2f to %.2f x; limit 2 x)\n",
+        std::printf("  marking every member: %.2f x UPDATE and derive (median; %.2f to %.2f x; limit 1.4 x)\n",
                     bench::median(r["mark"]), low, high);
     }
 }
