@@ -83,14 +83,9 @@ void createObjects(const StartupFactories& make, OwnedObjects& owned)
 
     MemberMasterForm = make.memberMasterForm();
     owned.add([] {
-        // Rows still pending at exit are posted after the roster window is gone: the data module
-        // then runs the member rule itself.
-        if (DataModule1)
-            DataModule1->splitZipAndTel = nullptr;
         delete MemberMasterForm;
         MemberMasterForm = nullptr;
     });
-    DataModule1->splitZipAndTel = [] { MemberMasterForm->SplitZipAndTel(); };
 
     InvoiceForm = make.invoiceForm();
     owned.add([] {

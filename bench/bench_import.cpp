@@ -474,7 +474,7 @@ void printSummary()
             continue;
         const auto [low, high] = std::minmax_element(it->second.begin(), it->second.end());
         std::printf("  import %-23s paired with a bare SQLite merge just before: %.2f x (%.2f to %.2f x over %zu "
-                    "runs; limit 1.25 x)\n",
+                    "runs; limit 1.10 x)\n",
                     key, median(it->second), *low, *high, it->second.size());
     }
     for (const char* key : {"bare SQLite, into empty", "bare SQLite, over"}) {

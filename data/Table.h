@@ -34,6 +34,7 @@ class FieldNames
 {
 public:
     FieldNames(std::initializer_list<const char*> names);
+    explicit FieldNames(QStringList names) : names_(std::move(names)) {}
     const QStringList& names() const { return names_; }
 
 private:

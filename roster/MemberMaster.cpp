@@ -516,5 +516,5 @@ void TMemberMasterForm::mnuServerSettingsClick()
 
 void TMemberMasterForm::SplitZipAndTel()
 {
-    halvenna::rules::splitZipAndTel(DataModule1->tbMemberMaster);
+    halvenna::rules::deriveMemberFields(DataModule1->tbMemberMaster);
 }

@@ -74,7 +74,8 @@ public:
     // (one of them chosen where the code covers several).
     void fillAddressFromZip();
 
-    // The member print-field rule, run on every post of a member row.
+    // Derives the print fields of the member row being edited: the record rules' own rule, which
+    // the data module runs on every post of a member anyway.
     void SplitZipAndTel();
 
 protected:

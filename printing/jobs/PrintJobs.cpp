@@ -14,18 +14,22 @@ namespace {
 
 const QByteArray kTwoSpaces("  ");
 
-const char* const kMemberFields[] = {"id_no", "name",  "name_kana", "zip",   "address1", "address2", "tel",
-                                     "fax",   "zip_f", "zip_r",     "tel_f", "tel_m",    "tel_r",    "notes"};
-const char* const kContentsFields[] = {"item", "value"};
-const char* const kDateFields[] = {"receipt_year",  "receipt_month",  "receipt_day",
-                                   "delivery_year", "delivery_month", "delivery_day"};
-const char* const kItemKindFields[] = {"item_kind1", "item_kind2"};
-const char* const kAccountFields[] = {"amount", "amount_prn"};
-
-QString name(const char* field)
+// The member's fields a sheet is staged with: what was typed, what the record rules derived, the notes.
+const QStringList& stagedMemberFields()
 {
-    return QString::fromLatin1(field);
+    static const QStringList fields =
+        QStringList{QStringLiteral("id_no"), QStringLiteral("name"),     QStringLiteral("name_kana"),
+                    QStringLiteral("zip"),   QStringLiteral("address1"), QStringLiteral("address2"),
+                    QStringLiteral("tel"),   QStringLiteral("fax")} +
+        rules::memberDerivedFields().names() + QStringList{QStringLiteral("notes")};
+    return fields;
 }
+const QStringList kContentsFields{QStringLiteral("item"), QStringLiteral("value")};
+const QStringList kDateFields{QStringLiteral("receipt_year"),   QStringLiteral("receipt_month"),
+                              QStringLiteral("receipt_day"),    QStringLiteral("delivery_year"),
+                              QStringLiteral("delivery_month"), QStringLiteral("delivery_day")};
+const QStringList kItemKindFields{QStringLiteral("item_kind1"), QStringLiteral("item_kind2")};
+const QStringList kAccountFields{QStringLiteral("amount"), QStringLiteral("amount_prn")};
 
 // The platform's integer parsing: leading blanks, one sign, decimal digits or "$"/"0x" hexadecimal,
 // nothing after them, within 32 bits.
@@ -156,15 +160,17 @@ void setAllPrintMarks(Table& members, bool marked)
     if (members.storesInBulk()) {
         // A page of members in one statement instead of a round trip to the server for each: the
         // mark, and the print fields the member rule derives at every store.
-        static const FieldNames kReads{"zip", "tel"};
-        static const FieldNames kWrites{"print", "zip_f", "zip_r", "tel_f", "tel_m", "tel_r"};
+        static const FieldNames kPrintAndDerived = [] {
+            QStringList names{QStringLiteral("print")};
+            names << rules::memberDerivedFields().names();
+            return FieldNames(names);
+        }();
         Table::ControlsSuspended suspended(members);
-        members.rewriteEveryRow(
-            kReads, kWrites, [marked](const std::vector<FieldValue>& in, std::vector<FieldValue>& out) {
-                const rules::ZipAndTel r = rules::splitZipAndTel(in[0], in[1]);
-                out = {FieldValue::logical(marked), FieldValue::text(r.zipF), FieldValue::text(r.zipR),
-                       FieldValue::text(r.telF),    FieldValue::text(r.telM), FieldValue::text(r.telR)};
-            });
+        members.rewriteEveryRow(rules::memberSourceFields(), kPrintAndDerived,
+                                [marked](const std::vector<FieldValue>& in, std::vector<FieldValue>& out) {
+                                    out.push_back(FieldValue::logical(marked));
+                                    rules::deriveMemberFields(in, out);
+                                });
         members.first();
         return;
     }
@@ -210,15 +216,15 @@ bool PrintJobs::memberMarked()
     return !mark.isNull() && mark.asBoolean();
 }
 
-void PrintJobs::copyFields(Table& source, CopyPlan& plan, const char* const* fields, int count)
+void PrintJobs::copyFields(Table& source, CopyPlan& plan, const QStringList& fields)
 {
     Table& p = dm_.tbPrintMember;
     if (plan.empty())
-        for (int i = 0; i < count; ++i)
-            plan.push_back({source.fieldIndex(name(fields[i])), p.fieldIndex(name(fields[i])), fields[i]});
+        for (const QString& f : fields)
+            plan.push_back({source.fieldIndex(f), p.fieldIndex(f), f});
     for (const auto& [from, to, f] : plan) {
         if (from < 0 || to < 0)
-            p.copyField(source, name(f)); // reports the missing field by name
+            p.copyField(source, f); // reports the missing field by name
         else
             p.copyField(source, from, to);
     }
@@ -226,37 +232,37 @@ void PrintJobs::copyFields(Table& source, CopyPlan& plan, const char* const* fie
 
 void PrintJobs::copyMemberFields()
 {
-    copyFields(dm_.tbMemberMaster, memberPlan_, kMemberFields, int(std::size(kMemberFields)));
+    copyFields(dm_.tbMemberMaster, memberPlan_, stagedMemberFields());
 }
 
 void PrintJobs::copyContents(bool withDates)
 {
-    copyFields(dm_.tbContents, contentsPlan_, kContentsFields, int(std::size(kContentsFields)));
+    copyFields(dm_.tbContents, contentsPlan_, kContentsFields);
     if (withDates)
-        copyFields(dm_.tbContents, datesPlan_, kDateFields, int(std::size(kDateFields)));
+        copyFields(dm_.tbContents, datesPlan_, kDateFields);
 }
 
 void PrintJobs::copyItemKinds()
 {
-    copyFields(dm_.tbContents, itemKindsPlan_, kItemKindFields, int(std::size(kItemKindFields)));
+    copyFields(dm_.tbContents, itemKindsPlan_, kItemKindFields);
 }
 
 void PrintJobs::writeDates(const PanelDates& panel)
 {
     Table& p = dm_.tbPrintMember;
     if (!panel.constDate) {
-        copyFields(dm_.tbContents, datesPlan_, kDateFields, int(std::size(kDateFields)));
+        copyFields(dm_.tbContents, datesPlan_, kDateFields);
         return;
     }
     const QByteArray* texts[] = {&panel.receiptYear,  &panel.receiptMonth,  &panel.receiptDay,
                                  &panel.deliveryYear, &panel.deliveryMonth, &panel.deliveryDay};
     for (int i = 0; i < 6; ++i)
-        p.setFieldValue(name(kDateFields[i]), FieldValue::text(*texts[i]));
+        p.setFieldValue(kDateFields[i], FieldValue::text(*texts[i]));
 }
 
 void PrintJobs::copyAccount()
 {
-    copyFields(dm_.tbAccount, accountPlan_, kAccountFields, int(std::size(kAccountFields)));
+    copyFields(dm_.tbAccount, accountPlan_, kAccountFields);
 }
 
 void PrintJobs::stageOneWaybill(const PanelDates& panel)

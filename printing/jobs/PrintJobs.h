@@ -82,11 +82,11 @@ private:
     {
         int from;
         int to;
-        const char* name;
+        QString name;
     };
     using CopyPlan = std::vector<FieldCopy>;
 
-    void copyFields(Table& source, CopyPlan& plan, const char* const* fields, int count);
+    void copyFields(Table& source, CopyPlan& plan, const QStringList& fields);
     void copyMemberFields();
     void copyContents(bool withDates);
     void copyItemKinds();

@@ -21,6 +21,22 @@ namespace {
 // them, so the table looks their positions up once.
 const FieldNames kMemberFields{"id_no", "name", "name_kana", "zip", "address1", "address2", "tel", "fax"};
 
+// Where the fields the derived ones are derived from stand among a line's values.
+const std::vector<int>& sourcePositions()
+{
+    static const std::vector<int> positions = [] {
+        std::vector<int> p;
+        for (const QString& name : rules::memberSourceFields().names()) {
+            const qsizetype k = kMemberFields.names().indexOf(name);
+            if (k < 0) // a derived field must come from what a line holds
+                throw Error(QStringLiteral("項目 '%1' は読込の行にありません").arg(name));
+            p.push_back(int(k));
+        }
+        return p;
+    }();
+    return positions;
+}
+
 } // namespace
 
 ImportCancelled::ImportCancelled() : Error(QStringLiteral("データの読込を中止しました")) {}
@@ -267,7 +283,7 @@ void MemberImport::mergeLater(const MemberValues& values)
     const std::vector<int>& fields = members_.resolve(kMemberFields);
     // Refused as merge() refuses it: the member number as a lookup reads it, then the text.
     std::vector<FieldValue> row;
-    row.reserve(size_t(kMemberValueCount) + 5);
+    row.reserve(size_t(kMemberValueCount) + size_t(rules::memberDerivedFields().names().size()));
     row.push_back(members_.convertedValue(fields[0], FieldValue::text(values[0])));
     if (row[0].isNull())
         throw ConversionError(QStringLiteral("項目 '%1' の値として不正です").arg(kMemberFields.names().front()));
@@ -275,9 +291,10 @@ void MemberImport::mergeLater(const MemberValues& values)
         members_.checkText(fields[size_t(k)], values[k]);
     for (int k = 1; k < kMemberValueCount; ++k)
         row.push_back(members_.convertedValue(fields[size_t(k)], FieldValue::text(values[k])));
-    const rules::ZipAndTel derived = rules::splitZipAndTel(row[3], row[6]);
-    for (const QByteArray* part : {&derived.zipF, &derived.zipR, &derived.telF, &derived.telM, &derived.telR})
-        row.push_back(FieldValue::text(*part));
+    sources_.clear();
+    for (const int k : sourcePositions())
+        sources_.push_back(row[size_t(k)]);
+    rules::deriveMemberFields(sources_, row);
     const qint32 key = row[0].asInteger();
     // The same member twice in a page: the page so far is stored first, so the later line wins.
     if (pendingKeys_.contains(key))
@@ -293,12 +310,14 @@ void MemberImport::flush()
 {
     if (pending_.empty())
         return;
-    static const FieldNames kStored{"id_no", "name",  "name_kana", "zip",   "address1", "address2", "tel",
-                                    "fax",   "zip_f", "zip_r",     "tel_f", "tel_m",    "tel_r"};
+    // The line's fields, then the derived ones, as mergeLater lays a row out.
+    std::vector<int> stored = members_.resolve(kMemberFields);
+    const std::vector<int>& derived = members_.resolve(rules::memberDerivedFields());
+    stored.insert(stored.end(), derived.begin(), derived.end());
     std::vector<std::vector<FieldValue>> rows;
     rows.swap(pending_);
     pendingKeys_.clear();
-    members_.mergeRows(members_.resolve(kStored), rows);
+    members_.mergeRows(stored, rows);
 }
 
 void MemberImport::merge(const MemberValues& values)

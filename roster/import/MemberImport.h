@@ -96,7 +96,8 @@ public:
 private:
     void merge(const MemberValues& values);
     // On an engine that stores in bulk (a server): the line's member, converted and with its print
-    // fields derived as a store derives them, waits in a page stored by one statement (flush).
+    // fields derived by the record rules' member rule (the one a post runs), waits in a page stored by one statement
+    // (flush).
     void mergeLater(const MemberValues& values);
     void flush();
     // A line of a UTF-8 file in code page 932. Throws Error naming the line and the first character
@@ -119,6 +120,7 @@ private:
     // The page waiting to be stored, and the members in it (a member twice stores the page first).
     std::vector<std::vector<FieldValue>> pending_;
     QSet<qint32> pendingKeys_;
+    std::vector<FieldValue> sources_; // a line's values the derived fields come from
     FieldValue lastKey_;
 };
 

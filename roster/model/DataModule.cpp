@@ -222,10 +222,7 @@ void TDataModule1::settlePending()
 
 void TDataModule1::tbMemberMasterBeforePost(Table& /*dataSet*/)
 {
-    if (splitZipAndTel)
-        splitZipAndTel();
-    else
-        halvenna::rules::splitZipAndTel(tbMemberMaster);
+    halvenna::rules::deriveMemberFields(tbMemberMaster);
 }
 
 void TDataModule1::tbAccountBeforePost(Table& /*dataSet*/)

@@ -55,10 +55,6 @@ public:
     void tbAccountBeforePost(halvenna::Table& dataSet);
     void tbContentsNewRecord(halvenna::Table& dataSet);
 
-    // The member print-field rule belongs to the roster window; until it exists (or in tests
-    // without windows) the data module runs the rule itself.
-    std::function<void()> splitZipAndTel;
-
     // Where errors met during destruction go (the application's error box); they never stop the exit.
     std::function<void(const std::exception&)> reportError;
 

@@ -82,17 +82,43 @@ bool telSplits(const FieldValue& tel)
     return sjis::find(s, '-') > 0 || telPattern(s) != nullptr;
 }
 
-void splitZipAndTel(Table& t)
+const FieldNames& memberSourceFields()
 {
-    // Runs at every post of a member: the table looks the seven fields up once.
-    static const FieldNames names{"zip", "tel", "zip_f", "zip_r", "tel_f", "tel_m", "tel_r"};
-    const std::vector<int>& f = t.resolve(names);
-    const ZipAndTel r = splitZipAndTel(t.fieldValue(f[0]), t.fieldValue(f[1]));
-    t.setFieldValue(f[2], FieldValue::text(r.zipF));
-    t.setFieldValue(f[3], FieldValue::text(r.zipR));
-    t.setFieldValue(f[4], FieldValue::text(r.telF));
-    t.setFieldValue(f[5], FieldValue::text(r.telM));
-    t.setFieldValue(f[6], FieldValue::text(r.telR));
+    static const FieldNames names{"zip", "tel"};
+    return names;
+}
+
+const FieldNames& memberDerivedFields()
+{
+    static const FieldNames names{"zip_f", "zip_r", "tel_f", "tel_m", "tel_r"};
+    return names;
+}
+
+void deriveMemberFields(std::span<const FieldValue> sources, std::vector<FieldValue>& out)
+{
+    const ZipAndTel r = splitZipAndTel(sources[0], sources[1]);
+    out.push_back(FieldValue::text(r.zipF));
+    out.push_back(FieldValue::text(r.zipR));
+    out.push_back(FieldValue::text(r.telF));
+    out.push_back(FieldValue::text(r.telM));
+    out.push_back(FieldValue::text(r.telR));
+}
+
+void deriveMemberFields(Table& t)
+{
+    // Runs at every post of a member: the table looks the fields up once.
+    const std::vector<int>& from = t.resolve(memberSourceFields());
+    const std::vector<int>& to = t.resolve(memberDerivedFields());
+    // Kept between posts, so that a post allocates nothing for them.
+    thread_local std::vector<FieldValue> sources;
+    thread_local std::vector<FieldValue> derived;
+    sources.clear();
+    derived.clear();
+    for (const int f : from)
+        sources.push_back(t.fieldValue(f));
+    deriveMemberFields(sources, derived);
+    for (size_t k = 0; k < to.size(); ++k)
+        t.setFieldValue(to[k], derived[k]);
 }
 
 QByteArray amountPrintForm(const FieldValue& amount)

@@ -5,9 +5,13 @@
 #include <QByteArray>
 #include <QDate>
 
+#include <span>
+#include <vector>
+
 namespace halvenna {
+class FieldNames;
 class Table;
-}
+} // namespace halvenna
 
 // The rules that keep the print fields in step with what they are derived from, and the default
 // dates of a new waybill-contents row. The byte steps are exactly those of the printed forms'
@@ -27,8 +31,22 @@ struct ZipAndTel
 ZipAndTel splitZipAndTel(const FieldValue& zip, const FieldValue& tel);
 // False for a telephone number that splitZipAndTel cannot cut into its groups.
 bool telSplits(const FieldValue& tel);
-// Runs that on the member row being posted and writes zip_f, zip_r, tel_f, tel_m, tel_r.
-void splitZipAndTel(Table& memberMaster);
+
+// --- a member's derived fields: the one list and the one rule
+// Every road that stores a member derives them here: posting (the data module's beforePost), the
+// import's pages and select-all's pages. A new derived field is a name in memberDerivedFields and
+// its value in deriveMemberFields (a field it is derived from: a name in memberSourceFields), plus
+// its column in the schema; none of those roads names a derived field.
+
+// The member fields the derived ones are derived from, in the order deriveMemberFields reads them.
+const FieldNames& memberSourceFields();
+// The derived fields, in the order deriveMemberFields gives them.
+const FieldNames& memberDerivedFields();
+// Appends to out the values of memberDerivedFields, derived from sources: the values of
+// memberSourceFields, in their order.
+void deriveMemberFields(std::span<const FieldValue> sources, std::vector<FieldValue>& out);
+// Writes the derived fields of the member row being posted.
+void deriveMemberFields(Table& memberMaster);
 
 // The amount's digits separated by single spaces; empty for null.
 QByteArray amountPrintForm(const FieldValue& amount);

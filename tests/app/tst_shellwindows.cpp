@@ -131,7 +131,8 @@ private Q_SLOTS:
         QVERIFY(FixedDates == ::initialFixedDates(before) || FixedDates == ::initialFixedDates(after));
     }
 
-    // The roster window's rule writes the print fields of the member being posted.
+    // Posting a member derives its print fields, with no roster window and with one; the window's
+    // SplitZipAndTel is the same rule, run on the member being edited.
     void splitZipAndTel()
     {
         QTemporaryDir dir;
@@ -139,27 +140,42 @@ private Q_SLOTS:
         halvenna::schema::createMissingTables(dir.path());
         TDataModule1 dm(dir.path());
         dm.DataModuleCreate();
-        TMemberMasterForm roster;
-        int calls = 0;
-        dm.splitZipAndTel = [&] {
-            ++calls;
-            roster.SplitZipAndTel();
-        };
         halvenna::Table& members = dm.tbMemberMaster;
+        const auto expectDerived = [&](const char* zip, const char* tel) {
+            const auto expected =
+                halvenna::rules::splitZipAndTel(halvenna::FieldValue::text(zip), halvenna::FieldValue::text(tel));
+            QCOMPARE(members.fieldValue(QStringLiteral("zip_f")).asText(), expected.zipF);
+            QCOMPARE(members.fieldValue(QStringLiteral("zip_r")).asText(), expected.zipR);
+            QCOMPARE(members.fieldValue(QStringLiteral("tel_f")).asText(), expected.telF);
+            QCOMPARE(members.fieldValue(QStringLiteral("tel_m")).asText(), expected.telM);
+            QCOMPARE(members.fieldValue(QStringLiteral("tel_r")).asText(), expected.telR);
+            QVERIFY(!expected.zipF.isEmpty());
+            QVERIFY(!expected.telR.isEmpty());
+        };
+        // No roster window.
         members.append();
         members.setFieldValue(QStringLiteral("id_no"), halvenna::FieldValue::integer(1));
         members.setFieldValue(QStringLiteral("zip"), halvenna::FieldValue::text("060-0001"));
         members.setFieldValue(QStringLiteral("tel"), halvenna::FieldValue::text("011-222-3333"));
         members.post();
-        QCOMPARE(calls, 1);
-        const auto expected = halvenna::rules::splitZipAndTel(halvenna::FieldValue::text("060-0001"),
-                                                              halvenna::FieldValue::text("011-222-3333"));
-        QCOMPARE(members.fieldValue(QStringLiteral("zip_f")).asText(), expected.zipF);
-        QCOMPARE(members.fieldValue(QStringLiteral("zip_r")).asText(), expected.zipR);
-        QCOMPARE(members.fieldValue(QStringLiteral("tel_f")).asText(), expected.telF);
-        QCOMPARE(members.fieldValue(QStringLiteral("tel_m")).asText(), expected.telM);
-        QCOMPARE(members.fieldValue(QStringLiteral("tel_r")).asText(), expected.telR);
-        QVERIFY(!expected.zipF.isEmpty());
+        expectDerived("060-0001", "011-222-3333");
+
+        TMemberMasterForm roster;
+        members.append();
+        members.setFieldValue(QStringLiteral("id_no"), halvenna::FieldValue::integer(2));
+        members.setFieldValue(QStringLiteral("zip"), halvenna::FieldValue::text("150-0001"));
+        members.setFieldValue(QStringLiteral("tel"), halvenna::FieldValue::text("03-1234-5678"));
+        members.post();
+        expectDerived("150-0001", "03-1234-5678");
+
+        // The window's operation, before any post.
+        members.edit();
+        members.setFieldValue(QStringLiteral("zip"), halvenna::FieldValue::text("231-0005"));
+        members.setFieldValue(QStringLiteral("tel"), halvenna::FieldValue::text("09012345678"));
+        roster.SplitZipAndTel();
+        QCOMPARE(members.state(), halvenna::TableState::Edit);
+        expectDerived("231-0005", "09012345678");
+        members.cancel();
         dm.DataModuleDestroy();
     }
 };

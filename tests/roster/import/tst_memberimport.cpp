@@ -440,10 +440,10 @@ void TestMemberImport::refusedPostKeepsLinesBeforeAndRecordPending()
     if (memberExists)
         addMember({QStringLiteral("8"), QStringLiteral("元の名前")});
     // The member rule refuses one postal code, as a rule that finds a value it cannot use would.
-    fx_->dm->splitZipAndTel = [this] {
+    members().beforePost = [this, rule = members().beforePost](halvenna::Table& t) {
         if (members().fieldValue(QStringLiteral("zip")) == FieldValue::text("999-9999"))
             throw halvenna::Error(QStringLiteral("郵便番号 999-9999 は使えません"));
-        halvenna::rules::splitZipAndTel(members());
+        rule(t);
     };
     QVERIFY(writeFile(csvPath(), csv({QStringLiteral("7,一行目,,100-0001"), QStringLiteral("8,二行目,,999-9999"),
                                       QStringLiteral("9,三行目,,100-0003")})));
