@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringView>
 
 // Text in this program is code page 932 (Shift-JIS) bytes: every width, position and cut counts
 // bytes, the first byte being position 1. These helpers are the one place that knows the encoding.
@@ -33,6 +34,14 @@ bool isAscii(QByteArrayView bytes);
 constexpr bool isLeadByte(unsigned char b)
 {
     return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
+// How many bytes a character takes in code page 932, the character given as its UTF-16 code units:
+// one for ASCII and the half-width katakana, two for any other it holds.
+constexpr int byteWidth(QStringView character)
+{
+    const char16_t c = character.size() == 1 ? character.at(0).unicode() : 0xFFFF;
+    return c < 0x80 || (c >= 0xFF61 && c <= 0xFF9F) ? 1 : 2;
 }
 
 // Position (from 1) of the first single byte c in s, never inside a double-byte character; 0 if none.

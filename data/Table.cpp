@@ -990,4 +990,78 @@ RowSnapshot Table::currentSnapshot()
     return grid_.current();
 }
 
+void Table::StoredRow::appendText(int column, QString& out) const
+{
+    switch (statement_.type(column)) {
+    case sql::ValueType::Null:
+        return;
+    case sql::ValueType::Integer: {
+        const qint64 v = statement_.integer(column);
+        switch (kinds_[size_t(column)]) {
+        case FieldKind::Logical:
+            out += v != 0 ? QLatin1String("True") : QLatin1String("False");
+            return;
+        case FieldKind::Integer:
+            out += QString::number(qint32(v));
+            return;
+        case FieldKind::Text:
+            out += QString::number(v);
+            return;
+        }
+        return;
+    }
+    case sql::ValueType::Text: {
+        const QByteArrayView utf8 = statement_.text(column);
+        if (sjis::isAscii(utf8))
+            out += QLatin1String(utf8.data(), utf8.size());
+        else
+            // Stored by this program the text is code page 932's already; by another, its JIS forms
+            // are read as code page 932 holds them, as every reader of the table sees them.
+            out += sjis::withCodePageForms(QString::fromUtf8(utf8));
+        return;
+    }
+    }
+}
+
+Table::StoredRead Table::readStoredRows(const QStringList& fields, const QStringList& optional,
+                                        const std::function<void(const StoredRow&)>& row)
+{
+    std::unique_ptr<sql::Connection> own;
+    std::optional<table::TableShape> ownShape;
+    const table::TableShape* shape = &shape_;
+    if (!db_) {
+        own = connect(filePath());
+        if (!server_.isEmpty() && serverCheck_)
+            serverCheck_(*own, tableName_, name_);
+        ownShape.emplace(name_);
+        ownShape->open(*own, tableName_, indexField_);
+        shape = &*ownShape;
+    }
+    StoredRead read;
+    QString columns;
+    std::vector<FieldKind> kinds;
+    const auto take = [&](const QString& name, int index) {
+        read.fields << name;
+        kinds.push_back(shape->field(index).kind);
+        columns += (columns.isEmpty() ? QString() : QStringLiteral(", ")) + shape->quotedField(index);
+    };
+    for (const QString& f : fields) {
+        const int index = shape->find(f);
+        if (index < 0)
+            return StoredRead{{}, f};
+        take(f, index);
+    }
+    for (const QString& f : optional)
+        if (const int index = shape->find(f); index >= 0 && !read.fields.contains(f, Qt::CaseInsensitive))
+            take(f, index);
+    if (columns.isEmpty())
+        columns = QStringLiteral("1"); // rows without values, counted
+    sql::Query q(shape->db().prepare(
+        QStringLiteral("SELECT %1 FROM %2%3").arg(columns, shape->table(), shape->orderBy(false, false))));
+    const StoredRow stored(*q, read.fields, kinds);
+    while (q->step(u"テーブルを読めません"))
+        row(stored);
+    return read;
+}
+
 } // namespace halvenna
