@@ -26,6 +26,8 @@ bool isValid(const QByteArray& bytes);
 // The text with the JIS forms of seven characters (the wave dash "〜", the minus sign "−"...) as
 // code page 932 holds them ("～", "－"...), as Windows takes them.
 QString withCodePageForms(const QString& text);
+// The same in place, on the characters from begin to end.
+void toCodePageForms(QChar* begin, QChar* end);
 
 // True when every byte is ASCII, which is the same text in code page 932 and in UTF-8.
 bool isAscii(QByteArrayView bytes);

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <charconv>
 #include <exception>
 #include <limits>
 #include <optional>
@@ -1002,22 +1003,29 @@ void Table::StoredRow::appendText(int column, QString& out) const
             out += v != 0 ? QLatin1String("True") : QLatin1String("False");
             return;
         case FieldKind::Integer:
-            out += QString::number(qint32(v));
+        case FieldKind::Text: {
+            char digits[24];
+            const qint64 shown = kinds_[size_t(column)] == FieldKind::Integer ? qint64(qint32(v)) : v;
+            const auto end = std::to_chars(digits, digits + sizeof digits, shown).ptr;
+            out += QLatin1String(digits, end - digits);
             return;
-        case FieldKind::Text:
-            out += QString::number(v);
-            return;
+        }
         }
         return;
     }
     case sql::ValueType::Text: {
+        // Decoded straight into the reader's text: UTF-16 never takes more units than UTF-8 bytes.
+        // Stored by this program the text is code page 932's already; by another, its JIS forms are
+        // read as code page 932 holds them, as every reader of the table sees them.
         const QByteArrayView utf8 = statement_.text(column);
-        if (sjis::isAscii(utf8))
-            out += QLatin1String(utf8.data(), utf8.size());
-        else
-            // Stored by this program the text is code page 932's already; by another, its JIS forms
-            // are read as code page 932 holds them, as every reader of the table sees them.
-            out += sjis::withCodePageForms(QString::fromUtf8(utf8));
+        const qsizetype at = out.size();
+        if (out.capacity() < at + utf8.size())
+            out.reserve(qMax(at + utf8.size(), 2 * out.capacity())); // resizing alone would grow it by the value
+        out.resize(at + utf8.size());
+        QChar* const begin = out.data() + at;
+        QChar* const end = decoder_.appendToBuffer(begin, utf8);
+        sjis::toCodePageForms(begin, end);
+        out.truncate(end - out.constData());
         return;
     }
     }

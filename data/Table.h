@@ -13,6 +13,7 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringDecoder>
 #include <QStringList>
 
 #include <deque>
@@ -276,6 +277,7 @@ public:
         const sql::Statement& statement_;
         const QStringList& fields_;
         const std::vector<FieldKind>& kinds_;
+        mutable QStringDecoder decoder_{QStringDecoder::Utf8, QStringDecoder::Flag::Stateless};
     };
     struct StoredRead
     {
