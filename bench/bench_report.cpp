@@ -9,6 +9,7 @@
 #include "data/Error.h"
 #include "data/SjisText.h"
 #include "report/ReportProject.h"
+#include "report/ReportTemplate.h"
 #include "report/dialogs/ReportPreview.h"
 #include "report/dialogs/StandardReportOutput.h"
 #include "roster/model/DataModule.h"
@@ -247,6 +248,77 @@ void BM_BarePdfLoop(benchmark::State& state)
 }
 HALVENNA_BENCHMARK(BM_BarePdfLoop)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
+// Reading the rows: the report's read of the 10,000 staged rows through rvtbPrintMaster (the fields
+// the waybill prints, with the sheet's key and the telephone number the run adds, each decoded once
+// to the text the painter draws) against a bare SELECT of the same columns on a connection of its
+// own that steps every row and touches every value's bytes, and the same SELECT making each value a
+// QString (the least a reader that hands text to a painter does). They run in turns within each
+// iteration, so each pair shares the machine's state of the moment; the ratio is the median pair's.
+void BM_ReportReadPairedWithBareSelect(benchmark::State& state)
+{
+    Run run(staging().path());
+    const halvenna::ReportTemplate t = halvenna::ReportTemplate::load(templatePath());
+    const halvenna::TemplateReport& report = t.reports().at(t.defaultReport());
+    QStringList fields;
+    for (const halvenna::TemplateText& text : report.texts)
+        if (text.source == halvenna::TemplateText::Source::Field && !fields.contains(text.name, Qt::CaseInsensitive))
+            fields << text.name;
+    const QStringList optional{QStringLiteral("id_no"), QStringLiteral("tel")};
+    const auto connection = bench::openSqlite(QDir(staging().path()).filePath(QStringLiteral("PrintMember.db")));
+    const QByteArray sql =
+        "SELECT " + (fields + optional).join(QStringLiteral(", ")).toUtf8() + " FROM PrintMember ORDER BY rowid";
+    bench::Statement bare(connection->handle(), sql.constData());
+    const int columns = int(fields.size() + optional.size());
+    std::vector<double> ratios;
+    std::vector<double> decodedRatios;
+    for (auto _ : state) {
+        const auto a = std::chrono::steady_clock::now();
+        const halvenna::ReportRows rows = run.rvtbPrintMaster.read(fields, optional);
+        const auto b = std::chrono::steady_clock::now();
+        qint64 bytes = 0;
+        int count = 0;
+        while (sqlite3_step(bare) == SQLITE_ROW) {
+            for (int c = 0; c < columns; ++c) {
+                const auto* text = sqlite3_column_text(bare, c);
+                const int n = sqlite3_column_bytes(bare, c);
+                bytes += n > 0 ? text[n - 1] : 0;
+            }
+            ++count;
+        }
+        sqlite3_reset(bare);
+        const auto c = std::chrono::steady_clock::now();
+        // The same SELECT, each value made the text a painter takes (the least any reader must do).
+        qsizetype units = 0;
+        while (sqlite3_step(bare) == SQLITE_ROW)
+            for (int col = 0; col < columns; ++col) {
+                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(bare, col));
+                units += QString::fromUtf8(text, sqlite3_column_bytes(bare, col)).size();
+            }
+        sqlite3_reset(bare);
+        const auto d = std::chrono::steady_clock::now();
+        benchmark::DoNotOptimize(units);
+        benchmark::DoNotOptimize(bytes);
+        if (rows.rowCount() != kSheets || count != kSheets || rows.fields().size() != columns) {
+            state.SkipWithError("the read and the bare SELECT do not see the staged rows");
+            break;
+        }
+        const double read = std::chrono::duration<double>(b - a).count();
+        const double select = std::chrono::duration<double>(c - b).count();
+        state.SetIterationTime(read);
+        timings()["read"].push_back(read);
+        const double decoded = std::chrono::duration<double>(d - c).count();
+        timings()["select"].push_back(select);
+        timings()["select decoded"].push_back(decoded);
+        ratios.push_back(read / select);
+        decodedRatios.push_back(read / decoded);
+    }
+    timings()["read ratio"].push_back(bench::median(ratios));
+    timings()["read ratio decoded"].push_back(bench::median(decodedRatios));
+    state.counters["ratio"] = bench::median(ratios);
+    state.counters["ratio_decoded"] = bench::median(decodedRatios);
+}
+HALVENNA_BENCHMARK(BM_ReportReadPairedWithBareSelect)->UseManualTime()->Iterations(21)->Unit(benchmark::kMillisecond);
+
 // Previewing the 10,000 sheets and paging to the last, in a child process so that the peak
 // resident memory (VmHWM) is the preview's alone: idle (program, tables and template loaded)
 // against the peak after the preview.
@@ -337,6 +409,14 @@ void printSummary()
     if (engine > 0 && bare > 0)
         std::printf("engine %.2f s, bare QPdfWriter loop %.2f s: %.2fx (target <= 1.5x)\n", engine, bare,
                     engine / bare);
+    const auto it = t.find("read ratio");
+    if (it != t.end() && !it->second.empty())
+        std::printf("reading %d staged rows: %.1f ms, bare SELECT of the same columns %.1f ms (best of each); "
+                    "median paired ratio %.2fx (target <= 1.2x)\n",
+                    kSheets, best("read") * 1000, best("select") * 1000, it->second.back());
+    if (const auto d = t.find("read ratio decoded"); d != t.end() && !d->second.empty())
+        std::printf("  against the SELECT that also makes each value a QString: %.1f ms, median paired ratio %.2fx\n",
+                    best("select decoded") * 1000, d->second.back());
     const double idle = best("preview idle MiB");
     const double peak = best("preview peak MiB");
     if (idle > 0 && peak > 0)

@@ -81,24 +81,41 @@ qsizetype firstUnencodable(const QString& text)
 // Characters that Japanese input methods and Unicode text on this desktop carry in their JIS forms,
 // which code page 932 holds under other code points: taken as those, as Windows does. The wave dash
 // typed as "〜" is stored as code page 932's "～".
+void toCodePageForms(QChar* begin, QChar* end)
+{
+    for (QChar* c = begin; c != end; ++c) {
+        switch (c->unicode()) {
+        case 0x301C: // wave dash -> full-width tilde
+            *c = QChar(0xFF5E);
+            break;
+        case 0x2016: // double vertical line -> parallel to
+            *c = QChar(0x2225);
+            break;
+        case 0x2212: // minus sign -> full-width hyphen-minus
+            *c = QChar(0xFF0D);
+            break;
+        case 0x2014: // em dash -> horizontal bar
+            *c = QChar(0x2015);
+            break;
+        case 0x00A2: // cent sign -> full-width cent sign
+            *c = QChar(0xFFE0);
+            break;
+        case 0x00A3: // pound sign -> full-width pound sign
+            *c = QChar(0xFFE1);
+            break;
+        case 0x00AC: // not sign -> full-width not sign
+            *c = QChar(0xFFE2);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
 QString withCodePageForms(const QString& text)
 {
-    static constexpr std::pair<char16_t, char16_t> kForms[] = {
-        {0x301C, 0xFF5E}, // wave dash -> full-width tilde
-        {0x2016, 0x2225}, // double vertical line -> parallel to
-        {0x2212, 0xFF0D}, // minus sign -> full-width hyphen-minus
-        {0x2014, 0x2015}, // em dash -> horizontal bar
-        {0x00A2, 0xFFE0}, // cent sign -> full-width cent sign
-        {0x00A3, 0xFFE1}, // pound sign -> full-width pound sign
-        {0x00AC, 0xFFE2}, // not sign -> full-width not sign
-    };
     QString result = text;
-    for (QChar& c : result)
-        for (const auto& [jis, cp932] : kForms)
-            if (c.unicode() == jis) {
-                c = QChar(cp932);
-                break;
-            }
+    toCodePageForms(result.begin(), result.end());
     return result;
 }
 

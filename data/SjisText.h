@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringView>
 
 // Text in this program is code page 932 (Shift-JIS) bytes: every width, position and cut counts
 // bytes, the first byte being position 1. These helpers are the one place that knows the encoding.
@@ -25,6 +26,8 @@ bool isValid(const QByteArray& bytes);
 // The text with the JIS forms of seven characters (the wave dash "〜", the minus sign "−"...) as
 // code page 932 holds them ("～", "－"...), as Windows takes them.
 QString withCodePageForms(const QString& text);
+// The same in place, on the characters from begin to end.
+void toCodePageForms(QChar* begin, QChar* end);
 
 // True when every byte is ASCII, which is the same text in code page 932 and in UTF-8.
 bool isAscii(QByteArrayView bytes);
@@ -33,6 +36,14 @@ bool isAscii(QByteArrayView bytes);
 constexpr bool isLeadByte(unsigned char b)
 {
     return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
+// How many bytes a character takes in code page 932, the character given as its UTF-16 code units:
+// one for ASCII and the half-width katakana, two for any other it holds.
+constexpr int byteWidth(QStringView character)
+{
+    const char16_t c = character.size() == 1 ? character.at(0).unicode() : 0xFFFF;
+    return c < 0x80 || (c >= 0xFF61 && c <= 0xFF9F) ? 1 : 2;
 }
 
 // Position (from 1) of the first single byte c in s, never inside a double-byte character; 0 if none.

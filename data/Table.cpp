@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <charconv>
 #include <exception>
 #include <limits>
 #include <optional>
@@ -988,6 +989,87 @@ QList<RowSnapshot> Table::readRowsAfter(qint64 rowid, int count, bool backwards,
 RowSnapshot Table::currentSnapshot()
 {
     return grid_.current();
+}
+
+void Table::StoredRow::appendText(int column, QString& out) const
+{
+    switch (statement_.type(column)) {
+    case sql::ValueType::Null:
+        return;
+    case sql::ValueType::Integer: {
+        const qint64 v = statement_.integer(column);
+        switch (kinds_[size_t(column)]) {
+        case FieldKind::Logical:
+            out += v != 0 ? QLatin1String("True") : QLatin1String("False");
+            return;
+        case FieldKind::Integer:
+        case FieldKind::Text: {
+            char digits[24];
+            const qint64 shown = kinds_[size_t(column)] == FieldKind::Integer ? qint64(qint32(v)) : v;
+            const auto end = std::to_chars(digits, digits + sizeof digits, shown).ptr;
+            out += QLatin1String(digits, end - digits);
+            return;
+        }
+        }
+        return;
+    }
+    case sql::ValueType::Text: {
+        // Decoded straight into the reader's text: UTF-16 never takes more units than UTF-8 bytes.
+        // Stored by this program the text is code page 932's already; by another, its JIS forms are
+        // read as code page 932 holds them, as every reader of the table sees them.
+        const QByteArrayView utf8 = statement_.text(column);
+        const qsizetype at = out.size();
+        if (out.capacity() < at + utf8.size())
+            out.reserve(qMax(at + utf8.size(), 2 * out.capacity())); // resizing alone would grow it by the value
+        out.resize(at + utf8.size());
+        QChar* const begin = out.data() + at;
+        QChar* const end = decoder_.appendToBuffer(begin, utf8);
+        sjis::toCodePageForms(begin, end);
+        out.truncate(end - out.constData());
+        return;
+    }
+    }
+}
+
+Table::StoredRead Table::readStoredRows(const QStringList& fields, const QStringList& optional,
+                                        const std::function<void(const StoredRow&)>& row)
+{
+    std::unique_ptr<sql::Connection> own;
+    std::optional<table::TableShape> ownShape;
+    const table::TableShape* shape = &shape_;
+    if (!db_) {
+        own = connect(filePath());
+        if (!server_.isEmpty() && serverCheck_)
+            serverCheck_(*own, tableName_, name_);
+        ownShape.emplace(name_);
+        ownShape->open(*own, tableName_, indexField_);
+        shape = &*ownShape;
+    }
+    StoredRead read;
+    QString columns;
+    std::vector<FieldKind> kinds;
+    const auto take = [&](const QString& name, int index) {
+        read.fields << name;
+        kinds.push_back(shape->field(index).kind);
+        columns += (columns.isEmpty() ? QString() : QStringLiteral(", ")) + shape->quotedField(index);
+    };
+    for (const QString& f : fields) {
+        const int index = shape->find(f);
+        if (index < 0)
+            return StoredRead{{}, f};
+        take(f, index);
+    }
+    for (const QString& f : optional)
+        if (const int index = shape->find(f); index >= 0 && !read.fields.contains(f, Qt::CaseInsensitive))
+            take(f, index);
+    if (columns.isEmpty())
+        columns = QStringLiteral("1"); // rows without values, counted
+    sql::Query q(shape->db().prepare(
+        QStringLiteral("SELECT %1 FROM %2%3").arg(columns, shape->table(), shape->orderBy(false, false))));
+    const StoredRow stored(*q, read.fields, kinds);
+    while (q->step(u"テーブルを読めません"))
+        row(stored);
+    return read;
 }
 
 } // namespace halvenna

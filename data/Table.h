@@ -2,6 +2,7 @@
 
 #include "data/DataSource.h"
 #include "data/FieldValue.h"
+#include "data/sql/SqlConnection.h"
 #include "data/table/Cursor.h"
 #include "data/table/DetailRange.h"
 #include "data/table/GridPages.h"
@@ -12,6 +13,7 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringDecoder>
 #include <QStringList>
 
 #include <deque>
@@ -255,6 +257,41 @@ public:
     QList<RowSnapshot> readRowsAfter(qint64 rowid, int count, bool backwards, const std::vector<int>& fields);
     // Where a pending new row stands among the stored rows (the position it is shown at); -1 when none.
     int insertPosition();
+
+    // --- for a reader of every stored row at once (a report)
+    // One stored row as such a reader is handed it: each value as the text the table shows (a
+    // logical as True/False), decoded once from the engine's bytes; null is empty.
+    class StoredRow
+    {
+    public:
+        // The names read, one per value.
+        const QStringList& fields() const { return fields_; }
+        bool isNull(int column) const { return statement_.type(column) == sql::ValueType::Null; }
+        // Appends the value's text to out.
+        void appendText(int column, QString& out) const;
+
+    private:
+        friend class Table;
+        StoredRow(const sql::Statement& statement, const QStringList& fields, const std::vector<FieldKind>& kinds)
+            : statement_(statement), fields_(fields), kinds_(kinds)
+        {}
+        const sql::Statement& statement_;
+        const QStringList& fields_;
+        const std::vector<FieldKind>& kinds_;
+        mutable QStringDecoder decoder_{QStringDecoder::Utf8, QStringDecoder::Flag::Stateless};
+    };
+    struct StoredRead
+    {
+        QStringList fields; // the names read, in the order of the row's values
+        QString missing;    // a required name the table lacks: then nothing was read
+    };
+    // Reads every stored row in the table's order through a statement of its own: all of a
+    // detail's rows whatever its master stands on, as stored. The current row, a pending edit, the
+    // master link and the bound controls stay as they are and nothing is notified; a closed table is
+    // read through a connection of its own and stays closed. Names are resolved once: each of fields
+    // must be there, those of optional the table lacks are left out.
+    StoredRead readStoredRows(const QStringList& fields, const QStringList& optional,
+                              const std::function<void(const StoredRow&)>& row);
     // The current row's display texts (for a pending row a grid shows from the buffer).
     RowSnapshot currentSnapshot();
     qint64 currentRowid() const { return cursor_.rowid(); }

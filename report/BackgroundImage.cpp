@@ -133,7 +133,7 @@ BackgroundImage::Loaded BackgroundImage::load(const QString& path)
     return out;
 }
 
-QTransform BackgroundImage::toSheet(const FormBackground& b)
+QTransform BackgroundImage::toSheet(const BackgroundPlacement& b)
 {
     QTransform t;
     t.translate(b.left, b.top);
@@ -142,7 +142,7 @@ QTransform BackgroundImage::toSheet(const FormBackground& b)
     return t;
 }
 
-FormBackground BackgroundImage::fromTwoPoints(const QString& path, QPointF a, QPointF aMm, QPointF b, QPointF bMm)
+BackgroundPlacement BackgroundImage::fromTwoPoints(const QString& path, QPointF a, QPointF aMm, QPointF b, QPointF bMm)
 {
     const QPointF dp = b - a;
     const QPointF dm = bMm - aMm;
@@ -150,7 +150,7 @@ FormBackground BackgroundImage::fromTwoPoints(const QString& path, QPointF a, QP
     const double mm = std::hypot(dm.x(), dm.y());
     if (pixels < 1 || mm < 1)
         throw Error(QStringLiteral("2 点が近すぎます。離れた 2 点を選びます"));
-    FormBackground out;
+    BackgroundPlacement out;
     out.path = path;
     out.mmPerPixel = mm / pixels;
     out.rotation = (std::atan2(dm.y(), dm.x()) - std::atan2(dp.y(), dp.x())) * 180 / M_PI;

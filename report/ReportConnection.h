@@ -3,8 +3,10 @@
 #include "data/Error.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 
 #include <vector>
 
@@ -13,7 +15,8 @@ namespace halvenna {
 class Table;
 
 // The values a report reads from its connection: one entry per row and field, in table order, kept
-// as code page 932 bytes in one buffer so that ten thousand sheets cost a few hundred kilobytes.
+// as the text the painter draws, decoded once as it was read, in one buffer, so that ten thousand
+// sheets cost a few megabytes.
 class ReportRows
 {
 public:
@@ -24,14 +27,23 @@ public:
     int fieldIndex(const QString& name) const; // -1 when the report does not read it
     int rowCount() const { return rows_; }
     // A null value reads as empty: both print nothing.
-    QByteArrayView value(int row, int field) const;
+    QStringView text(int row, int field) const;
 
-    void appendRow(const QList<QByteArray>& values); // one per field, in the order of fields()
+    // One row of code page 932 values, one per field in the order of fields().
+    void appendRow(const QList<QByteArray>& values);
+    // The reader's way, value by value: write appends one value's text to the buffer it is given;
+    // endRow closes a row once every field has its value.
+    template <typename Write> void appendValue(Write&& write)
+    {
+        write(data_);
+        ends_.push_back(data_.size());
+    }
+    void endRow();
 
 private:
     QStringList fields_;
-    QByteArray data_;
-    std::vector<quint32> ends_; // where each value ends in data_
+    QString data_;
+    std::vector<qsizetype> ends_; // where each value ends in data_
     int rows_ = 0;
 };
 
@@ -46,7 +58,7 @@ private:
     QString field_;
 };
 
-// A report's data connection: a named component that lets a report walk one table.
+// A report's data connection: a named component through which a report reads one table.
 class ReportConnection
 {
 public:
@@ -55,11 +67,12 @@ public:
     void setTable(Table* table) { table_ = table; }
     Table* table() const { return table_; }
 
-    // Reads the named fields of every row, from the first. Meanwhile the table's bound controls are
-    // frozen and its link to the current member is lifted, so a detail table shows all its rows;
-    // afterwards it is put back as it was (open or closed, on the same row, linked, controls live),
-    // also when reading fails. A field the table lacks throws MissingFieldError before any row is read.
-    ReportRows read(const QStringList& fields) const;
+    // Reads the named fields of every stored row, in the table's order, and those of optional the
+    // table has (after them). It reads through a cursor of its own: the windows bound to the table
+    // go on showing what they showed, on the same row, a detail table's link to its master stays,
+    // and a closed table stays closed. A field the table lacks throws MissingFieldError before any
+    // row is read.
+    ReportRows read(const QStringList& fields, const QStringList& optional = {}) const;
 
 private:
     QString name_;

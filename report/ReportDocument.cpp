@@ -2,7 +2,6 @@
 
 #include "data/Error.h"
 #include "data/SjisText.h"
-#include "roster/model/RecordRules.h"
 
 #include <QFileInfo>
 #include <QFontMetricsF>
@@ -35,6 +34,18 @@ QStringList characters(const QString& text)
         i += len - 1;
     }
     return out;
+}
+
+// The text's length in code page 932 bytes, which its byte steps count.
+qsizetype byteCount(QStringView text)
+{
+    qsizetype n = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const qsizetype len = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        n += sjis::byteWidth(text.mid(i, len));
+        i += len - 1;
+    }
+    return n;
 }
 
 QFont atSize(const QFont& font, double size)
@@ -103,18 +114,24 @@ private:
 
 } // namespace
 
+bool printsAny(const TemplateReport& report, const QStringList& fields)
+{
+    for (const TemplateText& t : report.texts)
+        if (t.source == TemplateText::Source::Field && fields.contains(t.name, Qt::CaseInsensitive))
+            return true;
+    return false;
+}
+
 ReportDocument::ReportDocument(std::shared_ptr<const ReportTemplate> reportTemplate, int report,
-                               const ReportParams& params, ReportRows rows)
-    : template_(std::move(reportTemplate)), report_(report), params_(params), rows_(std::move(rows))
+                               const ReportParams& params, ReportRows rows, SheetRules rules)
+    : template_(std::move(reportTemplate)), report_(report), params_(params), rows_(std::move(rows)),
+      rules_(std::move(rules))
 {
     const TemplateReport& r = this->report();
     const ReportTemplate& t0 = *template_;
-    memberNoField_ = rows_.fieldIndex(QStringLiteral("id_no"));
-    for (const TemplateText& t : r.texts)
-        if (t.source == TemplateText::Source::Field &&
-            (t.name.compare(u"tel_f", Qt::CaseInsensitive) == 0 || t.name.compare(u"tel_m", Qt::CaseInsensitive) == 0 ||
-             t.name.compare(u"tel_r", Qt::CaseInsensitive) == 0))
-            telField_ = rows_.fieldIndex(QStringLiteral("tel"));
+    memberNoField_ = rules_.keyField.isEmpty() ? -1 : rows_.fieldIndex(rules_.keyField);
+    for (const SheetRules::Check& check : rules_.checks)
+        checkFields_.push_back(printsAny(r, check.printedWith) ? rows_.fieldIndex(check.field) : -1);
     items_.reserve(size_t(r.texts.size()));
     for (const TemplateText& t : r.texts) {
         Item item;
@@ -178,8 +195,7 @@ QString ReportDocument::textOf(int page, const Item& item) const
 {
     if (item.field < 0)
         return item.unicode;
-    const QByteArrayView bytes = rows_.value(page, item.field);
-    return bytes.isEmpty() ? QString() : sjis::toUnicode(bytes.data(), bytes.size());
+    return rows_.text(page, item.field).toString();
 }
 
 // How one item is set on one sheet. Digit cells and byte steps are placed character by character
@@ -211,17 +227,17 @@ ReportDocument::SetText ReportDocument::setText(int page, int index) const
         return s;
     }
     if (item.pitch > 0) {
-        const QByteArray bytes = sjis::fromUnicode(text);
+        const qsizetype bytes = byteCount(text);
         const qsizetype steps = qMax<qsizetype>(1, qRound64(item.box.width() / item.pitch));
         qsizetype start = 0;
         if (t.align == TextAlign::Right)
-            start = steps - bytes.size();
+            start = steps - bytes;
         else if (t.align == TextAlign::Center)
-            start = (steps - bytes.size()) / 2;
+            start = (steps - bytes) / 2;
         // A character is left out when its place (the middle of its steps) is outside the box.
         const qsizetype firstByte = qMax<qsizetype>(0, -start);
-        const qsizetype lastByte = qMin<qsizetype>(bytes.size(), steps - start);
-        s.clipped = firstByte > 0 || lastByte < bytes.size();
+        const qsizetype lastByte = qMin<qsizetype>(bytes, steps - start);
+        s.clipped = firstByte > 0 || lastByte < bytes;
         return s;
     }
     const TextFit fit = item.measure->fit(text, item.box.width(), item.box.height());
@@ -265,16 +281,17 @@ void ReportDocument::collectMisfits() const
             if (s.clipped && !m.items.contains(itemCaption(int(i))))
                 m.items << itemCaption(int(i));
         }
-        // A number the member rule could not cut is printed in none of the groups' boxes.
-        if (telField_ >= 0 && !testSheet_ && page < rows_.rowCount()) {
-            const QByteArray tel = rows_.value(page, telField_).toByteArray();
-            if (!rules::telSplits(FieldValue::text(tel)))
-                m.items << QStringLiteral("電話番号「%1」は区切れません").arg(sjis::toUnicode(tel));
-        }
+        if (!testSheet_ && page < rows_.rowCount())
+            for (size_t c = 0; c < checkFields_.size(); ++c)
+                if (checkFields_[c] >= 0)
+                    if (const QString problem =
+                            rules_.checks.at(qsizetype(c)).problem(rows_.text(page, checkFields_[c]));
+                        !problem.isEmpty())
+                        m.items << problem;
         if (!m.items.isEmpty()) {
             m.sheet = page;
             if (memberNoField_ >= 0)
-                m.memberNo = rows_.value(page, memberNoField_).toByteArray();
+                m.memberNo = rows_.text(page, memberNoField_).toString();
             misfits_.append(m);
         }
     }
@@ -437,20 +454,19 @@ template <typename Sink> void ReportDocument::forEachText(int page, const QPaint
                 continue;
             }
             // Byte steps: byte k of the text stands in step start + k; a double-byte character takes two.
-            const QByteArray bytes = sjis::fromUnicode(text);
-            const qsizetype n = bytes.size();
+            const QStringList chars = characters(text);
+            const qsizetype n = byteCount(text);
             const qsizetype steps = qMax<qsizetype>(1, qRound64(box.width() / item.pitch));
             qsizetype start = 0;
             if (t.align == TextAlign::Right)
                 start = steps - n;
             else if (t.align == TextAlign::Center)
                 start = (steps - n) / 2;
-            for (qsizetype k = 0; k < n;) {
-                const auto b = static_cast<unsigned char>(bytes[k]);
-                const qsizetype len = sjis::isLeadByte(b) && k + 1 < n ? 2 : 1;
-                if (b != ' ')
-                    place(b < 0x80 ? QString(QChar(b)) : sjis::toUnicode(bytes.constData() + k, len),
-                          box.left() + (double(start + k) + double(len) / 2) * item.pitch);
+            qsizetype k = 0;
+            for (const QString& ch : chars) {
+                const int len = sjis::byteWidth(ch);
+                if (ch != u" ")
+                    place(ch, box.left() + (double(start + k) + double(len) / 2) * item.pitch);
                 k += len;
             }
             continue;
@@ -549,7 +565,7 @@ ReportDocument ReportDocument::withTemplate(std::shared_ptr<const ReportTemplate
     for (int i = 0; i < reportTemplate->reports().size(); ++i)
         if (reportTemplate->reports().at(i).name.compare(name, Qt::CaseInsensitive) == 0)
             report = i;
-    return ReportDocument(std::move(reportTemplate), report, params_, rows_);
+    return ReportDocument(std::move(reportTemplate), report, params_, rows_, rules_);
 }
 
 QList<QPointF> ReportDocument::testSheetMarks() const

@@ -25,9 +25,30 @@ namespace halvenna {
 
 using ReportParams = QList<std::pair<QString, QByteArray>>;
 
+// What the caller knows of its rows that the report engine does not: which field names a sheet, and
+// checks of its own on a sheet's row. The list of sheets that did not fit shows both.
+struct SheetRules
+{
+    // The field that names a sheet in that list ("3 枚目 (ID 3)"), read where the table has it;
+    // empty: sheets are named by their number only.
+    QString keyField;
+    // A check of one field of each sheet's row, made on a report that prints any of printedWith:
+    // problem returns what the list says of a sheet whose value it refuses, or an empty string.
+    struct Check
+    {
+        QString field;
+        QStringList printedWith;
+        std::function<QString(QStringView value)> problem;
+    };
+    QList<Check> checks;
+};
+
 // One run of one report: its template, the parameter values of the moment and the rows read
 // through its connection, one sheet per row. Pages are drawn on demand, so showing or printing
 // ten thousand sheets keeps only the rows' values in memory.
+// Whether a report prints any of the fields named.
+bool printsAny(const TemplateReport& report, const QStringList& fields);
+
 class ReportDocument
 {
 public:
@@ -49,17 +70,18 @@ public:
     using TextSink = std::function<void(const PlacedText&)>;
 
     // A sheet on which some text did not fit its box (it was clipped, or had more characters than
-    // cells), or whose telephone number could not be cut into the form's groups: the member's number
-    // where the report reads it, and the boxes as the user calls them (itemCaption), each once.
+    // cells), or whose row a check of the caller's refused: the sheet's key (SheetRules::keyField)
+    // where the report reads it, and the boxes as the user calls them (itemCaption), each once, then
+    // what the checks said.
     struct Misfit
     {
         int sheet = 0;
-        QByteArray memberNo;
+        QString memberNo;
         QStringList items;
     };
 
     ReportDocument(std::shared_ptr<const ReportTemplate> reportTemplate, int report, const ReportParams& params,
-                   ReportRows rows);
+                   ReportRows rows, SheetRules rules = {});
 
     const ReportTemplate& reportTemplate() const { return *template_; }
     const std::shared_ptr<const ReportTemplate>& sharedTemplate() const { return template_; }
@@ -168,9 +190,10 @@ private:
     ReportParams params_;
     ReportRows rows_;
     std::vector<Item> items_;
+    SheetRules rules_;
     int memberNoField_ = -1;
-    // The telephone number a sheet's groups are cut from, where the report prints the groups.
-    int telField_ = -1;
+    // Per check of rules_: the field it reads in rows_, -1 when it does not apply to this report.
+    std::vector<int> checkFields_;
     bool testSheet_ = false;
     // Every sheet's texts as set, filled on first need; items that are the same on every sheet
     // (parameters, fixed texts) are set once.

@@ -1,12 +1,9 @@
 #include "report/ReportProject.h"
 
 #include "data/Error.h"
-#include "data/Table.h"
 
 #include <QDir>
 #include <QFileInfo>
-
-#include <algorithm>
 
 namespace halvenna {
 
@@ -77,21 +74,16 @@ ReportDocument ReportProject::makeDocument()
         if (!fields.contains(t.name, Qt::CaseInsensitive))
             fields.append(t.name);
     }
-    // The member's number names a sheet whose text did not fit, where the table has one; the
-    // telephone number tells a sheet whose number could not be cut into the groups printed.
-    const bool printsTelGroups = std::any_of(fields.cbegin(), fields.cend(), [](const QString& f) {
-        return f.compare(u"tel_f", Qt::CaseInsensitive) == 0 || f.compare(u"tel_m", Qt::CaseInsensitive) == 0 ||
-               f.compare(u"tel_r", Qt::CaseInsensitive) == 0;
-    });
-    for (const QString& extra : {QStringLiteral("id_no"), QStringLiteral("tel")}) {
-        if (extra == u"tel" && !printsTelGroups)
-            continue;
-        if (connection->table() && connection->table()->active() && connection->table()->fieldIndex(extra) >= 0 &&
-            !fields.contains(extra, Qt::CaseInsensitive))
-            fields.append(extra);
-    }
+    // The caller's key field names a sheet whose text did not fit, and its checks read their
+    // fields, where the table has them.
+    QStringList optional;
+    if (!sheetRules_.keyField.isEmpty())
+        optional << sheetRules_.keyField;
+    for (const SheetRules::Check& check : sheetRules_.checks)
+        if (printsAny(report, check.printedWith))
+            optional << check.field;
     try {
-        return ReportDocument(template_, index, params_, connection->read(fields));
+        return ReportDocument(template_, index, params_, connection->read(fields, optional), sheetRules_);
     } catch (const MissingFieldError& e) {
         int line = report.line;
         for (const TemplateText& t : report.texts)

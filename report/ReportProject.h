@@ -43,6 +43,10 @@ public:
     // The list as it stands, in the order the names were first set.
     const ReportParams& reportParams() const { return params_; }
 
+    // What the caller's rows are named by and checked for on every run (ReportDocument's misfits).
+    void setSheetRules(SheetRules rules) { sheetRules_ = std::move(rules); }
+    const SheetRules& sheetRules() const { return sheetRules_; }
+
     // Makes a connection known under its object name; it must outlive the component.
     void addConnection(ReportConnection& connection);
 
@@ -70,6 +74,7 @@ private:
 
     ReportOutput* standardOutput_ = nullptr;
     ReportParams params_;
+    SheetRules sheetRules_;
     QList<ReportConnection*> connections_;
     std::shared_ptr<const ReportTemplate> template_;
 };

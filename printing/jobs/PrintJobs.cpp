@@ -114,8 +114,25 @@ QString templatePath(FormKind form, const QString& appDir)
     return appDir + (form == FormKind::Waybill ? QStringLiteral("Invoice.Rav") : QStringLiteral("Account.Rav"));
 }
 
+SheetRules memberSheetRules()
+{
+    SheetRules rules;
+    rules.keyField = QStringLiteral("id_no");
+    rules.checks.append(SheetRules::Check{QStringLiteral("tel"),
+                                          {QStringLiteral("tel_f"), QStringLiteral("tel_m"), QStringLiteral("tel_r")},
+                                          [](QStringView tel) {
+                                              // The rule reads code page 932 bytes, as the table stores them.
+                                              const QByteArray bytes = sjis::fromUnicode(tel.toString());
+                                              return rules::telSplits(FieldValue::text(bytes))
+                                                         ? QString()
+                                                         : QStringLiteral("電話番号「%1」は区切れません").arg(tel);
+                                          }});
+    return rules;
+}
+
 void prepareInvoiceReport(ReportProject& project, const SenderSettingsData& s, const QString& appDir)
 {
+    project.setSheetRules(memberSheetRules());
     const auto [zipF, zipR] = senderZipParts(s.SenderZip);
     const auto tel = senderTelGroups(s.SenderTel);
     project.ProjectFile = templatePath(FormKind::Waybill, appDir);
@@ -134,6 +151,7 @@ void prepareInvoiceReport(ReportProject& project, const SenderSettingsData& s, c
 
 void prepareAccountReport(ReportProject& project, const SenderSettingsData& s, const QString& appDir)
 {
+    project.setSheetRules(memberSheetRules());
     project.ProjectFile = templatePath(FormKind::PaymentSlip, appDir);
     const QByteArray account1 = spacedAccountNo(s.AccountNo1);
     const QByteArray account3 = spacedAccountNo(s.AccountNo3);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/FieldValue.h"
+#include "report/ReportDocument.h"
 #include "settings/SenderSettings.h"
 
 #include <QByteArray>
@@ -42,6 +43,10 @@ QString templatePath(FormKind form, const QString& appDir);
 void prepareInvoiceReport(ReportProject& project, const SenderSettingsData& settings, const QString& appDir);
 // Points the project at the payment-slip template and sets its four parameters, in their order.
 void prepareAccountReport(ReportProject& project, const SenderSettingsData& settings, const QString& appDir);
+// What a report run is told of the staging rows: a sheet is named by its member's number (id_no), and
+// a sheet printing the telephone groups of a number the member rule cannot cut is listed with
+// "電話番号「…」は区切れません". Both preparations set it on the project.
+SheetRules memberSheetRules();
 // Opens, runs and closes the prepared project. The project is closed on every way out, so the next
 // job always runs the template it prepared.
 void runPreparedReport(ReportProject& project);

@@ -25,6 +25,16 @@
 
 namespace halvenna {
 
+BackgroundPlacement placementOf(const FormBackground& b)
+{
+    return BackgroundPlacement{b.path, b.mmPerPixel, b.left, b.top, b.rotation};
+}
+
+FormBackground backgroundOf(const BackgroundPlacement& p)
+{
+    return FormBackground{p.path, p.mmPerPixel, p.left, p.top, p.rotation};
+}
+
 namespace {
 
 constexpr int kMargin = 12; // grey around the sheet
@@ -568,14 +578,14 @@ void ReportPreview::pointPicked(QPointF mm)
     setPlacing(false);
     // The image's pixels under the two clicks, by the placement shown now.
     const FormBackground now = view_->placement();
-    const QTransform toImage = BackgroundImage::toSheet(now).inverted();
+    const QTransform toImage = BackgroundImage::toSheet(placementOf(now)).inverted();
     const auto tenth = [](QPointF p) { return QPointF(std::round(p.x() * 10) / 10, std::round(p.y() * 10) / 10); };
     const std::optional<BackgroundPointsDialog::Points> truth =
         BackgroundPointsDialog::seam().ask({tenth(picked.at(0)), tenth(picked.at(1))}, this);
     if (!truth)
         return;
-    const FormBackground placed = BackgroundImage::fromTwoPoints(now.path, toImage.map(picked.at(0)), truth->first,
-                                                                 toImage.map(picked.at(1)), truth->second);
+    const FormBackground placed = backgroundOf(BackgroundImage::fromTwoPoints(
+        now.path, toImage.map(picked.at(0)), truth->first, toImage.map(picked.at(1)), truth->second));
     view_->setPlacement(placed);
     if (backgroundPlaced)
         backgroundPlaced(placed);

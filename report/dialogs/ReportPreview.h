@@ -19,6 +19,12 @@ class QSpinBox;
 
 namespace halvenna {
 
+struct BackgroundPlacement;
+
+// The settings file's record of a scan's placement and the report's own, field for field.
+BackgroundPlacement placementOf(const FormBackground& background);
+FormBackground backgroundOf(const BackgroundPlacement& placement);
+
 // One sheet of a report as the preview shows it: drawn when shown, at the zoom chosen, with the
 // form's outline under the data. Only the sheet on screen is held as an image.
 class PreviewPage : public QWidget

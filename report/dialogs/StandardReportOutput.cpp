@@ -47,8 +47,7 @@ QStringList StandardReportOutput::misfitLines(const ReportDocument& document)
 {
     QStringList lines;
     for (const ReportDocument::Misfit& m : document.misfits()) {
-        const QString member =
-            m.memberNo.isEmpty() ? QString() : QStringLiteral(" (ID %1)").arg(QString::fromLatin1(m.memberNo));
+        const QString member = m.memberNo.isEmpty() ? QString() : QStringLiteral(" (ID %1)").arg(m.memberNo);
         lines << QStringLiteral("%1 枚目%2: %3").arg(m.sheet + 1).arg(member, m.items.join(QStringLiteral("、")));
     }
     return lines;

@@ -415,7 +415,8 @@ private Q_SLOTS:
 
             QList<QPoint> clicks;
             for (const QPointF& m : marks)
-                clicks << page->toWidget(halvenna::BackgroundImage::toSheet(wrong).map(m)).toPoint();
+                clicks << page->toWidget(halvenna::BackgroundImage::toSheet(halvenna::placementOf(wrong)).map(m))
+                              .toPoint();
             BackgroundPointsDialog::seam().answer(
                 std::optional(BackgroundPointsDialog::Points{truly(marks.at(0)), truly(marks.at(1))}));
             pressKeys(preview, QStringLiteral("Alt+M"));
@@ -425,15 +426,15 @@ private Q_SLOTS:
             // The dialog was offered the marks where the scan showed them, to a tenth of a millimetre.
             QCOMPARE(BackgroundPointsDialog::seam().requests().size(), 1);
             const BackgroundPointsDialog::Points offered = BackgroundPointsDialog::seam().requests().at(0);
-            QVERIFY((offered.first - halvenna::BackgroundImage::toSheet(wrong).map(marks.at(0))).manhattanLength() <
-                    0.5);
-            QVERIFY((offered.second - halvenna::BackgroundImage::toSheet(wrong).map(marks.at(1))).manhattanLength() <
-                    0.5);
+            QVERIFY((offered.first - halvenna::BackgroundImage::toSheet(halvenna::placementOf(wrong)).map(marks.at(0)))
+                        .manhattanLength() < 0.5);
+            QVERIFY((offered.second - halvenna::BackgroundImage::toSheet(halvenna::placementOf(wrong)).map(marks.at(1)))
+                        .manhattanLength() < 0.5);
             const halvenna::FormBackground now = page->placement();
             QVERIFY2(std::abs(now.mmPerPixel / (25.4 / 300) - 1) < 0.005, qPrintable(QString::number(now.mmPerPixel)));
             QVERIFY(std::abs(now.rotation) < 0.3);
             for (const QPointF& m : marks) {
-                const QPointF error = halvenna::BackgroundImage::toSheet(now).map(m) - truly(m);
+                const QPointF error = halvenna::BackgroundImage::toSheet(halvenna::placementOf(now)).map(m) - truly(m);
                 QVERIFY2(error.manhattanLength() < 0.4,
                          qPrintable(QStringLiteral("%1 %2").arg(error.x()).arg(error.y())));
             }

@@ -13,7 +13,7 @@
 #include <QtTest>
 
 using halvenna::BackgroundImage;
-using halvenna::FormBackground;
+using halvenna::BackgroundPlacement;
 
 namespace {
 
@@ -193,7 +193,7 @@ private Q_SLOTS:
         QFETCH(QPointF, bMm);
         QFETCH(double, mmPerPixel);
         QFETCH(double, rotation);
-        const FormBackground placed = BackgroundImage::fromTwoPoints(QStringLiteral("/s.png"), a, aMm, b, bMm);
+        const BackgroundPlacement placed = BackgroundImage::fromTwoPoints(QStringLiteral("/s.png"), a, aMm, b, bMm);
         QCOMPARE(placed.path, QStringLiteral("/s.png"));
         QVERIFY(std::abs(placed.mmPerPixel - mmPerPixel) < 1e-6);
         QVERIFY(std::abs(placed.rotation - rotation) < 1e-6);

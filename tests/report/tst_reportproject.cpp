@@ -7,6 +7,8 @@
 #include "common/Seams.h"
 #include "data/DataSource.h"
 #include "data/Error.h"
+#include "data/SjisText.h"
+#include "gui/DbGrid.h"
 #include "gui/MessageBox.h"
 #include "report/ReportProject.h"
 #include "report/dialogs/StandardReportOutput.h"
@@ -427,7 +429,7 @@ private Q_SLOTS:
     }
 
     // Reading through a connection leaves the table as it found it: open or closed, on the same
-    // row, linked to the current member, its controls live and not moved meanwhile.
+    // row, linked to the current member, its controls live and not told of anything meanwhile.
     void connectionLeavesTheTableAsItWas_data()
     {
         QTest::addColumn<int>("currentMember");
@@ -478,23 +480,127 @@ private Q_SLOTS:
         } else {
             // Every row of Account, not only the current member's, in table order.
             QCOMPARE(rows.rowCount(), 3);
-            QCOMPARE(rows.value(0, 0), QByteArrayView("1"));
-            QCOMPARE(rows.value(0, 1), QByteArrayView("1 0 0 0"));
-            QCOMPARE(rows.value(1, 1), QByteArrayView("9 8 7 6 5"));
-            QCOMPARE(rows.value(2, 1), QByteArrayView("5"));
+            QCOMPARE(rows.text(0, 0).toString(), QStringLiteral("1"));
+            QCOMPARE(rows.text(0, 1).toString(), QStringLiteral("1 0 0 0"));
+            QCOMPARE(rows.text(1, 1).toString(), QStringLiteral("9 8 7 6 5"));
+            QCOMPARE(rows.text(2, 1).toString(), QStringLiteral("5"));
         }
         QCOMPARE(account.active(), !closedBefore);
         QVERIFY(!account.masterLinkLifted());
         QVERIFY(!account.controlsDisabled());
         QCOMPARE(link.scrolled, 0);
         if (!closedBefore) {
-            QCOMPARE(link.changed, 1); // once, when the controls come back
+            QCOMPARE(link.changed, 0); // the report reads through a cursor of its own: nothing to redraw
             QCOMPARE(account.hasCurrentRow(), hadRow);
             if (hadRow)
                 QCOMPARE(account.currentRowid(), rowid);
             QCOMPARE(account.recordCount(), currentMember == 3 ? 2 : 0);
         }
         link.setDataSource(nullptr);
+    }
+
+    // A run while a grid shows the staging table and the print window's detail follows its member:
+    // the report reads through a cursor of its own, so neither the grid nor any link is told of
+    // anything, the grid keeps its row and the detail stays on its member's rows.
+    void aRunLeavesAGridOnTheStagingTableAndTheDetailUntouched()
+    {
+        for (int id = 1; id <= 3; ++id)
+            fx->addMember(id, QStringLiteral("M%1").arg(id));
+        addAmount(1, 1000);
+        addAmount(3, 5);
+        QVERIFY(fx->dm->tbMemberMaster.locate(QStringLiteral("id_no"), FieldValue::integer(3)));
+        stage(kRows);
+        Table& t = fx->dm->tbPrintMember;
+        DataSource staging(QStringLiteral("dsStaging"));
+        staging.setDataSet(&t);
+        DbGrid grid;
+        grid.setDataSource(&staging);
+        grid.resize(400, 300);
+        grid.show();
+        t.first();
+        t.next();
+        QCoreApplication::processEvents();
+        const qint64 rowid = t.currentRowid();
+        const int gridRow = grid.gridModel()->currentRow();
+        QCOMPARE(gridRow, 1);
+        CountingLink stagingLink;
+        stagingLink.setDataSource(&staging);
+        CountingLink accountLink;
+        accountLink.setDataSource(&fx->dm->tbAccountDataSource);
+        stagingLink.changed = accountLink.changed = 0; // attaching shows the current state
+
+        rvpjInvoice->ProjectFile = QDir(templatesDir()).filePath(QStringLiteral("Invoice.Rav"));
+        KeepingOutput keep;
+        rvpjInvoice->Engine = &keep;
+        rvpjInvoice->RunReport();
+        QCoreApplication::processEvents();
+
+        QCOMPARE(keep.pages, int(kRows.size()));
+        QCOMPARE(stagingLink.changed, 0);
+        QCOMPARE(stagingLink.scrolled, 0);
+        QCOMPARE(accountLink.changed, 0);
+        QCOMPARE(accountLink.scrolled, 0);
+        QCOMPARE(t.currentRowid(), rowid);
+        QCOMPARE(grid.gridModel()->currentRow(), gridRow);
+        QVERIFY(!t.controlsDisabled());
+        QVERIFY(!fx->dm->tbAccount.masterLinkLifted());
+        QCOMPARE(fx->dm->tbAccount.recordCount(), 1); // member 3's one row
+        stagingLink.setDataSource(nullptr);
+        accountLink.setDataSource(nullptr);
+        grid.setDataSource(nullptr);
+    }
+
+    // What the report reads is exactly what was posted, as the table itself shows it: text filling a
+    // field's width in double-byte characters or in half-width katakana, the characters code page 932
+    // holds under other code points, an empty text and a null (both read as empty), a number.
+    void connectionReadsExactlyWhatWasPosted_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("value");  // null: a null is posted
+        QTest::addColumn<bool>("fillWidth"); // value repeated to the field's full width
+        QTest::newRow("double-byte at the width") << "name" << QStringLiteral("漢") << true;
+        QTest::newRow("half-width katakana at the width") << "address1" << QStringLiteral("ｱ") << true;
+        QTest::newRow("ASCII at the width") << "address2" << QStringLiteral("x") << true;
+        QTest::newRow("mixed, odd width left") << "name" << QStringLiteral("ｱ漢") << true;
+        QTest::newRow("code page 932's own forms") << "address1" << QStringLiteral("～－―∥￢①Ⅰ髙") << false;
+        QTest::newRow("empty") << "name" << QStringLiteral("") << false;
+        QTest::newRow("null") << "name" << QString() << false;
+        QTest::newRow("number") << "id_no" << QStringLiteral("-2147483648") << false;
+    }
+    void connectionReadsExactlyWhatWasPosted()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, value);
+        QFETCH(bool, fillWidth);
+        Table& t = fx->dm->tbPrintMember;
+        const FieldDef& def = t.fieldDef(field);
+        if (fillWidth) {
+            QVERIFY(def.width > 0);
+            const QString unit = value;
+            while (sjis::fromUnicode(value + unit.at(value.size() % unit.size())).size() <= def.width)
+                value += unit.at(value.size() % unit.size());
+            QVERIFY(sjis::fromUnicode(value).size() >= def.width - 1);
+        }
+        t.append();
+        if (value.isNull())
+            t.setFieldValue(field, FieldValue());
+        else if (def.kind == FieldKind::Integer)
+            t.setFieldValue(field, FieldValue::integer(value.toInt()));
+        else
+            t.setFieldValue(field, FieldValue::text(sjis::fromUnicode(value)));
+        t.post();
+        t.first();
+        const FieldValue posted = t.fieldValue(field);
+        const QString shown = posted.isNull() ? QString() : sjis::toUnicode(posted.asText());
+
+        const ReportRows rows = rvtbPrintMaster->read({field});
+        QCOMPARE(rows.rowCount(), 1);
+        QCOMPARE(rows.text(0, 0).toString(), shown);
+        QCOMPARE(rows.text(0, 0).toString(), value.isNull() ? QString() : sjis::toUnicode(sjis::fromUnicode(value)));
+        // Read again with the table closed: the report's own connection reads the same.
+        t.close();
+        QCOMPARE(rvtbPrintMaster->read({field}).text(0, 0).toString(), shown);
+        QVERIFY(!t.active());
     }
 
     void connectionWithoutATableIsAnError()

@@ -3,6 +3,7 @@
 #include "PaintRecorder.h"
 #include "ReportTestSupport.h"
 #include "data/Error.h"
+#include "printing/jobs/PrintJobs.h"
 #include "report/ReportDocument.h"
 
 #include <QDir>
@@ -27,7 +28,7 @@ ReportDocument document(const QByteArray& body, const QStringList& fields, const
     ReportRows r(fields);
     for (const QList<QByteArray>& row : rows)
         r.appendRow(row);
-    return ReportDocument(t, t->defaultReport(), params, std::move(r));
+    return ReportDocument(t, t->defaultReport(), params, std::move(r), memberSheetRules());
 }
 
 Recording record(const ReportDocument& doc, int page, bool outline)
@@ -322,7 +323,7 @@ private Q_SLOTS:
                      {{"1 2 3", sj(QStringLiteral("山田太郎")), "3"}, {"1 2", sj(QStringLiteral("山")), "4"}});
         const QList<ReportDocument::Misfit>& misfits = doc.misfits();
         QCOMPARE(misfits.size(), 1);
-        QCOMPARE(misfits.at(0).memberNo, QByteArray("3"));
+        QCOMPARE(misfits.at(0).memberNo, QStringLiteral("3"));
         QCOMPARE(misfits.at(0).items, (QStringList{QStringLiteral("金額 (払込票)"), QStringLiteral("金額 (受領証)"),
                                                    QStringLiteral("name")}));
     }
@@ -340,7 +341,7 @@ private Q_SLOTS:
                                                "text field=tel_m x=10 y=20 width=20 height=6 size=10\n",
                                                fields, rows);
         QCOMPARE(groups.misfits().size(), 1);
-        QCOMPARE(groups.misfits().at(0).memberNo, QByteArray("1"));
+        QCOMPARE(groups.misfits().at(0).memberNo, QStringLiteral("1"));
         QCOMPARE(groups.misfits().at(0).items, QStringList{QStringLiteral("電話番号「0312345678」は区切れません")});
         const ReportDocument whole = document("text field=tel x=10 y=10 width=60 height=6 size=10\n", fields, rows);
         QVERIFY(whole.misfits().isEmpty());
@@ -362,9 +363,9 @@ private Q_SLOTS:
         const QList<ReportDocument::Misfit>& misfits = doc.misfits();
         QCOMPARE(misfits.size(), 3);
         QCOMPARE(misfits.at(0).sheet, 1);
-        QCOMPARE(misfits.at(0).memberNo, QByteArray("2"));
+        QCOMPARE(misfits.at(0).memberNo, QStringLiteral("2"));
         QCOMPARE(misfits.at(0).items, QStringList{"name"});
-        QCOMPARE(misfits.at(1).memberNo, QByteArray("3"));
+        QCOMPARE(misfits.at(1).memberNo, QStringLiteral("3"));
         QCOMPARE(misfits.at(1).items, QStringList{"address1"});
         QCOMPARE(misfits.at(2).items, (QStringList{"name", "address1"}));
         // Marks: one red box per item that did not fit, in the preview only.

@@ -6,6 +6,7 @@
 #include "gui/FileDialog.h"
 #include "gui/MessageBox.h"
 #include "gui/PrintSetup.h"
+#include "printing/jobs/PrintJobs.h"
 #include "report/ReportProject.h"
 #include "report/ReportTestSupport.h"
 #include "report/dialogs/OutputOptionsDialog.h"
@@ -294,7 +295,7 @@ private Q_SLOTS:
         rows.appendRow({sj(QString(40, u'漢')), "7"});
         rows.appendRow({sj(QStringLiteral("佐藤")), "9"});
         rows.appendRow({sj(QString(40, u'漢')), "12"});
-        const ReportDocument doc(templ, 0, {}, std::move(rows));
+        const ReportDocument doc(templ, 0, {}, std::move(rows), memberSheetRules());
         StandardReportOutput output;
 
         QString sheets;
