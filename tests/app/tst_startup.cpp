@@ -243,6 +243,9 @@ private Q_SLOTS:
         QCOMPARE(events_, expectedRun());
         QCOMPARE(databaseDir_, appDir() + QStringLiteral("Dostrel"));
         QVERIFY(MessageBox::seam().requests().isEmpty());
+        // Every object worked on the program it was given: the shell's own stays as it started.
+        QVERIFY(AppDir.isEmpty());
+        QCOMPARE(SenderSettings, halvenna::SenderSettingsData{});
 
         // The pending member was posted at exit, its print fields derived.
         halvenna::Table members(QStringLiteral("t"), QStringLiteral("MemberMaster.db"), QStringLiteral("MemberMaster"));

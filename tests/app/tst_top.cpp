@@ -338,26 +338,26 @@ private Q_SLOTS:
         QVERIFY(!AboutBoxForm->isVisible());
     }
 
-    // Load and save use Kelvaro.ini in program_.appDir.
+    // Load and save use Kelvaro.ini in the program's folder.
     void settingsFile()
     {
         QFile file(settingsDir_.filePath(QStringLiteral("Kelvaro.ini")));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("[Main]\r\nSenderName=\x8e\x52\x93\x63\r\nAccountNo1=00120\r\n");
         file.close();
-        SenderSettings = {};
+        program_.senderSettings = {};
         TopForm->LoadSenderSettings();
-        QCOMPARE(SenderSettings.SenderName, QByteArray("\x8e\x52\x93\x63"));
-        QCOMPARE(SenderSettings.AccountNo1, QByteArray("00120"));
-        QCOMPARE(SenderSettings.SenderTel, QByteArray());
+        QCOMPARE(program_.senderSettings.SenderName, QByteArray("\x8e\x52\x93\x63"));
+        QCOMPARE(program_.senderSettings.AccountNo1, QByteArray("00120"));
+        QCOMPARE(program_.senderSettings.SenderTel, QByteArray());
 
-        SenderSettings.SenderTel = "03-1234-5678";
+        program_.senderSettings.SenderTel = "03-1234-5678";
         TopForm->SaveSenderSettings();
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray saved = file.readAll();
         QVERIFY2(saved.contains("SenderTel=03-1234-5678\r\n"), saved.constData());
         QVERIFY(saved.contains("SenderName=\x8e\x52\x93\x63\r\n"));
-        SenderSettings = {};
+        program_.senderSettings = {};
     }
 
     // "終了" closes the main window.
