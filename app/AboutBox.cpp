@@ -1,5 +1,6 @@
 #include "app/AboutBox.h"
 
+#include "app/Program.h"
 #include "gui/ErrorReporter.h"
 #include "gui/OpenUrl.h"
 #include "gui/ProgramIcon.h"
@@ -57,7 +58,7 @@ QLabel* label(QWidget* parent, const char* name, const QString& text, QPoint top
 
 } // namespace
 
-TAboutBoxForm::TAboutBoxForm(QWidget* parent) : QDialog(parent)
+TAboutBoxForm::TAboutBoxForm(halvenna::Program& program, QWidget* parent) : QDialog(parent), program_(program)
 {
     AboutBoxForm = this;
     setObjectName(QStringLiteral("AboutBoxForm"));
@@ -144,7 +145,7 @@ void TAboutBoxForm::fillLines(const QString& postalData)
         line->setAccessibleName(text);
         line->setGeometry(left, top, width, qMax(16, line->heightForWidth(width)));
     };
-    show(TablesPlace, DataModule1 ? DataModule1->tablesPlace() : QString(), 81, 55, 173);
+    show(TablesPlace, program_.dataModule ? program_.dataModule->tablesPlace() : QString(), 81, 55, 173);
     const int down = qMax(0, TablesPlace->geometry().bottom() + 2 - 73);
     MakerText1->move(7, 73 + down);
     MakerText2->move(7, 95 + down);
@@ -172,7 +173,7 @@ void TAboutBoxForm::setVisible(bool visible)
     // Said as things are now (a list read or a file replaced since the last opening shows), and
     // laid out before the box is placed in the middle of the screen.
     if (visible && !isVisible())
-        halvenna::guarded([this] { fillLines(halvenna::PostalCodeLookup::instance().describe()); });
+        halvenna::guarded([this] { fillLines(program_.postalCodes.describe()); });
     QDialog::setVisible(visible);
 }
 

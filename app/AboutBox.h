@@ -8,6 +8,10 @@
 
 #include <functional>
 
+namespace halvenna {
+struct Program;
+}
+
 class QFrame;
 class QPushButton;
 
@@ -39,7 +43,8 @@ class TAboutBoxForm : public QDialog
 {
     Q_OBJECT
 public:
-    explicit TAboutBoxForm(QWidget* parent = nullptr);
+    // program: whose tables and postal data the box names; it outlives the box.
+    explicit TAboutBoxForm(halvenna::Program& program, QWidget* parent = nullptr);
     ~TAboutBoxForm() override;
 
     QFrame* Panel1 = nullptr;
@@ -67,6 +72,9 @@ protected:
     void showEvent(QShowEvent* event) override;
     // There is no cancel button: Esc leaves the box open.
     void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    halvenna::Program& program_;
 };
 
 extern TAboutBoxForm* AboutBoxForm;

@@ -1,5 +1,6 @@
 #include "app/Sender.h"
 
+#include "app/Program.h"
 #include "app/Top.h"
 #include "data/SjisText.h"
 #include "gui/DbControls.h"
@@ -56,7 +57,7 @@ void halvenna::DashShape::paintEvent(QPaintEvent*)
     p.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
-TSenderForm::TSenderForm(QWidget* parent) : QDialog(parent)
+TSenderForm::TSenderForm(halvenna::Program& program, QWidget* parent) : QDialog(parent), program_(program)
 {
     SenderForm = this;
     setObjectName(QStringLiteral("SenderForm"));
@@ -155,7 +156,8 @@ void TSenderForm::edSenderZipExit()
     }
     if (!edSenderAddress1->text().trimmed().isEmpty())
         return;
-    if (const std::optional<QString> town = halvenna::TownChooser::townOf(edSenderZip->text(), this)) {
+    if (const std::optional<QString> town =
+            halvenna::TownChooser::townOf(program_.postalCodes, edSenderZip->text(), this)) {
         edSenderAddress1->setText(*town);
         edSenderAddress1->setModified(true);
     }
@@ -185,7 +187,7 @@ void TSenderForm::showEvent(QShowEvent* event)
 void TSenderForm::FormShow()
 {
     for (const halvenna::SenderSettingsField& f : halvenna::senderSettingsFields)
-        box(f.key)->showText(halvenna::sjis::toUnicode(SenderSettings.*f.member));
+        box(f.key)->showText(halvenna::sjis::toUnicode(program_.senderSettings.*f.member));
 }
 
 void TSenderForm::btnOkClick()
@@ -195,11 +197,11 @@ void TSenderForm::btnOkClick()
     // 932 character are shown as some other character, which converted back would replace them.
     QList<QByteArray> values;
     for (const halvenna::SenderSettingsField& f : halvenna::senderSettingsFields) {
-        const QByteArray& setting = SenderSettings.*f.member;
+        const QByteArray& setting = program_.senderSettings.*f.member;
         const QString text = box(f.key)->text();
         values << (text == halvenna::sjis::toUnicode(setting) ? setting : halvenna::sjis::fromUnicode(text));
     }
     for (qsizetype i = 0; i < values.size(); ++i)
-        SenderSettings.*halvenna::senderSettingsFields[i].member = values.at(i);
+        program_.senderSettings.*halvenna::senderSettingsFields[i].member = values.at(i);
     TopForm->SaveSenderSettings();
 }

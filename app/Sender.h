@@ -6,6 +6,10 @@ class QLabel;
 class QPushButton;
 
 namespace halvenna {
+struct Program;
+}
+
+namespace halvenna {
 class FieldLineEdit;
 class DashShape;
 } // namespace halvenna
@@ -16,7 +20,9 @@ class TSenderForm : public QDialog
 {
     Q_OBJECT
 public:
-    explicit TSenderForm(QWidget* parent = nullptr);
+    // program: whose sender settings the dialog shows and changes, and whose postal-code lookup
+    // fills the address; it outlives the dialog.
+    explicit TSenderForm(halvenna::Program& program, QWidget* parent = nullptr);
     ~TSenderForm() override;
 
     QLabel* Label1;
@@ -58,6 +64,7 @@ protected:
 private:
     halvenna::FieldLineEdit* box(const char* key) const;
     bool shownBefore_ = false;
+    halvenna::Program& program_;
 };
 
 namespace halvenna {

@@ -1,6 +1,7 @@
 #include "app/Startup.h"
 
 #include "app/AboutBox.h"
+#include "app/Program.h"
 #include "app/Sender.h"
 #include "app/Top.h"
 #include "data/Error.h"
@@ -48,8 +49,9 @@ private:
     std::vector<std::function<void()>> destroyers_;
 };
 
-void clearReferences()
+void clearReferences(Program& program)
 {
+    program.dataModule = nullptr;
     TopForm = nullptr;
     DataModule1 = nullptr;
     MemberMasterForm = nullptr;
@@ -58,48 +60,50 @@ void clearReferences()
     AboutBoxForm = nullptr;
 }
 
-void createObjects(const StartupFactories& make, OwnedObjects& owned)
+void createObjects(const StartupFactories& make, OwnedObjects& owned, Program& program)
 {
-    TopForm = make.topForm();
+    TopForm = make.topForm(program);
     owned.add([] {
         delete TopForm;
         TopForm = nullptr;
     });
 
-    DataModule1 = make.dataModule(AppDir + QStringLiteral("Dostrel"));
-    owned.add([] {
+    DataModule1 = make.dataModule(program.appDir + QStringLiteral("Dostrel"));
+    program.dataModule = DataModule1;
+    owned.add([&program] {
         guarded([] { DataModule1->DataModuleDestroy(); });
         delete DataModule1;
         DataModule1 = nullptr;
+        program.dataModule = nullptr;
     });
     DataModule1->reportError = [](const std::exception& e) { reportError(e); };
-    DataModule1->setServer(databaseServer(settingsFilePath(AppDir)));
+    DataModule1->setServer(databaseServer(settingsFilePath(program.appDir)));
     // A setting refused connects to nothing: no table opens, not even the folder's, which would
     // show another roster as if it were the shared one.
-    guarded([] {
-        checkDatabaseServer(DataModule1->server(), settingsFilePath(AppDir));
+    guarded([&program] {
+        checkDatabaseServer(DataModule1->server(), settingsFilePath(program.appDir));
         DataModule1->DataModuleCreate();
     });
 
-    MemberMasterForm = make.memberMasterForm();
+    MemberMasterForm = make.memberMasterForm(program);
     owned.add([] {
         delete MemberMasterForm;
         MemberMasterForm = nullptr;
     });
 
-    InvoiceForm = make.invoiceForm();
+    InvoiceForm = make.invoiceForm(program);
     owned.add([] {
         delete InvoiceForm;
         InvoiceForm = nullptr;
     });
 
-    SenderForm = make.senderForm();
+    SenderForm = make.senderForm(program);
     owned.add([] {
         delete SenderForm;
         SenderForm = nullptr;
     });
 
-    AboutBoxForm = make.aboutBoxForm();
+    AboutBoxForm = make.aboutBoxForm(program);
     owned.add([] {
         delete AboutBoxForm;
         AboutBoxForm = nullptr;
@@ -111,12 +115,17 @@ void createObjects(const StartupFactories& make, OwnedObjects& owned)
 StartupFactories defaultFactories()
 {
     StartupFactories make;
-    make.topForm = [] { return new TTopForm; };
-    make.dataModule = [](const QString& databaseDir) { return new TDataModule1(databaseDir); };
-    make.memberMasterForm = [] { return new TMemberMasterForm; };
-    make.invoiceForm = [] { return new TInvoiceForm; };
-    make.senderForm = [] { return new TSenderForm; };
-    make.aboutBoxForm = [] { return new TAboutBoxForm; };
+    // Each handle is set as soon as its object exists, so that whoever made it can reach it by name.
+    make.topForm = [](Program& p) { return new TTopForm(p); };
+    make.dataModule = [](const QString& databaseDir) { return DataModule1 = new TDataModule1(databaseDir); };
+    make.memberMasterForm = [](Program& p) {
+        return MemberMasterForm = new TMemberMasterForm(p.dataModule, p.appDir, p.postalCodes);
+    };
+    make.invoiceForm = [](Program& p) {
+        return InvoiceForm = new TInvoiceForm(p.dataModule, p.senderSettings, p.appDir, p.fixedDates);
+    };
+    make.senderForm = [](Program& p) { return new TSenderForm(p); };
+    make.aboutBoxForm = [](Program& p) { return new TAboutBoxForm(p); };
     return make;
 }
 
@@ -157,11 +166,16 @@ void setUpApplication(QApplication& app)
 
 int runApplication(QApplication& app, const StartupFactories& factories)
 {
+    return runApplication(app, factories, Program::shell());
+}
+
+int runApplication(QApplication& app, const StartupFactories& factories, Program& program)
+{
     QApplication::setQuitOnLastWindowClosed(false);
     OwnedObjects owned;
     QString failure;
     try {
-        createObjects(factories, owned);
+        createObjects(factories, owned, program);
     } catch (const std::exception& e) {
         failure = applicationErrorText(e);
     } catch (...) {
@@ -170,7 +184,7 @@ int runApplication(QApplication& app, const StartupFactories& factories)
     if (!failure.isNull()) {
         MessageBox::showApplicationError(failure);
         owned.destroyAll();
-        clearReferences();
+        clearReferences(program);
         return 1;
     }
 

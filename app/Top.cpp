@@ -1,6 +1,7 @@
 #include "app/Top.h"
 
 #include "app/AboutBox.h"
+#include "app/Program.h"
 #include "gui/ErrorReporter.h"
 #include "gui/FormMenu.h"
 #include "gui/ProgramIcon.h"
@@ -38,7 +39,7 @@ QPushButton* button(QWidget* parent, const char* name, const QString& caption, c
 
 } // namespace
 
-TTopForm::TTopForm(QWidget* parent) : QMainWindow(parent)
+TTopForm::TTopForm(halvenna::Program& program, QWidget* parent) : QMainWindow(parent), program_(program)
 {
     TopForm = this;
     setObjectName(QStringLiteral("TopForm"));
@@ -125,7 +126,7 @@ void TTopForm::btnKelvaroClick()
 
 void TTopForm::FormCreate()
 {
-    AppDir = QCoreApplication::applicationDirPath() + u'/';
+    program_.setFolder(QCoreApplication::applicationDirPath() + u'/');
     LoadSenderSettings();
 }
 
@@ -146,12 +147,12 @@ void TTopForm::N4Click()
 
 void TTopForm::LoadSenderSettings()
 {
-    halvenna::loadSenderSettings(SenderSettings, halvenna::settingsFilePath(AppDir));
+    halvenna::loadSenderSettings(program_.senderSettings, halvenna::settingsFilePath(program_.appDir));
 }
 
 void TTopForm::SaveSenderSettings()
 {
-    halvenna::saveSenderSettings(SenderSettings, halvenna::settingsFilePath(AppDir));
+    halvenna::saveSenderSettings(program_.senderSettings, halvenna::settingsFilePath(program_.appDir));
 }
 
 void TTopForm::showEvent(QShowEvent* event)

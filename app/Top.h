@@ -8,13 +8,19 @@ class QMenu;
 class QMenuBar;
 class QPushButton;
 
+namespace halvenna {
+struct Program;
+}
+
 // The main window: opens the print window, the roster window and the About box. Its creation
-// loads the sender settings, its destruction saves them.
+// points the program at its folder and loads the sender settings, its destruction saves them.
 class TTopForm : public QMainWindow
 {
     Q_OBJECT
 public:
-    explicit TTopForm(QWidget* parent = nullptr);
+    // program: whose folder and sender settings the window sets, loads and saves; it outlives the
+    // window.
+    explicit TTopForm(halvenna::Program& program, QWidget* parent = nullptr);
     ~TTopForm() override;
 
     QPushButton* btnKelvaro = nullptr;
@@ -47,6 +53,7 @@ protected:
 
 private:
     bool shownOnce_ = false;
+    halvenna::Program& program_;
 };
 
 extern TTopForm* TopForm;

@@ -8,6 +8,7 @@
 // through a shown print window's SetAllPrintFlags (edit, set, post with the member rule, next; one
 // transaction; controls suspended), and records the ratio of the two.
 #include "BenchRoster.h"
+#include "app/Program.h"
 #include "printing/Invoice.h"
 #include "roster/model/DataModule.h"
 #include "roster/model/RecordRules.h"
@@ -110,7 +111,8 @@ void BM_SelectAllThroughWindow(benchmark::State& state)
         // the yardstick writes.
         TDataModule1 dm(roster().path());
         dm.DataModuleCreate();
-        TInvoiceForm form;
+        halvenna::Program program;
+        TInvoiceForm form(&dm, program.senderSettings, program.appDir, program.fixedDates);
         form.show();
         QApplication::processEvents();
         QElapsedTimer timer;

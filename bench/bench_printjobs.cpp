@@ -168,7 +168,8 @@ void BM_BulkWaybillsToPdf(benchmark::State& state)
 {
     TDataModule1 dm(markedRoster().path());
     dm.DataModuleCreate();
-    halvenna::StandardReportOutput output;
+    // No settings file: every form unmoved, as a fresh installation prints.
+    halvenna::StandardReportOutput output(halvenna::settingsFilePath(QString()));
     halvenna::ReportProject project(&output);
     halvenna::ReportConnection printMaster(QStringLiteral("rvtbPrintMaster"), &dm.tbPrintMember);
     halvenna::ReportConnection account(QStringLiteral("rvtbAccount"), &dm.tbAccount);
@@ -178,7 +179,7 @@ void BM_BulkWaybillsToPdf(benchmark::State& state)
     halvenna::PrintJobs jobs(dm);
     for (auto _ : state) {
         jobs.stageBulkWaybills(halvenna::PanelDates{});
-        halvenna::prepareInvoiceReport(project, SenderSettings,
+        halvenna::prepareInvoiceReport(project, halvenna::SenderSettingsData{},
                                        QStringLiteral(HALVENNA_SOURCE_DIR "/report/templates/"));
         halvenna::StandardReportOutput::optionsSeam().answer(
             halvenna::OutputChoice{halvenna::OutputChoice::Destination::File, 1, pdf});

@@ -15,6 +15,7 @@
 #include "roster/model/DataModule.h"
 #include "roster/model/RecordRules.h"
 #include "roster/model/Schema.h"
+#include "settings/SenderSettings.h"
 
 #include <QApplication>
 #include <QDir>
@@ -139,7 +140,7 @@ struct Run
     TDataModule1 dm;
     halvenna::ReportConnection rvtbPrintMaster{QStringLiteral("rvtbPrintMaster"), &dm.tbPrintMember};
     halvenna::ReportConnection rvtbAccount{QStringLiteral("rvtbAccount"), &dm.tbAccount};
-    halvenna::StandardReportOutput output;
+    halvenna::StandardReportOutput output{halvenna::settingsFilePath(QString())};
     halvenna::ReportProject rvpjInvoice{&output};
 };
 

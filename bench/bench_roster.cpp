@@ -6,6 +6,7 @@
 #include "gui/DbGrid.h"
 #include "roster/MemberMaster.h"
 #include "roster/model/DataModule.h"
+#include "roster/postal/PostalCodeLookup.h"
 
 #include <QApplication>
 #include <QFont>
@@ -35,6 +36,18 @@ std::unique_ptr<TDataModule1> openDataModule(int members)
     return dm;
 }
 
+// What the window is given besides the data module: no folder, no postal data.
+const QString& noFolder()
+{
+    static const QString folder;
+    return folder;
+}
+halvenna::PostalCodeLookup& noPostalCodes()
+{
+    static halvenna::PostalCodeLookup lookup{QString(), QString()};
+    return lookup;
+}
+
 // Everything the window shows, painted as the screen would be.
 void paint(QWidget& w)
 {
@@ -47,7 +60,7 @@ void BM_OpenRosterWindow(benchmark::State& state)
 {
     const auto dm = openDataModule(int(state.range(0)));
     for (auto _ : state) {
-        TMemberMasterForm form;
+        TMemberMasterForm form(dm.get(), noFolder(), noPostalCodes());
         form.show();
         paint(form);
         QCoreApplication::processEvents();
@@ -62,7 +75,7 @@ void BM_RosterWindowFirstScreen(benchmark::State& state)
 {
     const auto dm = openDataModule(int(state.range(0)));
     for (auto _ : state) {
-        TMemberMasterForm form;
+        TMemberMasterForm form(dm.get(), noFolder(), noPostalCodes());
         form.show();
         paint(form);
         form.hide();
@@ -78,7 +91,7 @@ HALVENNA_BENCHMARK(BM_RosterWindowFirstScreen)->Arg(100)->Arg(100000)->Unit(benc
 void BM_JumpToLastMember(benchmark::State& state)
 {
     const auto dm = openDataModule(int(state.range(0)));
-    TMemberMasterForm form;
+    TMemberMasterForm form(dm.get(), noFolder(), noPostalCodes());
     form.show();
     paint(form);
     QCoreApplication::processEvents();

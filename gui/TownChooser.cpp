@@ -59,9 +59,8 @@ Seam<TownChooser::Request, std::optional<int>>& TownChooser::seam()
     return seam;
 }
 
-std::optional<QString> TownChooser::townOf(const QString& typed, QWidget* parent)
+std::optional<QString> TownChooser::townOf(PostalCodeLookup& lookup, const QString& typed, QWidget* parent)
 {
-    PostalCodeLookup& lookup = PostalCodeLookup::instance();
     const QStringList towns = lookup.towns(typed);
     // Said where the user expected an address: otherwise nothing would tell why none came.
     if (const QString damage = lookup.takeDamage(); !damage.isEmpty())

@@ -11,6 +11,8 @@ class QListWidget;
 
 namespace halvenna {
 
+class PostalCodeLookup;
+
 // The towns one postal code covers, offered when the code fills an empty address: Enter or a
 // double click takes the one chosen, Esc keeps the address empty. The answer is the town's index.
 class TownChooser : public QDialog
@@ -28,10 +30,10 @@ public:
 
     static Seam<Request, std::optional<int>>& seam();
 
-    // The town a typed postal code fills an address with, from the program's lookup: a data file
+    // The town a typed postal code fills an address with, from the window's lookup: a data file
     // found damaged is reported first (the lookup goes on without it), the list is offered where
     // the code covers several towns. Nothing for no code, an unknown one, no data, or Esc.
-    static std::optional<QString> townOf(const QString& typed, QWidget* parent);
+    static std::optional<QString> townOf(PostalCodeLookup& lookup, const QString& typed, QWidget* parent);
 
     QListWidget* lstTowns;
 };

@@ -19,6 +19,7 @@
 #include "report/ReportProject.h"
 #include "report/dialogs/StandardReportOutput.h"
 #include "roster/model/DataModule.h"
+#include "settings/SenderSettings.h"
 
 #include <QAction>
 #include <QApplication>
@@ -38,9 +39,6 @@
 #include <QVBoxLayout>
 
 #include <utility>
-
-TInvoiceForm* InvoiceForm = nullptr;
-FixedDatesData FixedDates;
 
 FixedDatesData initialFixedDates(const QDate& today)
 {
@@ -211,9 +209,10 @@ void showComboText(QComboBox* combo, const QString& text)
 
 } // namespace
 
-TInvoiceForm::TInvoiceForm(QWidget* parent) : QDialog(parent)
+TInvoiceForm::TInvoiceForm(TDataModule1* dataModule, const halvenna::SenderSettingsData& senderSettings,
+                           const QString& appDir, FixedDatesData& fixedDates, QWidget* parent)
+    : QDialog(parent), dm_(dataModule), senderSettings_(senderSettings), appDir_(appDir), fixedDates_(fixedDates)
 {
-    InvoiceForm = this;
     setObjectName(QStringLiteral("InvoiceForm"));
     setWindowTitle(QStringLiteral("Halvenna"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
@@ -249,7 +248,7 @@ TInvoiceForm::TInvoiceForm(QWidget* parent) : QDialog(parent)
     ClientArea->installEventFilter(this);
     resize(clientWidth, clientHeight + MainMenu1->sizeHint().height());
 
-    reportOutput = std::make_unique<halvenna::StandardReportOutput>();
+    reportOutput = std::make_unique<halvenna::StandardReportOutput>(halvenna::settingsFilePath(appDir_));
     rvpjInvoice = std::make_unique<halvenna::ReportProject>(reportOutput.get());
     rvtbPrintMaster = std::make_unique<halvenna::ReportConnection>(QStringLiteral("rvtbPrintMaster"));
     rvtbAccount = std::make_unique<halvenna::ReportConnection>(QStringLiteral("rvtbAccount"));
@@ -259,11 +258,7 @@ TInvoiceForm::TInvoiceForm(QWidget* parent) : QDialog(parent)
     halvenna::guarded([this] { FormCreate(); });
 }
 
-TInvoiceForm::~TInvoiceForm()
-{
-    if (InvoiceForm == this)
-        InvoiceForm = nullptr;
-}
+TInvoiceForm::~TInvoiceForm() {}
 
 void TInvoiceForm::buildMenu()
 {
@@ -451,17 +446,17 @@ void TInvoiceForm::bindControls()
                                                           {dbcmbValue, "value"}};
     for (const auto& [c, field] : combos)
         c->setDataField(QLatin1String(field));
-    if (!DataModule1)
+    if (!dm_)
         return;
-    dbgMemberMaster->setDataSource(&DataModule1->tbMemberMasterDataSource);
-    FindBar1->setTable(&DataModule1->tbMemberMaster);
-    DBNavigator1->setDataSource(&DataModule1->tbMemberMasterDataSource);
-    dbcbPrintEnb->setDataSource(&DataModule1->tbMemberMasterDataSource);
+    dbgMemberMaster->setDataSource(&dm_->tbMemberMasterDataSource);
+    FindBar1->setTable(&dm_->tbMemberMaster);
+    DBNavigator1->setDataSource(&dm_->tbMemberMasterDataSource);
+    dbcbPrintEnb->setDataSource(&dm_->tbMemberMasterDataSource);
     for (DbEdit* e : {DBEdit1, DBEdit2, DBEdit4})
-        e->setDataSource(&DataModule1->tbContentsDataSource);
+        e->setDataSource(&dm_->tbContentsDataSource);
     for (const auto& [c, field] : combos)
-        c->setDataSource(&DataModule1->tbContentsDataSource);
-    DBEdit3->setDataSource(&DataModule1->tbAccountDataSource);
+        c->setDataSource(&dm_->tbContentsDataSource);
+    DBEdit3->setDataSource(&dm_->tbAccountDataSource);
 }
 
 void TInvoiceForm::setTabOrders()
@@ -579,23 +574,23 @@ void TInvoiceForm::followClientSize()
 
 void TInvoiceForm::FormCreate()
 {
-    FixedDates = initialFixedDates(QDate::currentDate());
+    fixedDates_ = initialFixedDates(QDate::currentDate());
 }
 
 void TInvoiceForm::FormShow()
 {
     using halvenna::sjis::toUnicode;
-    edReceiptYear->showText(toUnicode(FixedDates.ReceiptYear));
-    showComboText(cmbReceiptMonth, toUnicode(FixedDates.ReceiptMonth));
-    showComboText(cmbReceiptDay, toUnicode(FixedDates.ReceiptDay));
-    edDeliveryYear->showText(toUnicode(FixedDates.DeliveryYear));
-    showComboText(cmbDeliveryMonth, toUnicode(FixedDates.DeliveryMonth));
-    showComboText(cmbDeliveryDay, toUnicode(FixedDates.DeliveryDay));
+    edReceiptYear->showText(toUnicode(fixedDates_.ReceiptYear));
+    showComboText(cmbReceiptMonth, toUnicode(fixedDates_.ReceiptMonth));
+    showComboText(cmbReceiptDay, toUnicode(fixedDates_.ReceiptDay));
+    edDeliveryYear->showText(toUnicode(fixedDates_.DeliveryYear));
+    showComboText(cmbDeliveryMonth, toUnicode(fixedDates_.DeliveryMonth));
+    showComboText(cmbDeliveryDay, toUnicode(fixedDates_.DeliveryDay));
 }
 
 void TInvoiceForm::FormClose()
 {
-    FixedDates = panelTexts();
+    fixedDates_ = panelTexts();
 }
 
 bool TInvoiceForm::constDate() const
@@ -623,7 +618,7 @@ void TInvoiceForm::btnAllClearClick()
 
 void TInvoiceForm::SetAllPrintFlags(bool Value)
 {
-    halvenna::setAllPrintMarks(DataModule1->tbMemberMaster, Value);
+    halvenna::setAllPrintMarks(dm_->tbMemberMaster, Value);
 }
 
 halvenna::PanelDates TInvoiceForm::panelDates() const
@@ -636,44 +631,44 @@ halvenna::PanelDates TInvoiceForm::panelDates() const
 void TInvoiceForm::printJob(const std::function<void()>& stage, void (TInvoiceForm::*prepare)())
 {
     stage();
-    rvtbPrintMaster->setTable(&DataModule1->tbPrintMember);
-    rvtbAccount->setTable(&DataModule1->tbAccount);
+    rvtbPrintMaster->setTable(&dm_->tbPrintMember);
+    rvtbAccount->setTable(&dm_->tbAccount);
     (this->*prepare)();
     halvenna::runPreparedReport(*rvpjInvoice);
 }
 
 void TInvoiceForm::btnPrnCurrentClick()
 {
-    halvenna::PrintJobs jobs(*DataModule1);
+    halvenna::PrintJobs jobs(*dm_);
     printJob([&] { jobs.stageOneWaybill(panelDates()); }, &TInvoiceForm::PrepareInvoiceReport);
 }
 
 void TInvoiceForm::btnAccountPrnClick()
 {
-    halvenna::PrintJobs jobs(*DataModule1);
+    halvenna::PrintJobs jobs(*dm_);
     printJob([&] { jobs.stageOnePaymentSlip(); }, &TInvoiceForm::PrepareAccountReport);
 }
 
 void TInvoiceForm::btnInvoiceAllPrnClick()
 {
-    halvenna::PrintJobs jobs(*DataModule1);
+    halvenna::PrintJobs jobs(*dm_);
     printJob([&] { jobs.stageBulkWaybills(panelDates()); }, &TInvoiceForm::PrepareInvoiceReport);
 }
 
 void TInvoiceForm::btnAccountAllPrnClick()
 {
-    halvenna::PrintJobs jobs(*DataModule1);
+    halvenna::PrintJobs jobs(*dm_);
     printJob([&] { jobs.stageBulkPaymentSlips(); }, &TInvoiceForm::PrepareAccountReport);
 }
 
 void TInvoiceForm::PrepareInvoiceReport()
 {
-    halvenna::prepareInvoiceReport(*rvpjInvoice, SenderSettings, AppDir);
+    halvenna::prepareInvoiceReport(*rvpjInvoice, senderSettings_, appDir_);
 }
 
 void TInvoiceForm::PrepareAccountReport()
 {
-    halvenna::prepareAccountReport(*rvpjInvoice, SenderSettings, AppDir);
+    halvenna::prepareAccountReport(*rvpjInvoice, senderSettings_, appDir_);
 }
 
 void TInvoiceForm::N2Click()
@@ -685,7 +680,7 @@ void TInvoiceForm::N2Click()
 
 void TInvoiceForm::mnuPrintPositionClick()
 {
-    TPrintPositionForm dialog(reportOutput.get(), this);
+    TPrintPositionForm dialog(reportOutput.get(), appDir_, this);
     dialog.exec();
 }
 

@@ -16,8 +16,10 @@ class QLabel;
 class QMenuBar;
 class QPrinter;
 class QPushButton;
+class TDataModule1;
 
 namespace halvenna {
+struct SenderSettingsData;
 class DbCheckBox;
 class ReportConnection;
 class ReportProject;
@@ -47,8 +49,6 @@ struct FixedDatesData
 // Today as receipt date and tomorrow as delivery date, decimal without leading zeros.
 FixedDatesData initialFixedDates(const QDate& today);
 
-extern FixedDatesData FixedDates;
-
 // The print window: print marks, waybill contents, amounts, the fixed-date panel and the four
 // print jobs. Every bound control works on the data module's shared sources, so the current member
 // here is the roster window's too.
@@ -56,7 +56,12 @@ class TInvoiceForm : public QDialog
 {
     Q_OBJECT
 public:
-    explicit TInvoiceForm(QWidget* parent = nullptr);
+    // dataModule: whose tables the window shows and prints (none: an empty window); senderSettings:
+    // what the report run prints as the sender; appDir: the program's folder, where the templates
+    // and the settings file are; fixedDates: the panel's texts, kept from one showing to the next.
+    // All four outlive the window.
+    TInvoiceForm(TDataModule1* dataModule, const halvenna::SenderSettingsData& senderSettings, const QString& appDir,
+                 FixedDatesData& fixedDates, QWidget* parent = nullptr);
     ~TInvoiceForm() override;
 
     // The client area below the menu bar; the window is this plus the menu bar.
@@ -192,6 +197,8 @@ private:
 
     bool shownOnce_ = false;
     std::unique_ptr<QPrinter> printer_;
+    TDataModule1* dm_;
+    const halvenna::SenderSettingsData& senderSettings_;
+    const QString& appDir_;
+    FixedDatesData& fixedDates_;
 };
-
-extern TInvoiceForm* InvoiceForm;

@@ -48,8 +48,8 @@ constexpr double kBackgroundLimit = 10000;
 
 } // namespace
 
-TPrintPositionForm::TPrintPositionForm(halvenna::StandardReportOutput* output, QWidget* parent)
-    : QDialog(parent), output_(output), stored_(FormFitting::load(halvenna::settingsFilePath(AppDir)))
+TPrintPositionForm::TPrintPositionForm(halvenna::StandardReportOutput* output, const QString& appDir, QWidget* parent)
+    : QDialog(parent), appDir_(appDir), output_(output), stored_(FormFitting::load(halvenna::settingsFilePath(appDir_)))
 {
     setObjectName(QStringLiteral("PrintPositionForm"));
     setWindowTitle(QStringLiteral("印字位置調整"));
@@ -304,7 +304,7 @@ void TPrintPositionForm::btnTestSheetClick()
         return;
     const auto sheet =
         std::make_shared<const halvenna::ReportTemplate>(halvenna::ReportTemplate::load(halvenna::templatePath(
-            form() == u"Account" ? halvenna::FormKind::PaymentSlip : halvenna::FormKind::Waybill, AppDir)));
+            form() == u"Account" ? halvenna::FormKind::PaymentSlip : halvenna::FormKind::Waybill, appDir_)));
     const halvenna::ReportDocument document = halvenna::ReportDocument::testSheet(sheet);
     // On the printer chosen here, with the values shown here (stored or not).
     const QString chosen = printer();
@@ -331,9 +331,9 @@ void TPrintPositionForm::btnOkClick()
         if (!(it.value() == stored_.offset(it.key().first, it.key().second)))
             changed.append({it.key().first, it.key().second, it.value()});
     // Stored all at once; should that fail, the box says so and the dialog stays with its values.
-    FormFitting::saveOffsets(halvenna::settingsFilePath(AppDir), changed);
+    FormFitting::saveOffsets(halvenna::settingsFilePath(appDir_), changed);
     for (auto it = backgrounds_.cbegin(); it != backgrounds_.cend(); ++it)
         if (!(it.value() == stored_.background(it.key())))
-            FormFitting::saveBackground(halvenna::settingsFilePath(AppDir), it.key(), it.value());
+            FormFitting::saveBackground(halvenna::settingsFilePath(appDir_), it.key(), it.value());
     accept();
 }

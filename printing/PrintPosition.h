@@ -27,8 +27,9 @@ class TPrintPositionForm : public QDialog
 {
     Q_OBJECT
 public:
-    // output: the print window's, so that the printer set up there is the one the test sheet uses.
-    explicit TPrintPositionForm(halvenna::StandardReportOutput* output, QWidget* parent = nullptr);
+    // output: the print window's, so that the printer set up there is the one the test sheet uses;
+    // appDir: the program's folder, where the settings file and the templates are.
+    TPrintPositionForm(halvenna::StandardReportOutput* output, const QString& appDir, QWidget* parent = nullptr);
 
     QLabel* lblForm = nullptr;
     QComboBox* cmbForm = nullptr;
@@ -74,6 +75,7 @@ private:
     void showBackground();
     void keepBackground(QDoubleSpinBox* changed);
 
+    QString appDir_;
     halvenna::StandardReportOutput* output_;
     halvenna::FormFitting stored_;
     // Pairs changed in this dialog, by form and printer.

@@ -41,8 +41,6 @@
 #include <cmath>
 #include <iterator>
 
-TMemberMasterForm* MemberMasterForm = nullptr;
-
 using halvenna::FieldValue;
 using halvenna::Table;
 
@@ -97,16 +95,12 @@ QPushButton* button(QWidget* parent, const char* name, const QString& caption, c
     return b;
 }
 
-Table& members()
-{
-    return DataModule1->tbMemberMaster;
-}
-
 } // namespace
 
-TMemberMasterForm::TMemberMasterForm(QWidget* parent) : QDialog(parent)
+TMemberMasterForm::TMemberMasterForm(TDataModule1* dataModule, const QString& appDir,
+                                     halvenna::PostalCodeLookup& postalCodes, QWidget* parent)
+    : QDialog(parent), dm_(dataModule), appDir_(appDir), postalCodes_(postalCodes)
 {
-    MemberMasterForm = this;
     setObjectName(QStringLiteral("MemberMasterForm"));
     setWindowTitle(QStringLiteral("名簿登録一覧"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
@@ -131,9 +125,9 @@ TMemberMasterForm::TMemberMasterForm(QWidget* parent) : QDialog(parent)
     layout->addWidget(ClientArea);
     buildControls();
     setColumns();
-    if (DataModule1) {
-        DBGrid1->setDataSource(&DataModule1->tbMemberMasterDataSource);
-        FindBar1->setTable(&DataModule1->tbMemberMaster);
+    if (dm_) {
+        DBGrid1->setDataSource(&dm_->tbMemberMasterDataSource);
+        FindBar1->setTable(&dm_->tbMemberMaster);
     }
     FindBar1->connectMenu({mnuFind, mnuFindNext, mnuFindPrevious});
     setTabOrders();
@@ -142,10 +136,11 @@ TMemberMasterForm::TMemberMasterForm(QWidget* parent) : QDialog(parent)
     resize(clientWidth, clientHeight + MainMenu1->sizeHint().height());
 }
 
-TMemberMasterForm::~TMemberMasterForm()
+TMemberMasterForm::~TMemberMasterForm() = default;
+
+Table& TMemberMasterForm::members() const
 {
-    if (MemberMasterForm == this)
-        MemberMasterForm = nullptr;
+    return dm_->tbMemberMaster;
 }
 
 void TMemberMasterForm::buildMenu()
@@ -233,7 +228,7 @@ bool TMemberMasterForm::applyDefaultWidths()
 {
     if (defaultWidthsApplied_)
         return true;
-    if (!DataModule1 || !members().active())
+    if (!dm_ || !members().active())
         return false;
     const QFontMetrics metrics(DBGrid1->font());
     for (int i = 0; i < int(std::size(kColumns)); ++i) {
@@ -329,13 +324,13 @@ void TMemberMasterForm::followClientSize()
 
 void TMemberMasterForm::fillAddressFromZip()
 {
-    if (!DataModule1)
+    if (!dm_)
         return;
     Table& t = members();
     if (!t.editing() || !t.fieldValue(QStringLiteral("address1")).displayText().trimmed().isEmpty())
         return;
     const QString zip = t.fieldValue(QStringLiteral("zip")).displayText();
-    if (const std::optional<QString> town = halvenna::TownChooser::townOf(zip, this))
+    if (const std::optional<QString> town = halvenna::TownChooser::townOf(postalCodes_, zip, this))
         t.setFieldValue(QStringLiteral("address1"), halvenna::FieldValue::fromString(*town));
 }
 
@@ -355,7 +350,7 @@ void TMemberMasterForm::btnMargeClick()
     std::optional<halvenna::SafetyCopyInfo> copy;
     merge.setBeforeFirstStore([&] {
         copy = halvenna::SafetyCopy::take(
-            tablesDir(), QStringLiteral("CSV 読込 %1").arg(QFileInfo(fileName).fileName()), DataModule1->server());
+            tablesDir(), QStringLiteral("CSV 読込 %1").arg(QFileInfo(fileName).fileName()), dm_->server());
     });
     halvenna::ImportProgress progress(merge, fileName, btnMarge->text(), importProgressDelay, this);
     merge.setProgress([&progress](qint64 bytesRead, qint64 fileSize) { progress.advance(bytesRead, fileSize); },
@@ -415,14 +410,14 @@ void TMemberMasterForm::N2Click()
 void TMemberMasterForm::N4Click()
 {
     // On a server the roster is every PC's: the question says so.
-    const bool shared = !DataModule1->server().isEmpty();
+    const bool shared = !dm_->server().isEmpty();
     if (!halvenna::MessageBox::confirm(
             shared ? QStringLiteral("サーバーの名簿データをすべて消去します.すべてのPCで名簿が空になります.よいですか?")
                    : QStringLiteral("名簿データをすべて消去します.よいですか?"),
             this))
         return;
     // A copy of the roster first, so that the clearing can be undone. No copy, no clearing.
-    halvenna::SafetyCopy::take(tablesDir(), QStringLiteral("全名簿データ消去"), DataModule1->server());
+    halvenna::SafetyCopy::take(tablesDir(), QStringLiteral("全名簿データ消去"), dm_->server());
     Table& t = members();
     t.close();
     try {
@@ -438,7 +433,7 @@ void TMemberMasterForm::N4Click()
 
 QString TMemberMasterForm::tablesDir() const
 {
-    return QFileInfo(DataModule1->tbMemberMaster.filePath()).absolutePath();
+    return QFileInfo(dm_->tbMemberMaster.filePath()).absolutePath();
 }
 
 void TMemberMasterForm::mnuRestoreClick()
@@ -460,7 +455,7 @@ void TMemberMasterForm::mnuRestoreClick()
     if (!copy.damage.isEmpty())
         throw halvenna::Error(copy.damage);
     const QString replaced =
-        DataModule1->server().isEmpty()
+        dm_->server().isEmpty()
             ? QStringLiteral("今の名簿データは置き換わります(戻す前の名簿もバックアップに残します)")
             : QStringLiteral("サーバーの名簿データがすべてのPCで置き換わります(戻す前の名簿もバックアップに残します)");
     if (!halvenna::MessageBox::confirm(QStringLiteral("%1 のコピーに戻します.%2.よいですか?")
@@ -472,14 +467,14 @@ void TMemberMasterForm::mnuRestoreClick()
         t.cancel();
     // The tables are closed while their files are replaced, and opened again on either outcome:
     // the windows then show the roster as it is.
-    DataModule1->SetTablesActive(false);
+    dm_->SetTablesActive(false);
     try {
-        halvenna::SafetyCopy::restore(tablesDir(), copy, DataModule1->server());
+        halvenna::SafetyCopy::restore(tablesDir(), copy, dm_->server());
     } catch (...) {
-        DataModule1->SetTablesActive(true);
+        dm_->SetTablesActive(true);
         throw;
     }
-    DataModule1->SetTablesActive(true);
+    dm_->SetTablesActive(true);
 }
 
 void TMemberMasterForm::mnuPostalDataClick()
@@ -489,7 +484,7 @@ void TMemberMasterForm::mnuPostalDataClick()
                                                                    QStringLiteral("郵便番号データ (*.csv *.CSV)"));
     if (fileName.isEmpty())
         return;
-    const qsizetype codes = halvenna::PostalCodeLookup::instance().readPostalServiceList(fileName);
+    const qsizetype codes = postalCodes_.readPostalServiceList(fileName);
     halvenna::MessageBox::showInformation(
         QStringLiteral("%1 から %2 件の郵便番号を読み込みました.")
             .arg(QDir::toNativeSeparators(fileName), QLocale(QLocale::Japanese).toString(qlonglong(codes))),
@@ -498,7 +493,7 @@ void TMemberMasterForm::mnuPostalDataClick()
 
 void TMemberMasterForm::mnuServerSettingsClick()
 {
-    const QString path = halvenna::settingsFilePath(AppDir);
+    const QString path = halvenna::settingsFilePath(appDir_);
     const QString current = halvenna::databaseServer(path);
     const std::optional<halvenna::ServerAddress> chosen =
         halvenna::ServerSettingsForm::seam().ask({halvenna::serverAddress(current), path}, this);
@@ -516,5 +511,5 @@ void TMemberMasterForm::mnuServerSettingsClick()
 
 void TMemberMasterForm::SplitZipAndTel()
 {
-    halvenna::rules::deriveMemberFields(DataModule1->tbMemberMaster);
+    halvenna::rules::deriveMemberFields(dm_->tbMemberMaster);
 }

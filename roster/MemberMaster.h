@@ -9,9 +9,12 @@ class QAction;
 class QMenuBar;
 class QPushButton;
 
+class TDataModule1;
+
 namespace halvenna {
 class DbGrid;
 class FindBar;
+class PostalCodeLookup;
 class Table;
 } // namespace halvenna
 
@@ -21,7 +24,11 @@ class TMemberMasterForm : public QDialog
 {
     Q_OBJECT
 public:
-    explicit TMemberMasterForm(QWidget* parent = nullptr);
+    // dataModule: whose member table the window shows and changes (none: an empty window);
+    // appDir: the program's folder, where the settings file is; postalCodes: the lookup that fills
+    // addresses and takes the postal service's list. The three outlive the window.
+    TMemberMasterForm(TDataModule1* dataModule, const QString& appDir, halvenna::PostalCodeLookup& postalCodes,
+                      QWidget* parent = nullptr);
     ~TMemberMasterForm() override;
 
     // The size the controls are placed for; the menu bar comes on top of it.
@@ -84,6 +91,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    halvenna::Table& members() const;
     // The folder of the tables (Dostrel), where the safety copies are kept.
     QString tablesDir() const;
     void buildMenu();
@@ -98,6 +106,7 @@ private:
     bool shownOnce_ = false;
     bool defaultWidthsApplied_ = false;
     QString lastImportFile_;
+    TDataModule1* dm_;
+    const QString& appDir_;
+    halvenna::PostalCodeLookup& postalCodes_;
 };
-
-extern TMemberMasterForm* MemberMasterForm;

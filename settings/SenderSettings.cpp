@@ -2,9 +2,6 @@
 
 #include "settings/IniFile.h"
 
-halvenna::SenderSettingsData SenderSettings;
-QString AppDir;
-
 namespace halvenna {
 
 QString settingsFilePath(const QString& appDir)

@@ -66,9 +66,3 @@ void loadSenderSettings(SenderSettingsData& settings, const QString& path);
 void saveSenderSettings(const SenderSettingsData& settings, const QString& path);
 
 } // namespace halvenna
-
-// State of the main window's module, alive for the whole run.
-// The sender settings: empty at start, loaded when the main window is created.
-extern halvenna::SenderSettingsData SenderSettings;
-// The executable's directory with its trailing separator; set once when the main window is created.
-extern QString AppDir;

@@ -6,7 +6,6 @@
 #include "gui/PrintSetup.h"
 #include "report/dialogs/ReportPreview.h"
 #include "report/dialogs/ReportStatusDialog.h"
-#include "settings/SenderSettings.h"
 
 #include <QApplication>
 #include <QDir>
@@ -28,11 +27,12 @@ QWidget* dialogParent()
 
 } // namespace
 
-StandardReportOutput::StandardReportOutput()
-    : offsets([](const QString& form, const QString& printer) {
-          return FormFitting::load(settingsFilePath(AppDir)).offset(form, printer);
+StandardReportOutput::StandardReportOutput(QString settingsFile)
+    : offsets([settingsFile](const QString& form, const QString& printer) {
+          return FormFitting::load(settingsFile).offset(form, printer);
       }),
-      backgrounds([](const QString& form) { return FormFitting::load(settingsFilePath(AppDir)).background(form); })
+      backgrounds([settingsFile](const QString& form) { return FormFitting::load(settingsFile).background(form); }),
+      settingsFile_(std::move(settingsFile))
 {}
 StandardReportOutput::~StandardReportOutput() = default;
 
@@ -90,8 +90,8 @@ void StandardReportOutput::output(const ReportDocument& document)
         ReportPreview preview(document, parent);
         if (const FormBackground background = backgrounds(document.title()); background.isSet())
             preview.setBackground(background);
-        preview.backgroundPlaced = [form = document.title()](const FormBackground& placed) {
-            FormFitting::saveBackground(settingsFilePath(AppDir), form, placed);
+        preview.backgroundPlaced = [this, form = document.title()](const FormBackground& placed) {
+            FormFitting::saveBackground(settingsFile_, form, placed);
         };
         preview.print = [this](QWidget* from, const ReportDocument& shown) { printFromPreview(shown, from); };
         preview.exec();

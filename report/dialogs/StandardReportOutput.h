@@ -42,13 +42,14 @@ public:
         StandardReportOutput* output = nullptr;
     };
 
-    StandardReportOutput();
+    // settingsFile: the settings file that says how each form is fitted (FormFitting).
+    explicit StandardReportOutput(QString settingsFile);
     ~StandardReportOutput() override;
 
     void output(const ReportDocument& document) override;
 
     // How far every item of a form moves on a printer (FormFitting::pdfPrinter() for a PDF file):
-    // by default what the settings file beside the program says at the moment of output.
+    // by default what the settings file says at the moment of output.
     std::function<PrintOffset(const QString& form, const QString& printer)> offsets;
     // The scan of a form's blank stock laid under the preview: by default the settings file's.
     std::function<FormBackground(const QString& form)> backgrounds;
@@ -84,6 +85,7 @@ private:
     std::unique_ptr<QPrinter> printer_;
     QString lastFile_;
     std::optional<OutputChoice::Destination> offerNext_;
+    QString settingsFile_;
 };
 
 } // namespace halvenna

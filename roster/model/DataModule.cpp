@@ -12,13 +12,10 @@
 #include <QSocketNotifier>
 #include <QWindow>
 
-TDataModule1* DataModule1 = nullptr;
-
 using halvenna::Table;
 
 TDataModule1::TDataModule1(const QString& databaseDir, QObject* parent) : QObject(parent)
 {
-    DataModule1 = this;
     setObjectName(QStringLiteral("DataModule1"));
     for (Table* t : {&tbMemberMaster, &tbContents, &tbAccount, &tbPrintMember})
         t->setDatabaseDir(databaseDir);
@@ -66,8 +63,6 @@ TDataModule1::TDataModule1(const QString& databaseDir, QObject* parent) : QObjec
 TDataModule1::~TDataModule1()
 {
     stopWatching();
-    if (DataModule1 == this)
-        DataModule1 = nullptr;
 }
 
 void TDataModule1::setServer(const QString& conninfo)

@@ -16,12 +16,13 @@ class PostgresConnection;
 }
 
 // The data module: the four tables, the three data sources the windows bind to, and the record
-// rules hung on the tables' events. One instance, DataModule1, lives for the whole run.
+// rules hung on the tables' events. The shell makes one (its handle DataModule1) for the whole run
+// and hands it to each window.
 class TDataModule1 : public QObject
 {
     Q_OBJECT
 public:
-    // databaseDir: the folder the alias Dostrel stands for (AppDir + "Dostrel").
+    // databaseDir: the folder the alias Dostrel stands for (the program's folder + "Dostrel").
     explicit TDataModule1(const QString& databaseDir, QObject* parent = nullptr);
     ~TDataModule1() override;
 
@@ -86,5 +87,3 @@ private:
     QSocketNotifier* watchSocket_ = nullptr;
     bool readFailed_ = false;
 };
-
-extern TDataModule1* DataModule1;

@@ -1,7 +1,6 @@
 #include "roster/postal/PostalCodeLookup.h"
 
 #include "data/Error.h"
-#include "settings/SenderSettings.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -18,12 +17,6 @@ QString PostalCodeLookup::packageDictionary()
 QString PostalCodeLookup::ownFileName()
 {
     return QStringLiteral("PostalCodes.txt");
-}
-
-PostalCodeLookup& PostalCodeLookup::instance()
-{
-    static PostalCodeLookup lookup(QDir(AppDir).filePath(ownFileName()), packageDictionary());
-    return lookup;
 }
 
 PostalCodeLookup::PostalCodeLookup(QString ownFile, QString packageFile)

@@ -22,11 +22,8 @@ public:
     // The file beside the program that holds the list the user read.
     static QString ownFileName();
 
-    // The one the windows use: AppDir's own file, then the package's dictionary.
-    static PostalCodeLookup& instance();
-
     PostalCodeLookup(QString ownFile, QString packageFile);
-    // Other files, read on the next lookup (for the program's start and for tests).
+    // Other files, read on the next lookup (the program's folder once known; a test's fixture).
     void setFiles(const QString& ownFile, const QString& packageFile);
 
     // The towns of a typed code (normalised as PostalCodes::normalize); empty when it is no code,

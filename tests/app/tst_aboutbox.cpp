@@ -1,4 +1,5 @@
 #include "app/AboutBox.h"
+#include "app/Program.h"
 #include "app/Startup.h"
 #include "common/GuiFixture.h"
 #include "common/Seams.h"
@@ -23,6 +24,8 @@ class TestAboutBox : public QObject
     Q_OBJECT
 
 private:
+    // What the box is given: the data module (none unless a test makes one) and the postal codes.
+    halvenna::Program program_;
     static const QList<QUrl>& opened() { return halvenna::OpenUrl::seam().requests(); }
     // The desktop is never asked for real: each address handed to it is answered "not opened".
     static void expectOpens(int count)
@@ -53,7 +56,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         halvenna::installJapaneseFont();
-        new TAboutBoxForm;
+        new TAboutBoxForm(program_);
         QVERIFY(!AboutBoxForm->isVisible());
     }
 
@@ -81,10 +84,10 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         TAboutBoxForm* const shared = AboutBoxForm;
-        auto& lookup = halvenna::PostalCodeLookup::instance();
+        auto& lookup = program_.postalCodes;
         lookup.setFiles(dir.filePath(QStringLiteral("PostalCodes.txt")), dir.filePath(QStringLiteral("none")));
         {
-            TAboutBoxForm box;
+            TAboutBoxForm box(program_);
             QVERIFY(openBox(box));
             QCOMPARE(box.PostalData->toolTip(), QStringLiteral("郵便番号データ: なし (住所は手で入力します)"));
             QVERIFY(box.PostalData->geometry().bottom() < box.Panel1->height());
@@ -95,7 +98,7 @@ private Q_SLOTS:
         dictionary.close();
         lookup.setFiles(dir.filePath(QStringLiteral("PostalCodes.txt")), dictionary.fileName());
         {
-            TAboutBoxForm box;
+            TAboutBoxForm box(program_);
             QVERIFY(openBox(box));
             QCOMPARE(box.PostalData->toolTip(),
                      QStringLiteral("郵便番号データ: 2 件 (%1)").arg(QDir::toNativeSeparators(dictionary.fileName())));
@@ -111,7 +114,7 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         TAboutBoxForm* const shared = AboutBoxForm;
-        auto& lookup = halvenna::PostalCodeLookup::instance();
+        auto& lookup = program_.postalCodes;
         const QString own = dir.filePath(QStringLiteral("PostalCodes.txt"));
         const auto writeFile = [](const QString& path, const QByteArray& bytes) {
             QFile out(path);
@@ -120,7 +123,7 @@ private Q_SLOTS:
         };
         lookup.setFiles(own, dir.filePath(QStringLiteral("none")));
         {
-            TAboutBoxForm box;
+            TAboutBoxForm box(program_);
             QVERIFY(openBox(box));
             QCOMPARE(box.PostalData->toolTip(), QStringLiteral("郵便番号データ: なし (住所は手で入力します)"));
             box.hide();
@@ -150,7 +153,7 @@ private Q_SLOTS:
         writeFile(own, "damaged\n");
         lookup.setFiles(own, dir.filePath(QStringLiteral("none")));
         {
-            TAboutBoxForm box;
+            TAboutBoxForm box(program_);
             const QString damage = lookup.takeDamage();
             QVERIFY(damage.isEmpty());
             QCOMPARE(lookup.towns(u"150-0001"), QStringList());
@@ -173,10 +176,10 @@ private Q_SLOTS:
         QVERIFY(dictionary.open(QIODevice::WriteOnly));
         dictionary.write("1000001 /\xc5\xec\xb5\xfe\xc5\xd4/\n"); // 東京都, EUC-JP
         dictionary.close();
-        auto& lookup = halvenna::PostalCodeLookup::instance();
+        auto& lookup = program_.postalCodes;
         lookup.setFiles(dir.filePath(QStringLiteral("PostalCodes.txt")), dictionary.fileName());
         {
-            TAboutBoxForm box;
+            TAboutBoxForm box(program_);
             QVERIFY(openBox(box));
             QLabel* line = box.PostalData;
             const QString text =
@@ -244,12 +247,13 @@ private Q_SLOTS:
         ini.close();
         TDataModule1 dm(dir.filePath(QStringLiteral("Dostrel")));
         dm.setServer(halvenna::databaseServer(ini.fileName()));
+        program_.dataModule = &dm;
         if (shown.isEmpty())
             shown = QStringLiteral("テーブル: このPCのフォルダー %1 (SQLite)")
                         .arg(QDir::toNativeSeparators(dir.filePath(QStringLiteral("Dostrel"))));
         TAboutBoxForm* const shared = AboutBoxForm;
         {
-            TAboutBoxForm box;
+            TAboutBoxForm box(program_);
             QCOMPARE(box.TablesPlace->toolTip(), shown);
             QCOMPARE(box.TablesPlace->accessibleName(), shown);
             QVERIFY(!box.TablesPlace->text().contains(QStringLiteral("s3cret")));
@@ -267,7 +271,7 @@ private Q_SLOTS:
             QVERIFY(box.TablesPlace->geometry().right() < box.Panel1->width());
         }
         AboutBoxForm = shared;
-        DataModule1 = nullptr;
+        program_.dataModule = nullptr;
     }
 
     void window()

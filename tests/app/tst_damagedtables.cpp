@@ -3,6 +3,7 @@
 // opened after it closed; the program starts all the same, the roster and print windows open, and
 // using them gives error boxes, never a crash.
 #include "app/AboutBox.h"
+#include "app/Program.h"
 #include "app/Startup.h"
 #include "app/Top.h"
 #include "common/Seams.h"
@@ -123,11 +124,13 @@ private Q_SLOTS:
 
         halvenna::StartupFactories factories = halvenna::defaultFactories();
         const auto makeTop = factories.topForm;
-        factories.topForm = [makeTop, appDir] {
-            TTopForm* top = makeTop();
-            AppDir = appDir; // the settings and the tables of this test, not the test executable's folder
+        factories.topForm = [makeTop, appDir](halvenna::Program& program) {
+            TTopForm* top = makeTop(program);
+            // The settings and the tables of this test, not the test executable's folder.
+            program.setFolder(appDir);
             return top;
         };
+        halvenna::Program program;
 
         BoxCloser closer;
         seams::begin();
@@ -176,7 +179,7 @@ private Q_SLOTS:
             TopForm->close();
         };
         QTimer::singleShot(0, qApp, afterStart);
-        const int code = halvenna::runApplication(*qApp, factories);
+        const int code = halvenna::runApplication(*qApp, factories, program);
         QCOMPARE(code, 0);
 
         // Start-up: the engine's error for that file, once, in the standard box.

@@ -1,5 +1,6 @@
 // The sender dialog: filled from the settings on every opening, OK copies and saves at once,
 // Cancel / Esc / the close box copy nothing, and a failed save still closes it.
+#include "app/Program.h"
 #include "app/Sender.h"
 #include "app/Startup.h"
 #include "app/Top.h"
@@ -55,6 +56,8 @@ class TestSender : public QObject
     Q_OBJECT
 
 private:
+    // What the main window and the sender dialog are given, as the shell gives it.
+    halvenna::Program program_;
     QTemporaryDir dir_;
     QString ini() const { return dir_.filePath(QStringLiteral("Kelvaro.ini")); }
 
@@ -75,22 +78,23 @@ private:
     {
         int i = 0;
         for (const auto& f : halvenna::senderSettingsFields)
-            SenderSettings.*f.member = sj(prefix + QString::number(i++));
+            program_.senderSettings.*f.member = sj(prefix + QString::number(i++));
     }
 
     // The lookup reads a small dictionary in the test's folder, never the machine's files.
     void usePostalFixture()
     {
-        postaltest::useDictionary(dir_.filePath(QStringLiteral("zipcode")), dir_.filePath(QStringLiteral("none.txt")));
+        postaltest::useDictionary(program_.postalCodes, dir_.filePath(QStringLiteral("zipcode")),
+                                  dir_.filePath(QStringLiteral("none.txt")));
     }
 
 private Q_SLOTS:
     void initTestCase()
     {
         halvenna::installJapaneseFont();
-        new TTopForm;
-        new TSenderForm;
-        AppDir = dir_.path() + u'/';
+        new TTopForm(program_);
+        new TSenderForm(program_);
+        program_.appDir = dir_.path() + u'/';
     }
 
     void cleanupTestCase()
@@ -102,10 +106,10 @@ private Q_SLOTS:
     void init()
     {
         // No postal data unless a test gives some: the machine's dictionary would fill addresses.
-        halvenna::PostalCodeLookup::instance().setFiles(QString(), QString());
+        program_.postalCodes.setFiles(QString(), QString());
         seams::begin();
         QFile::remove(ini());
-        SenderSettings = {};
+        program_.senderSettings = {};
     }
 
     void cleanup()
@@ -200,8 +204,8 @@ private Q_SLOTS:
         }
         QTRY_VERIFY(!SenderForm->isVisible());
         QCOMPARE(SenderForm->result(), int(QDialog::Accepted));
-        QCOMPARE(SenderSettings.SenderName, sj(QStringLiteral("佐藤商店")));
-        QCOMPARE(SenderSettings.SenderTel, QByteArray("03-1234-5678"));
+        QCOMPARE(program_.senderSettings.SenderName, sj(QStringLiteral("佐藤商店")));
+        QCOMPARE(program_.senderSettings.SenderTel, QByteArray("03-1234-5678"));
         const QByteArray written = fileBytes(ini());
         QVERIFY(written.contains("SenderName=" + sj(QStringLiteral("佐藤商店"))));
         QVERIFY(written.contains("SenderTel=03-1234-5678"));
@@ -230,7 +234,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, how);
         setAll(QStringLiteral("old"));
-        const auto before = SenderSettings;
+        const auto before = program_.senderSettings;
         open();
         typeText(box("edSenderName"), QStringLiteral("new"));
         if (how == u"button") {
@@ -249,7 +253,7 @@ private Q_SLOTS:
         }
         QTRY_VERIFY(!SenderForm->isVisible());
         QCOMPARE(SenderForm->result(), int(QDialog::Rejected));
-        QVERIFY(SenderSettings == before);
+        QVERIFY(program_.senderSettings == before);
         QVERIFY(!QFile::exists(ini()));
         open();
         QCOMPARE(box("edSenderName")->text(), QStringLiteral("old0"));
@@ -285,7 +289,7 @@ private Q_SLOTS:
         QCOMPARE(requests.size(), 1);
         QCOMPARE(requests.first().caption, QStringLiteral("Halvenna"));
         QCOMPARE(requests.first().text, ini() + QStringLiteral(" に書き込めません."));
-        QCOMPARE(SenderSettings.SenderName, sj(QStringLiteral("新しい名前")));
+        QCOMPARE(program_.senderSettings.SenderName, sj(QStringLiteral("新しい名前")));
         QDir().rmdir(ini());
     }
 
@@ -299,7 +303,7 @@ private Q_SLOTS:
         out.write(QStringEncoder("EUC-JP")(QStringLiteral("1500001 /東京都渋谷区神宮前/\n"
                                                           "4980000 /愛知県弥富市/三重県桑名郡木曽岬町/\n")));
         out.close();
-        halvenna::PostalCodeLookup::instance().setFiles(dir_.filePath(QStringLiteral("none.txt")), dictionary);
+        program_.postalCodes.setFiles(dir_.filePath(QStringLiteral("none.txt")), dictionary);
         open();
         halvenna::TownChooser::seam().answer(std::optional<int>(1));
         box("edSenderZip")->setFocus(Qt::TabFocusReason);
@@ -324,8 +328,8 @@ private Q_SLOTS:
         QCOMPARE(box("edSenderAddress1")->text(), QStringLiteral("東京都渋谷区神宮前"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QTRY_VERIFY(!SenderForm->isVisible());
-        QCOMPARE(SenderSettings.SenderAddress1, sj(QStringLiteral("東京都渋谷区神宮前")));
-        QCOMPARE(SenderSettings.SenderZip, QByteArray("150-0001"));
+        QCOMPARE(program_.senderSettings.SenderAddress1, sj(QStringLiteral("東京都渋谷区神宮前")));
+        QCOMPARE(program_.senderSettings.SenderZip, QByteArray("150-0001"));
     }
 
     // Leaving the postal code box toward キャンセル (clicked, or Esc) is no entry: no list of towns
@@ -354,7 +358,7 @@ private Q_SLOTS:
         QCOMPARE(SenderForm->result(), int(QDialog::Rejected));
         QCOMPARE(halvenna::TownChooser::seam().requests().size(), 0);
         halvenna::TownChooser::seam().reset();
-        QCOMPARE(SenderSettings.SenderZip, QByteArray());
+        QCOMPARE(program_.senderSettings.SenderZip, QByteArray());
         QVERIFY(!QFile::exists(ini()));
     }
 
@@ -377,7 +381,7 @@ private Q_SLOTS:
         QCOMPARE(box("edSenderAddress1")->text(), filled);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QTRY_VERIFY(!SenderForm->isVisible());
-        QCOMPARE(SenderSettings.SenderZip, sj(kept));
+        QCOMPARE(program_.senderSettings.SenderZip, sj(kept));
     }
 };
 

@@ -2,6 +2,7 @@
 // INI file's own marks, names in odd letter case, bytes that are no code page 932 character, and
 // characters code page 932 cannot hold typed into the sender dialog. Saved and loaded through the
 // main window's store and the real settings file; the dialog driven with keys.
+#include "app/Program.h"
 #include "app/Sender.h"
 #include "app/Startup.h"
 #include "app/Top.h"
@@ -69,6 +70,8 @@ class TestSettingsBadInput : public QObject
     Q_OBJECT
 
 private:
+    // What the main window and the sender dialog are given, as the shell gives it.
+    halvenna::Program program_;
     QTemporaryDir dir_;
     QString ini() const { return dir_.filePath(QStringLiteral("Kelvaro.ini")); }
 
@@ -88,7 +91,7 @@ private:
     // A new run: the settings start empty and are read from the file.
     void restart()
     {
-        SenderSettings = {};
+        program_.senderSettings = {};
         TopForm->LoadSenderSettings();
     }
 
@@ -97,9 +100,9 @@ private Q_SLOTS:
     {
         QVERIFY(dir_.isValid());
         halvenna::installJapaneseFont();
-        new TTopForm;
-        new TSenderForm;
-        AppDir = dir_.path() + u'/';
+        new TTopForm(program_);
+        new TSenderForm(program_);
+        program_.appDir = dir_.path() + u'/';
     }
 
     void cleanupTestCase()
@@ -112,7 +115,7 @@ private Q_SLOTS:
     {
         seams::begin();
         QFile::remove(ini());
-        SenderSettings = {};
+        program_.senderSettings = {};
     }
 
     void cleanup()
@@ -162,7 +165,7 @@ void TestSettingsBadInput::saveAndLoadKeepsTheRestOfTheFile()
     QVERIFY(writeFile(ini(), kHandWritten));
 
     for (const auto& f : halvenna::senderSettingsFields)
-        SenderSettings.*f.member = value;
+        program_.senderSettings.*f.member = value;
     TopForm->SaveSenderSettings();
     QVERIFY(MessageBox::seam().requests().isEmpty());
 
@@ -178,7 +181,7 @@ void TestSettingsBadInput::saveAndLoadKeepsTheRestOfTheFile()
 
     restart();
     for (const auto& f : halvenna::senderSettingsFields)
-        QCOMPARE(SenderSettings.*f.member, loaded);
+        QCOMPARE(program_.senderSettings.*f.member, loaded);
 
     // Saving what was loaded again changes the file only where a value was cut on reading.
     TopForm->SaveSenderSettings();
@@ -203,22 +206,22 @@ void TestSettingsBadInput::readingRulesApplyToWhatTheFileHolds()
                                  "CustomerCode=x=y;z\r\n"
                                  "[Main]\r\n"
                                  "AccountNo1=second section is not read\r\n"));
-    SenderSettings.AccountNo1 = "kept";
+    program_.senderSettings.AccountNo1 = "kept";
     TopForm->LoadSenderSettings();
-    QCOMPARE(SenderSettings.SenderName, QByteArray("  Halvenna  "));
-    QCOMPARE(SenderSettings.SenderZip, QByteArray("123-4567"));
-    QCOMPARE(SenderSettings.SenderAddress1, QByteArray("\"unmatched'"));
-    QCOMPARE(SenderSettings.SenderAddress2, QByteArray("\"twice\""));
-    QCOMPARE(SenderSettings.SenderTel, QByteArray(2047, '9'));
-    QCOMPARE(SenderSettings.SenderShopCode1, QByteArray());
-    QCOMPARE(SenderSettings.SenderShopCode2, QByteArray("a \"b\" c"));
-    QCOMPARE(SenderSettings.CustomerCode, QByteArray("x=y;z"));
-    QCOMPARE(SenderSettings.AccountNo1, QByteArray("kept"));
+    QCOMPARE(program_.senderSettings.SenderName, QByteArray("  Halvenna  "));
+    QCOMPARE(program_.senderSettings.SenderZip, QByteArray("123-4567"));
+    QCOMPARE(program_.senderSettings.SenderAddress1, QByteArray("\"unmatched'"));
+    QCOMPARE(program_.senderSettings.SenderAddress2, QByteArray("\"twice\""));
+    QCOMPARE(program_.senderSettings.SenderTel, QByteArray(2047, '9'));
+    QCOMPARE(program_.senderSettings.SenderShopCode1, QByteArray());
+    QCOMPARE(program_.senderSettings.SenderShopCode2, QByteArray("a \"b\" c"));
+    QCOMPARE(program_.senderSettings.CustomerCode, QByteArray("x=y;z"));
+    QCOMPARE(program_.senderSettings.AccountNo1, QByteArray("kept"));
 
-    const halvenna::SenderSettingsData read = SenderSettings;
+    const halvenna::SenderSettingsData read = program_.senderSettings;
     TopForm->SaveSenderSettings();
     restart();
-    QVERIFY(SenderSettings == read);
+    QVERIFY(program_.senderSettings == read);
 }
 
 void TestSettingsBadInput::typedValuesComeBackAfterRestart_data()
@@ -245,7 +248,7 @@ void TestSettingsBadInput::typedValuesComeBackAfterRestart()
     restart();
     open();
     for (const auto& f : halvenna::senderSettingsFields) {
-        QCOMPARE(SenderSettings.*f.member, sj(typed));
+        QCOMPARE(program_.senderSettings.*f.member, sj(typed));
         QCOMPARE(boxOf(f.key)->text(), typed);
     }
 }
@@ -300,7 +303,8 @@ void TestSettingsBadInput::charactersCodePage932CannotHoldAreRefused()
     QVERIFY(MessageBox::seam().requests().isEmpty());
     restart();
     for (const auto& f : halvenna::senderSettingsFields)
-        QCOMPARE(SenderSettings.*f.member, QLatin1String(f.key) == key ? sj(QStringLiteral("山田")) : QByteArray());
+        QCOMPARE(program_.senderSettings.*f.member,
+                 QLatin1String(f.key) == key ? sj(QStringLiteral("山田")) : QByteArray());
     QVERIFY(!fileBytes(ini()).contains('?'));
 }
 
@@ -322,17 +326,17 @@ void TestSettingsBadInput::bytesThatAreNoCharacterSurviveTheDialog()
     QFETCH(QByteArray, bytes);
     QVERIFY(writeFile(ini(), "[Main]\r\nSenderName=" + bytes + "\r\n"));
     restart();
-    QCOMPARE(SenderSettings.SenderName, bytes);
+    QCOMPARE(program_.senderSettings.SenderName, bytes);
 
     open();
     typeText(boxOf("SenderTel"), QStringLiteral("03-1234-5678"));
     pressOk();
     QVERIFY(MessageBox::seam().requests().isEmpty());
-    QCOMPARE(SenderSettings.SenderName, bytes);
-    QCOMPARE(SenderSettings.SenderTel, QByteArray("03-1234-5678"));
+    QCOMPARE(program_.senderSettings.SenderName, bytes);
+    QCOMPARE(program_.senderSettings.SenderTel, QByteArray("03-1234-5678"));
     restart();
-    QCOMPARE(SenderSettings.SenderName, bytes);
-    QCOMPARE(SenderSettings.SenderTel, QByteArray("03-1234-5678"));
+    QCOMPARE(program_.senderSettings.SenderName, bytes);
+    QCOMPARE(program_.senderSettings.SenderTel, QByteArray("03-1234-5678"));
 }
 
 QTEST_MAIN(TestSettingsBadInput)

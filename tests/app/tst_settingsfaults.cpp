@@ -1,6 +1,7 @@
 // A settings file that cannot be written, at the two moments the program writes it: when the main
 // window goes at exit, and when the sender dialog is confirmed. Each time the standard error box
 // names the file, the program goes on, and the file keeps every byte it had.
+#include "app/Program.h"
 #include "app/Sender.h"
 #include "app/Startup.h"
 #include "app/Top.h"
@@ -38,6 +39,8 @@ class TestSettingsFaults : public QObject
     Q_OBJECT
 
 private:
+    // What the main window and the sender dialog are given, as the shell gives it.
+    halvenna::Program program_;
     std::unique_ptr<QTemporaryDir> dir_;
     QString ini() const { return dir_->filePath(QStringLiteral("Kelvaro.ini")); }
     QString folder() const { return dir_->path(); }
@@ -84,10 +87,10 @@ private Q_SLOTS:
         QFETCH(bool, folderLocked);
         QFETCH(bool, atExit);
 
-        new TTopForm;
-        AppDir = folder() + u'/';
+        new TTopForm(program_);
+        program_.appDir = folder() + u'/';
         TopForm->LoadSenderSettings();
-        QCOMPARE(SenderSettings.SenderName, halvenna::sjis::fromUnicode(QStringLiteral("旧商店")));
+        QCOMPARE(program_.senderSettings.SenderName, halvenna::sjis::fromUnicode(QStringLiteral("旧商店")));
         TopForm->show();
         QVERIFY(QTest::qWaitForWindowExposed(TopForm));
 
@@ -107,12 +110,12 @@ private Q_SLOTS:
 
         halvenna::SenderSettingsData expectedInMemory;
         if (atExit) {
-            SenderSettings.SenderTel = "03-9999-0000"; // a change that cannot reach the file
-            expectedInMemory = SenderSettings;
+            program_.senderSettings.SenderTel = "03-9999-0000"; // a change that cannot reach the file
+            expectedInMemory = program_.senderSettings;
             delete TopForm;
             QVERIFY(!TopForm);
         } else {
-            new TSenderForm;
+            new TSenderForm(program_);
             SenderForm->show();
             QVERIFY(QTest::qWaitForWindowExposed(SenderForm));
             auto* name = SenderForm->findChild<halvenna::FieldLineEdit*>(QStringLiteral("edSenderName"));
@@ -121,8 +124,8 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(!SenderForm->isVisible(), 10000);
             QCOMPARE(SenderForm->result(), int(QDialog::Accepted));
             QVERIFY(dialogVisibleAtBox); // the box came while the dialog was still open
-            expectedInMemory = SenderSettings;
-            QCOMPARE(SenderSettings.SenderName, halvenna::sjis::fromUnicode(QStringLiteral("新商店")));
+            expectedInMemory = program_.senderSettings;
+            QCOMPARE(program_.senderSettings.SenderName, halvenna::sjis::fromUnicode(QStringLiteral("新商店")));
         }
 
         const auto asked = MessageBox::seam().requests();
@@ -130,10 +133,10 @@ private Q_SLOTS:
         QCOMPARE(asked.first().caption, QStringLiteral("Halvenna"));
         QCOMPARE(asked.first().icon, QMessageBox::Critical);
         QCOMPARE(asked.first().buttons, QStringList{QStringLiteral("OK")});
-        QCOMPARE(asked.first().text, AppDir + QStringLiteral("Kelvaro.ini に書き込めません."));
+        QCOMPARE(asked.first().text, program_.appDir + QStringLiteral("Kelvaro.ini に書き込めません."));
         if (atExit)
             QVERIFY(!topVisibleAtBox); // the main window was hidden first
-        QVERIFY(SenderSettings == expectedInMemory);
+        QVERIFY(program_.senderSettings == expectedInMemory);
 
         locked.undo();
         QCOMPARE(fileBytes(ini()), kBefore);
@@ -144,7 +147,7 @@ private Q_SLOTS:
             TopForm->SaveSenderSettings();
             halvenna::SenderSettingsData reread;
             halvenna::loadSenderSettings(reread, ini());
-            QVERIFY(reread == SenderSettings);
+            QVERIFY(reread == program_.senderSettings);
             QVERIFY(fileBytes(ini()).contains("[Other]\r\nKeep=1\r\n"));
         }
     }

@@ -1,4 +1,5 @@
 #include "app/AboutBox.h"
+#include "app/Program.h"
 #include "app/Sender.h"
 #include "app/Startup.h"
 #include "app/Top.h"
@@ -40,23 +41,26 @@ private Q_SLOTS:
                                     << "差出人データ" << QSize(368, 304) << false;
     }
 
-    // Created hidden, with caption, size, border and font; the reference points at the window.
+    // Created hidden, as the shell makes them, with caption, size, border and font; the reference
+    // points at the window.
     void windows()
     {
         QFETCH(QString, name);
         QFETCH(QString, caption);
         QFETCH(QSize, clientSize);
         QFETCH(bool, resizable);
+        halvenna::Program program;
+        const halvenna::StartupFactories make = halvenna::defaultFactories();
         std::unique_ptr<QDialog> w;
         QDialog* reference = nullptr;
         if (name == u"MemberMasterForm") {
-            w.reset(new TMemberMasterForm);
+            w.reset(make.memberMasterForm(program));
             reference = MemberMasterForm;
         } else if (name == u"InvoiceForm") {
-            w.reset(new TInvoiceForm);
+            w.reset(make.invoiceForm(program));
             reference = InvoiceForm;
         } else {
-            w.reset(new TSenderForm);
+            w.reset(make.senderForm(program));
             reference = SenderForm;
         }
         QCOMPARE(reference, w.get());
@@ -74,7 +78,11 @@ private Q_SLOTS:
         QCOMPARE(QFontInfo(w->font()).family(), QStringLiteral("IPAPGothic"));
         QCOMPARE(QFontInfo(w->font()).pixelSize(), 12);
         w.reset();
-        QVERIFY(!MemberMasterForm && !InvoiceForm && !SenderForm);
+        // The sender dialog lets go of its reference itself; the shell lets go of the others' when
+        // it destroys them (tst_startup).
+        QVERIFY(!SenderForm);
+        MemberMasterForm = nullptr;
+        InvoiceForm = nullptr;
     }
 
     // Every input of every window is read by assistive technology by what it is, not by the value
@@ -88,17 +96,18 @@ private Q_SLOTS:
     void everyInputHasAName()
     {
         QFETCH(QString, name);
+        halvenna::Program program;
         std::unique_ptr<QWidget> w;
         if (name == u"TopForm")
-            w.reset(new TTopForm);
+            w.reset(new TTopForm(program));
         else if (name == u"MemberMasterForm")
-            w.reset(new TMemberMasterForm);
+            w.reset(new TMemberMasterForm(program.dataModule, program.appDir, program.postalCodes));
         else if (name == u"InvoiceForm")
-            w.reset(new TInvoiceForm);
+            w.reset(new TInvoiceForm(program.dataModule, program.senderSettings, program.appDir, program.fixedDates));
         else if (name == u"SenderForm")
-            w.reset(new TSenderForm);
+            w.reset(new TSenderForm(program));
         else
-            w.reset(new TAboutBoxForm);
+            w.reset(new TAboutBoxForm(program));
         QVERIFY2(unnamedInputs(w.get()).isEmpty(), qPrintable(unnamedInputs(w.get()).join(u", ")));
     }
 
@@ -124,11 +133,12 @@ private Q_SLOTS:
     // Creating the print window sets the remembered fixed dates to today and tomorrow.
     void printWindowCreationSetsDates()
     {
-        FixedDates = {"x", "x", "x", "x", "x", "x"};
+        halvenna::Program program;
+        program.fixedDates = {"x", "x", "x", "x", "x", "x"};
         const QDate before = QDate::currentDate();
-        TInvoiceForm w;
+        TInvoiceForm w(program.dataModule, program.senderSettings, program.appDir, program.fixedDates);
         const QDate after = QDate::currentDate();
-        QVERIFY(FixedDates == ::initialFixedDates(before) || FixedDates == ::initialFixedDates(after));
+        QVERIFY(program.fixedDates == ::initialFixedDates(before) || program.fixedDates == ::initialFixedDates(after));
     }
 
     // Posting a member derives its print fields, with no roster window and with one; the window's
@@ -160,7 +170,8 @@ private Q_SLOTS:
         members.post();
         expectDerived("060-0001", "011-222-3333");
 
-        TMemberMasterForm roster;
+        halvenna::Program program;
+        TMemberMasterForm roster(&dm, program.appDir, program.postalCodes);
         members.append();
         members.setFieldValue(QStringLiteral("id_no"), halvenna::FieldValue::integer(2));
         members.setFieldValue(QStringLiteral("zip"), halvenna::FieldValue::text("150-0001"));

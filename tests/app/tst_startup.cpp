@@ -1,4 +1,5 @@
 #include "app/AboutBox.h"
+#include "app/Program.h"
 #include "app/Sender.h"
 #include "app/Startup.h"
 #include "app/Top.h"
@@ -84,6 +85,8 @@ class TestStartup : public QObject
 
 private:
     std::unique_ptr<QTemporaryDir> dir_;
+    // The program each run is given: made anew for every test.
+    std::unique_ptr<halvenna::Program> program_;
     QStringList events_;
     QString databaseDir_;
     ShowCounter topShows_;
@@ -100,7 +103,7 @@ private:
     }
 
     // The program's own factories, each recording what it made. The settings live in this test's
-    // folder: the main window's creation points AppDir at the test executable's folder.
+    // folder: the main window's creation points the program at the test executable's folder.
     StartupFactories recordingFactories(int failAt = -1, bool libraryError = false)
     {
         const StartupFactories real = halvenna::defaultFactories();
@@ -110,12 +113,12 @@ private:
             throw halvenna::Error(name + QStringLiteral(" を作成できません"));
         };
         StartupFactories f;
-        f.topForm = [=, this] {
+        f.topForm = [=, this](halvenna::Program& program) {
             if (failAt == 0)
                 fail(QStringLiteral("TopForm"));
-            TTopForm* o = real.topForm();
-            AppDir = appDir();
-            SenderSettings = {};
+            TTopForm* o = real.topForm(program);
+            program.appDir = appDir();
+            program.senderSettings = {};
             o->installEventFilter(&topShows_);
             created(QStringLiteral("TopForm"), o);
             return o;
@@ -128,31 +131,31 @@ private:
             created(QStringLiteral("DataModule1"), o);
             return o;
         };
-        f.memberMasterForm = [=, this] {
+        f.memberMasterForm = [=, this](halvenna::Program& program) {
             if (failAt == 2)
                 fail(QStringLiteral("MemberMasterForm"));
-            TMemberMasterForm* o = real.memberMasterForm();
+            TMemberMasterForm* o = real.memberMasterForm(program);
             created(QStringLiteral("MemberMasterForm"), o);
             return o;
         };
-        f.invoiceForm = [=, this] {
+        f.invoiceForm = [=, this](halvenna::Program& program) {
             if (failAt == 3)
                 fail(QStringLiteral("InvoiceForm"));
-            TInvoiceForm* o = real.invoiceForm();
+            TInvoiceForm* o = real.invoiceForm(program);
             created(QStringLiteral("InvoiceForm"), o);
             return o;
         };
-        f.senderForm = [=, this] {
+        f.senderForm = [=, this](halvenna::Program& program) {
             if (failAt == 4)
                 fail(QStringLiteral("SenderForm"));
-            TSenderForm* o = real.senderForm();
+            TSenderForm* o = real.senderForm(program);
             created(QStringLiteral("SenderForm"), o);
             return o;
         };
-        f.aboutBoxForm = [=, this] {
+        f.aboutBoxForm = [=, this](halvenna::Program& program) {
             if (failAt == 5)
                 fail(QStringLiteral("AboutBoxForm"));
-            TAboutBoxForm* o = real.aboutBoxForm();
+            TAboutBoxForm* o = real.aboutBoxForm(program);
             created(QStringLiteral("AboutBoxForm"), o);
             return o;
         };
@@ -173,6 +176,7 @@ private Q_SLOTS:
     {
         dir_ = std::make_unique<QTemporaryDir>();
         QVERIFY(dir_->isValid());
+        program_ = std::make_unique<halvenna::Program>();
         events_.clear();
         databaseDir_.clear();
         topShows_.shows = 0;
@@ -187,6 +191,7 @@ private Q_SLOTS:
         QCOMPARE(unexpected_.texts, QStringList());
         seams::end();
         QVERIFY(allReferencesNull());
+        QVERIFY(!program_->dataModule);
     }
 
     void runAndExit_data()
@@ -231,7 +236,7 @@ private Q_SLOTS:
             else
                 TopForm->close();
         });
-        const int code = halvenna::runApplication(*qApp, recordingFactories());
+        const int code = halvenna::runApplication(*qApp, recordingFactories(), *program_);
         QCOMPARE(code, 0);
         QVERIFY(ran);
         QVERIFY(shownAsExpected);
@@ -241,6 +246,9 @@ private Q_SLOTS:
         QCOMPARE(events_, expectedRun());
         QCOMPARE(databaseDir_, appDir() + QStringLiteral("Dostrel"));
         QVERIFY(MessageBox::seam().requests().isEmpty());
+        // Every object worked on the program it was given: the shell's own stays as it started.
+        QVERIFY(AppDir.isEmpty());
+        QCOMPARE(SenderSettings, halvenna::SenderSettingsData{});
 
         // The pending member was posted at exit, its print fields derived.
         halvenna::Table members(QStringLiteral("t"), QStringLiteral("MemberMaster.db"), QStringLiteral("MemberMaster"));
@@ -282,7 +290,7 @@ private Q_SLOTS:
                 TopForm->isVisible() && DataModule1 && MemberMasterForm && InvoiceForm && SenderForm && AboutBoxForm;
             TopForm->close();
         });
-        const int code = halvenna::runApplication(*qApp, recordingFactories());
+        const int code = halvenna::runApplication(*qApp, recordingFactories(), *program_);
         QCOMPARE(code, 0);
         QVERIFY(allThere);
         QVERIFY(laterObjectsMissing);
@@ -335,7 +343,7 @@ private Q_SLOTS:
                         AboutBoxForm->TablesPlace->accessibleName();
             TopForm->close();
         });
-        QCOMPARE(halvenna::runApplication(*qApp, recordingFactories()), 0);
+        QCOMPARE(halvenna::runApplication(*qApp, recordingFactories(), *program_), 0);
         QVERIFY(tablesClosed);
         QVERIFY2(!aboutLine.contains(QStringLiteral("s3cret")), qPrintable(aboutLine));
         const auto asked = MessageBox::seam().requests();
@@ -376,7 +384,7 @@ private Q_SLOTS:
         loopProbe.start(0);
         MessageBox::seam().answer(QMessageBox::Ok);
 
-        const int code = halvenna::runApplication(*qApp, recordingFactories(failAt, libraryError));
+        const int code = halvenna::runApplication(*qApp, recordingFactories(failAt, libraryError), *program_);
         const bool probeStillPending = loopProbe.isActive();
         loopProbe.stop();
 
@@ -413,10 +421,10 @@ private Q_SLOTS:
             return QMessageBox::Ok;
         });
         QTimer::singleShot(0, this, [&] {
-            AppDir = unwritable;
+            program_->appDir = unwritable;
             TopForm->N2->trigger();
         });
-        const int code = halvenna::runApplication(*qApp, recordingFactories());
+        const int code = halvenna::runApplication(*qApp, recordingFactories(), *program_);
         QCOMPARE(code, 0);
         QVERIFY(stateAtBox);
         QCOMPARE(events_, expectedRun());

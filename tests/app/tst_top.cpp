@@ -1,4 +1,5 @@
 #include "app/AboutBox.h"
+#include "app/Program.h"
 #include "app/Startup.h"
 #include "app/Top.h"
 #include "common/Seams.h"
@@ -52,6 +53,8 @@ class TestTop : public QObject
     Q_OBJECT
 
 private:
+    // The program the windows are given, as the shell gives it.
+    halvenna::Program program_;
     QTemporaryDir settingsDir_;
     QString appDirAfterCreate_;
     bool watchRan_ = false;
@@ -62,13 +65,15 @@ private Q_SLOTS:
     {
         QVERIFY(settingsDir_.isValid());
         halvenna::installJapaneseFont();
-        new TMemberMasterForm;
-        new TInvoiceForm;
-        new TAboutBoxForm;
-        new TTopForm;
-        appDirAfterCreate_ = AppDir;
+        // The main window opens the other two through the shell's handles.
+        MemberMasterForm = new TMemberMasterForm(program_.dataModule, program_.appDir, program_.postalCodes);
+        InvoiceForm =
+            new TInvoiceForm(program_.dataModule, program_.senderSettings, program_.appDir, program_.fixedDates);
+        new TAboutBoxForm(program_);
+        new TTopForm(program_);
+        appDirAfterCreate_ = program_.appDir;
         // Settings written by this test go to a folder of its own.
-        AppDir = settingsDir_.path() + u'/';
+        program_.appDir = settingsDir_.path() + u'/';
         TopForm->show();
         QVERIFY(QTest::qWaitForWindowExposed(TopForm));
     }
@@ -83,7 +88,9 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(ini));
         delete AboutBoxForm;
         delete InvoiceForm;
+        InvoiceForm = nullptr;
         delete MemberMasterForm;
+        MemberMasterForm = nullptr;
     }
 
     void init() { seams::begin(); }
@@ -331,26 +338,26 @@ private Q_SLOTS:
         QVERIFY(!AboutBoxForm->isVisible());
     }
 
-    // Load and save use Kelvaro.ini in AppDir.
+    // Load and save use Kelvaro.ini in the program's folder.
     void settingsFile()
     {
         QFile file(settingsDir_.filePath(QStringLiteral("Kelvaro.ini")));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("[Main]\r\nSenderName=\x8e\x52\x93\x63\r\nAccountNo1=00120\r\n");
         file.close();
-        SenderSettings = {};
+        program_.senderSettings = {};
         TopForm->LoadSenderSettings();
-        QCOMPARE(SenderSettings.SenderName, QByteArray("\x8e\x52\x93\x63"));
-        QCOMPARE(SenderSettings.AccountNo1, QByteArray("00120"));
-        QCOMPARE(SenderSettings.SenderTel, QByteArray());
+        QCOMPARE(program_.senderSettings.SenderName, QByteArray("\x8e\x52\x93\x63"));
+        QCOMPARE(program_.senderSettings.AccountNo1, QByteArray("00120"));
+        QCOMPARE(program_.senderSettings.SenderTel, QByteArray());
 
-        SenderSettings.SenderTel = "03-1234-5678";
+        program_.senderSettings.SenderTel = "03-1234-5678";
         TopForm->SaveSenderSettings();
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray saved = file.readAll();
         QVERIFY2(saved.contains("SenderTel=03-1234-5678\r\n"), saved.constData());
         QVERIFY(saved.contains("SenderName=\x8e\x52\x93\x63\r\n"));
-        SenderSettings = {};
+        program_.senderSettings = {};
     }
 
     // "終了" closes the main window.

@@ -13,8 +13,8 @@
 namespace postaltest {
 
 // Writes a dictionary of two codes, one of one town and one of two, to dictionary and points the
-// lookup at it (and at ownList for the list read beside the program, which need not exist).
-inline void useDictionary(const QString& dictionary, const QString& ownList)
+// window's lookup at it (and at ownList for the list read beside the program, which need not exist).
+inline void useDictionary(halvenna::PostalCodeLookup& lookup, const QString& dictionary, const QString& ownList)
 {
     QFile out(dictionary);
     QVERIFY(out.open(QIODevice::WriteOnly));
@@ -24,7 +24,7 @@ inline void useDictionary(const QString& dictionary, const QString& ownList)
     QVERIFY(!euc.hasError());
     QVERIFY(out.write(bytes) == bytes.size());
     out.close();
-    halvenna::PostalCodeLookup::instance().setFiles(ownList, dictionary);
+    lookup.setFiles(ownList, dictionary);
 }
 
 // The rows "typed", "kept" and "filled": a code the lookup reads is kept as the waybill's boxes

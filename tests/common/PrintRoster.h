@@ -1,9 +1,10 @@
 #pragma once
 
 // The print window's world for tests that press its buttons: the two shipped templates copied
-// beside the program (AppDir, the fixture's folder), the sender's name, postal code and account
+// beside the program (its folder is the fixture's), the sender's name, postal code and account
 // symbol, and three members, all marked, the first with a contents row of two parcels.
 
+#include "app/Program.h"
 #include "common/DataFixture.h"
 #include "data/SjisText.h"
 #include "settings/SenderSettings.h"
@@ -20,19 +21,21 @@ inline const QStringList& memberNames()
     return names;
 }
 
-// Lays it out; templatesDir holds the shipped templates. False (the test failed) when a template
-// could not be copied.
-inline bool setUp(DataFixture& f, const QString& templatesDir)
+// Lays it out in program (its folder, its sender settings and its data module are f's);
+// templatesDir holds the shipped templates. False (the test failed) when a template could not be
+// copied.
+inline bool setUp(DataFixture& f, halvenna::Program& program, const QString& templatesDir)
 {
-    AppDir = f.dir.path() + u'/';
+    program.setFolder(f.dir.path() + u'/');
+    program.dataModule = f.dm.get();
     for (const char* t : {"Invoice.Rav", "Account.Rav"})
-        if (!QFile::copy(templatesDir + u'/' + QLatin1String(t), AppDir + QLatin1String(t))) {
+        if (!QFile::copy(templatesDir + u'/' + QLatin1String(t), program.appDir + QLatin1String(t))) {
             QTest::qFail("a template could not be copied beside the program", __FILE__, __LINE__);
             return false;
         }
-    SenderSettings.SenderName = halvenna::sjis::fromUnicode(QStringLiteral("佐藤商店"));
-    SenderSettings.SenderZip = "123-4567";
-    SenderSettings.AccountNo1 = "00120";
+    program.senderSettings.SenderName = halvenna::sjis::fromUnicode(QStringLiteral("佐藤商店"));
+    program.senderSettings.SenderZip = "123-4567";
+    program.senderSettings.AccountNo1 = "00120";
     for (int id = 1; id <= 3; ++id) {
         f.addMember(id, memberNames().at(id - 1), QStringLiteral("150-0001"), QStringLiteral("03-1234-5678"));
         halvenna::Table& m = f.members();

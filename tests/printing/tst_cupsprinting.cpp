@@ -2,6 +2,7 @@
 // which the program reaches as Qt reaches any CUPS server; each job's PDF is read back with
 // poppler's tools. Output Options is answered "Printer", the printer is the server's default or the
 // one chosen under Setup.
+#include "app/Program.h"
 #include "app/Startup.h"
 #include "common/DataFixture.h"
 #include "common/GuiFixture.h"
@@ -182,6 +183,8 @@ public:
 private:
     PrivateCups& cups_;
     std::unique_ptr<DataFixture> f_;
+    // What the windows are given: the program's folder, the sender settings, the remembered dates.
+    halvenna::Program program_;
     QTimer safetyNet_;
     QStringList unanswered_;
     const QStringList members_ = printroster::memberNames();
@@ -238,8 +241,8 @@ private Q_SLOTS:
 
         halvenna::installJapaneseFont();
         f_ = std::make_unique<DataFixture>();
-        QVERIFY(printroster::setUp(*f_, QStringLiteral(HALVENNA_SOURCE_DIR "/report/templates")));
-        new TInvoiceForm;
+        QVERIFY(printroster::setUp(*f_, program_, QStringLiteral(HALVENNA_SOURCE_DIR "/report/templates")));
+        InvoiceForm = new TInvoiceForm(f_->dm.get(), program_.senderSettings, program_.appDir, program_.fixedDates);
         InvoiceForm->show();
         QVERIFY(QTest::qWaitForWindowExposed(InvoiceForm));
     }
@@ -247,6 +250,7 @@ private Q_SLOTS:
     void cleanupTestCase()
     {
         delete InvoiceForm;
+        InvoiceForm = nullptr;
         f_.reset();
         cups_.stop();
     }
@@ -395,7 +399,7 @@ private Q_SLOTS:
     // prints where its template says.
     void offsetsMoveThePrintOnThisPrinter()
     {
-        const QString ini = halvenna::settingsFilePath(AppDir);
+        const QString ini = halvenna::settingsFilePath(program_.appDir);
         QFile::remove(ini);
         halvenna::FormFitting::saveOffset(ini, QStringLiteral("Invoice"), pdfQueue, {3.0, 2.0});
         const auto removeSettings = qScopeGuard([&] { QFile::remove(ini); });
@@ -427,13 +431,13 @@ private Q_SLOTS:
     // テスト印刷 goes to that queue, not to a file.
     void testSheetOnAQueueCalledPdfGoesToThatQueue()
     {
-        const QString ini = halvenna::settingsFilePath(AppDir);
+        const QString ini = halvenna::settingsFilePath(program_.appDir);
         QFile::remove(ini);
         const auto removeSettings = qScopeGuard([&] { QFile::remove(ini); });
         halvenna::FormFitting::saveOffset(ini, QStringLiteral("Account"), halvenna::FormFitting::pdfPrinter(),
                                           {5.0, 5.0});
         halvenna::FormFitting::saveOffset(ini, QStringLiteral("Account"), queueCalledPdf, {1.0, -1.0});
-        TPrintPositionForm d(InvoiceForm->reportOutput.get(), InvoiceForm);
+        TPrintPositionForm d(InvoiceForm->reportOutput.get(), program_.appDir, InvoiceForm);
         d.cmbForm->setCurrentIndex(d.cmbForm->findData(QStringLiteral("Account")));
         const int queue = d.cmbPrinter->findData(queueCalledPdf);
         QVERIFY(queue >= 0);

@@ -170,7 +170,8 @@ private Q_SLOTS:
         seams::begin();
         tmp_ = std::make_unique<QTemporaryDir>();
         fx_ = std::make_unique<DataFixture>();
-        output_ = std::make_unique<StandardReportOutput>();
+        // No settings file in the test's folder: every form unmoved.
+        output_ = std::make_unique<StandardReportOutput>(tmp_->filePath(QStringLiteral("Kelvaro.ini")));
         project_ = std::make_unique<ReportProject>(output_.get());
         rvtbPrintMaster_ =
             std::make_unique<ReportConnection>(QStringLiteral("rvtbPrintMaster"), &fx_->dm->tbPrintMember);

@@ -1,6 +1,7 @@
 // The print window: its layout and keyboard, the fixed-date panel kept across showings, marking and
 // unmarking every member (also when a post fails half-way), the bound editors on the shared current
 // member, and the menu's printer setup and sender dialog.
+#include "app/Program.h"
 #include "app/Sender.h"
 #include "app/Startup.h"
 #include "common/DataFixture.h"
@@ -136,6 +137,8 @@ class TestInvoiceForm : public QObject
     Q_OBJECT
 
 private:
+    // What the windows are given: the program's folder, the sender settings, the remembered dates.
+    halvenna::Program program_;
     std::unique_ptr<DataFixture> data_;
 
     Table& members() { return data_->dm->tbMemberMaster; }
@@ -196,7 +199,7 @@ private Q_SLOTS:
     {
         halvenna::installJapaneseFont();
         halvenna::installAccessibleNames();
-        new TSenderForm;
+        new TSenderForm(program_);
     }
 
     void cleanupTestCase() { delete SenderForm; }
@@ -205,13 +208,13 @@ private Q_SLOTS:
     {
         seams::begin();
         data_ = std::make_unique<DataFixture>();
-        new TInvoiceForm;
+        InvoiceForm = new TInvoiceForm(data_->dm.get(), program_.senderSettings, program_.appDir, program_.fixedDates);
     }
 
     void cleanup()
     {
         delete InvoiceForm;
-        QVERIFY(!InvoiceForm);
+        InvoiceForm = nullptr;
         data_.reset();
         seams::end();
     }
@@ -650,11 +653,11 @@ private Q_SLOTS:
         QWidget* w = child(focus);
         w->setFocus(Qt::TabFocusReason);
         QTRY_COMPARE(QApplication::focusWidget(), w);
-        const FixedDatesData before = FixedDates;
+        const FixedDatesData before = program_.fixedDates;
         QTest::keyClick(w, Qt::Key(key));
         QCoreApplication::processEvents();
         QVERIFY(InvoiceForm->isVisible());
-        QVERIFY(FixedDates == before);
+        QVERIFY(program_.fixedDates == before);
         QCOMPARE(members().state(), TableState::Browse);
         QCOMPARE(contents().state(), TableState::Browse);
         QCOMPARE(members().fieldValue(QStringLiteral("print")), FieldValue());
@@ -731,7 +734,7 @@ private Q_SLOTS:
     // The first showing of a run shows the dates the window was created with.
     void firstShowingShowsTheCreationDates()
     {
-        const FixedDatesData created = FixedDates;
+        const FixedDatesData created = program_.fixedDates;
         QVERIFY(created == initialFixedDates(QDate::currentDate()) ||
                 created == initialFixedDates(QDate::currentDate().addDays(-1)));
         open();
@@ -795,7 +798,7 @@ private Q_SLOTS:
         QTRY_VERIFY(!InvoiceForm->isVisible());
         const FixedDatesData kept{sj(expected[0]), sj(expected[1]), sj(expected[2]),
                                   sj(expected[3]), sj(expected[4]), sj(expected[5])};
-        QVERIFY(FixedDates == kept);
+        QVERIFY(program_.fixedDates == kept);
 
         // Scribbled over while hidden: the next showing restores the kept texts.
         child<QLineEdit>(QStringLiteral("edReceiptYear"))->setText(QStringLiteral("9999"));
@@ -828,8 +831,9 @@ private Q_SLOTS:
         QCOMPARE(controlText(w), QStringLiteral("令和"));
         InvoiceForm->close();
         QTRY_VERIFY(!InvoiceForm->isVisible());
-        const QByteArray parts[] = {FixedDates.ReceiptYear,  FixedDates.ReceiptMonth,  FixedDates.ReceiptDay,
-                                    FixedDates.DeliveryYear, FixedDates.DeliveryMonth, FixedDates.DeliveryDay};
+        const QByteArray parts[] = {program_.fixedDates.ReceiptYear,   program_.fixedDates.ReceiptMonth,
+                                    program_.fixedDates.ReceiptDay,    program_.fixedDates.DeliveryYear,
+                                    program_.fixedDates.DeliveryMonth, program_.fixedDates.DeliveryDay};
         QCOMPARE(parts[part], sj(QStringLiteral("令和")));
         QVERIFY(MessageBox::seam().requests().isEmpty());
     }
@@ -1228,7 +1232,7 @@ private Q_SLOTS:
         QFETCH(QString, how);
         rosterOfThree();
         open();
-        SenderSettings.SenderName = sj(QStringLiteral("山田商店"));
+        program_.senderSettings.SenderName = sj(QStringLiteral("山田商店"));
         const FixedDatesData panel = InvoiceForm->panelTexts();
         auto* n4 = child<QAction>(QStringLiteral("N4"));
         QCOMPARE(n4->text(), QStringLiteral("設定"));
@@ -1270,7 +1274,7 @@ private Q_SLOTS:
         QCOMPARE(InvoiceForm->panelTexts(), panel);
         QCOMPARE(members().state(), TableState::Browse);
         QVERIFY(MessageBox::seam().requests().isEmpty());
-        SenderSettings = {};
+        program_.senderSettings = {};
     }
 };
 

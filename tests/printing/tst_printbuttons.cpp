@@ -1,5 +1,6 @@
 // The four print buttons on the real print window: staged rows, the template run to a PDF whose
 // text shows them, a missing template, a cancelled output.
+#include "app/Program.h"
 #include "app/Startup.h"
 #include "common/DataFixture.h"
 #include "common/PrintRoster.h"
@@ -41,6 +42,8 @@ class TestPrintButtons : public QObject
     Q_OBJECT
 
 private:
+    // What the windows are given: the program's folder, the sender settings, the remembered dates.
+    halvenna::Program program_;
     std::unique_ptr<DataFixture> f_;
     QString appDir_;
 
@@ -56,9 +59,9 @@ private Q_SLOTS:
     {
         halvenna::installJapaneseFont();
         f_ = std::make_unique<DataFixture>();
-        QVERIFY(printroster::setUp(*f_, QStringLiteral(HALVENNA_SOURCE_DIR "/report/templates")));
-        appDir_ = AppDir;
-        new TInvoiceForm;
+        QVERIFY(printroster::setUp(*f_, program_, QStringLiteral(HALVENNA_SOURCE_DIR "/report/templates")));
+        appDir_ = program_.appDir;
+        InvoiceForm = new TInvoiceForm(f_->dm.get(), program_.senderSettings, program_.appDir, program_.fixedDates);
         InvoiceForm->show();
         QVERIFY(QTest::qWaitForWindowExposed(InvoiceForm));
     }
@@ -66,6 +69,7 @@ private Q_SLOTS:
     void cleanupTestCase()
     {
         delete InvoiceForm;
+        InvoiceForm = nullptr;
         f_.reset();
     }
 

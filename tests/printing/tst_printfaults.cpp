@@ -2,6 +2,7 @@
 // write lock on, a disk that fills up while the sheets are staged, and a template file that is
 // damaged, cut short, empty or a folder. Each time the standard error box says why, nothing is
 // half-written, the report project is left closed, and the next print works.
+#include "app/Program.h"
 #include "app/Startup.h"
 #include "common/DataFixture.h"
 #include "common/ErrorBoxes.h"
@@ -76,6 +77,8 @@ class TestPrintFaults : public QObject
     Q_OBJECT
 
 private:
+    // What the windows are given: the program's folder, the sender settings, the remembered dates.
+    halvenna::Program program_;
     std::unique_ptr<DataFixture> f_;
     QString appDir_;
     KeepingOutput keep_;
@@ -102,10 +105,10 @@ private Q_SLOTS:
         halvenna::installJapaneseFont();
         f_ = std::make_unique<DataFixture>();
         appDir_ = f_->dir.path() + u'/';
-        AppDir = appDir_;
+        program_.appDir = appDir_;
         for (const QString& t : {QStringLiteral("Invoice.Rav"), QStringLiteral("Account.Rav")})
             QVERIFY(QFile::copy(shipped(t), appDir_ + t));
-        SenderSettings.SenderName = halvenna::sjis::fromUnicode(QStringLiteral("佐藤商店"));
+        program_.senderSettings.SenderName = halvenna::sjis::fromUnicode(QStringLiteral("佐藤商店"));
         // Enough marked members, with long texts, that staging them all takes a good many pages.
         Table& m = f_->dm->tbMemberMaster;
         {
@@ -120,7 +123,7 @@ private Q_SLOTS:
             }
         }
         m.first();
-        new TInvoiceForm;
+        InvoiceForm = new TInvoiceForm(f_->dm.get(), program_.senderSettings, program_.appDir, program_.fixedDates);
         InvoiceForm->rvpjInvoice->Engine = &keep_;
         InvoiceForm->show();
         QVERIFY(QTest::qWaitForWindowExposed(InvoiceForm));
@@ -129,6 +132,7 @@ private Q_SLOTS:
     void cleanupTestCase()
     {
         delete InvoiceForm;
+        InvoiceForm = nullptr;
         f_.reset();
     }
 

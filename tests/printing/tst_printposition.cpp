@@ -1,6 +1,7 @@
 // Fitting the forms to a printer: "印字位置調整" in the print window's ファイル menu, offsets per form and
 // printer stored in the settings file, every item of a printed sheet moved by exactly that much,
 // and the test sheet with its ruler and crosshairs.
+#include "app/Program.h"
 #include "common/DataFixture.h"
 #include "common/GuiFixture.h"
 #include "common/PrintRoster.h"
@@ -94,8 +95,10 @@ class TestPrintPosition : public QObject
     Q_OBJECT
 
 private:
+    // What the windows are given: the program's folder, the sender settings, the remembered dates.
+    halvenna::Program program_;
     std::unique_ptr<DataFixture> f_;
-    QString ini() const { return halvenna::settingsFilePath(AppDir); }
+    QString ini() const { return halvenna::settingsFilePath(program_.appDir); }
 
     // Prints a form's marked members to a PDF through the print window's button.
     QString printToPdf(const char* button, const QString& name)
@@ -109,7 +112,7 @@ private:
 
     TPrintPositionForm* openDialog()
     {
-        auto* dialog = new TPrintPositionForm(InvoiceForm->reportOutput.get(), InvoiceForm);
+        auto* dialog = new TPrintPositionForm(InvoiceForm->reportOutput.get(), program_.appDir, InvoiceForm);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         dialog->show();
         if (!makeActive(dialog))
@@ -139,8 +142,8 @@ private Q_SLOTS:
         reporttest::useFormFont();
         halvenna::installAccessibleNames();
         f_ = std::make_unique<DataFixture>();
-        QVERIFY(printroster::setUp(*f_, QStringLiteral(HALVENNA_SOURCE_DIR "/report/templates")));
-        new TInvoiceForm;
+        QVERIFY(printroster::setUp(*f_, program_, QStringLiteral(HALVENNA_SOURCE_DIR "/report/templates")));
+        InvoiceForm = new TInvoiceForm(f_->dm.get(), program_.senderSettings, program_.appDir, program_.fixedDates);
         InvoiceForm->show();
         QVERIFY(QTest::qWaitForWindowExposed(InvoiceForm));
     }
@@ -148,6 +151,7 @@ private Q_SLOTS:
     void cleanupTestCase()
     {
         delete InvoiceForm;
+        InvoiceForm = nullptr;
         f_.reset();
     }
 
@@ -266,8 +270,8 @@ private Q_SLOTS:
     {
         const QString shipped = QStringLiteral(HALVENNA_SOURCE_DIR "/report/templates/Invoice.Rav");
         const auto putBack = qScopeGuard([&] {
-            QFile::remove(AppDir + QStringLiteral("Invoice.Rav"));
-            QFile::copy(shipped, AppDir + QStringLiteral("Invoice.Rav"));
+            QFile::remove(program_.appDir + QStringLiteral("Invoice.Rav"));
+            QFile::copy(shipped, program_.appDir + QStringLiteral("Invoice.Rav"));
         });
         const QString before = printToPdf("btnInvoiceAllPrn", QStringLiteral("layout0.pdf"));
         bool laidOut = false;

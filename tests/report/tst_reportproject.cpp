@@ -162,7 +162,8 @@ private Q_SLOTS:
         fx = std::make_unique<DataFixture>();
         rvtbPrintMaster = std::make_unique<ReportConnection>(QStringLiteral("rvtbPrintMaster"), &fx->dm->tbPrintMember);
         rvtbAccount = std::make_unique<ReportConnection>(QStringLiteral("rvtbAccount"), &fx->dm->tbAccount);
-        output = std::make_unique<StandardReportOutput>();
+        // No settings file in the test's folder: every form unmoved.
+        output = std::make_unique<StandardReportOutput>(tmp->filePath(QStringLiteral("Kelvaro.ini")));
         rvpjInvoice = std::make_unique<ReportProject>(output.get());
         rvpjInvoice->addConnection(*rvtbPrintMaster);
         rvpjInvoice->addConnection(*rvtbAccount);

@@ -14,6 +14,7 @@
 #include "roster/MemberMaster.h"
 #include "roster/import/MemberImport.h"
 #include "roster/model/SafetyCopy.h"
+#include "roster/postal/PostalCodeLookup.h"
 
 #include <QElapsedTimer>
 #include <QPushButton>
@@ -67,6 +68,10 @@ class TestImportFaults : public QObject
 
 private:
     std::unique_ptr<DataFixture> f_;
+    // What the roster window is given besides the data module: no postal data, no folder.
+    QString appDir_;
+    halvenna::PostalCodeLookup postalCodes_{QString(), QString()};
+    TMemberMasterForm* window_ = nullptr;
 
     Table& members() { return f_->dm->tbMemberMaster; }
     QString dbFile() { return members().filePath(); }
@@ -85,7 +90,7 @@ private:
         if (expectBox)
             MessageBox::seam().answer(QMessageBox::Ok);
         FileDialog::seam().answer(path);
-        QTest::mouseClick(MemberMasterForm->findChild<QPushButton*>(QStringLiteral("btnMarge")), Qt::LeftButton);
+        QTest::mouseClick(window_->findChild<QPushButton*>(QStringLiteral("btnMarge")), Qt::LeftButton);
         return MessageBox::seam().requests();
     }
 
@@ -95,16 +100,17 @@ private Q_SLOTS:
     void init()
     {
         f_ = std::make_unique<DataFixture>();
-        new TMemberMasterForm;
+        window_ = new TMemberMasterForm(f_->dm.get(), appDir_, postalCodes_);
         f_->addMember(1, QStringLiteral("before"), QStringLiteral("150-0001"), QStringLiteral("03-1234-5678"));
-        MemberMasterForm->show();
-        QVERIFY(QTest::qWaitForWindowExposed(MemberMasterForm));
+        window_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window_));
         seams::begin();
     }
 
     void cleanup()
     {
-        delete MemberMasterForm;
+        delete window_;
+        window_ = nullptr;
         f_.reset();
         seams::end();
     }

@@ -1,6 +1,7 @@
 // The roster window on a data module of its own: its layout, numbering, deleting, registering,
 // cancelling, clearing, the grid's keys through the window, and the CSV import with its file
 // dialog and progress.
+#include "app/Program.h"
 #include "app/Startup.h"
 #include "common/DataFixture.h"
 #include "common/FaultTools.h"
@@ -151,6 +152,9 @@ class TestMemberMasterForm : public QObject
 
 private:
     std::unique_ptr<DataFixture> f_;
+    // What the window is given besides the data module: the program's folder and the postal codes.
+    QString appDir_;
+    halvenna::PostalCodeLookup postalCodes_{QString(), QString()};
     // A box no answer was queued for would wait for a user: it is closed and the test fails.
     QTimer unansweredBoxes_;
     QStringList unanswered_;
@@ -159,7 +163,10 @@ private:
     QString file(const char* name) const { return QDir(f_->dir.path()).filePath(QLatin1String(name)); }
     // The lookup reads a small dictionary of the package's kind (and the list a test reads is kept
     // in the test's folder), never the machine's files.
-    void usePostalFixture() { postaltest::useDictionary(file("SKK-JISYO.zipcode"), file("PostalCodes.txt")); }
+    void usePostalFixture()
+    {
+        postaltest::useDictionary(postalCodes_, file("SKK-JISYO.zipcode"), file("PostalCodes.txt"));
+    }
     qint64 storedMembers()
     {
         return scalar(file("MemberMaster.db"), QStringLiteral("SELECT COUNT(*) FROM MemberMaster"));
@@ -244,16 +251,17 @@ private Q_SLOTS:
         f_ = std::make_unique<DataFixture>();
         QVERIFY(f_->dir.isValid());
         // No postal data unless a test gives some: the machine's dictionary would fill addresses.
-        halvenna::PostalCodeLookup::instance().setFiles(QString(), QString());
-        new TMemberMasterForm;
+        postalCodes_.setFiles(QString(), QString());
+        MemberMasterForm = new TMemberMasterForm(f_->dm.get(), appDir_, postalCodes_);
         seams::begin();
         unanswered_.clear();
     }
 
     void cleanup()
     {
-        halvenna::PostalCodeLookup::instance().setFiles(QString(), QString());
+        postalCodes_.setFiles(QString(), QString());
         delete MemberMasterForm;
+        MemberMasterForm = nullptr;
         f_.reset();
         seams::end();
         QCOMPARE(unanswered_, QStringList());
@@ -442,7 +450,7 @@ private Q_SLOTS:
     {
         delete MemberMasterForm;
         members().close();
-        new TMemberMasterForm;
+        MemberMasterForm = new TMemberMasterForm(f_->dm.get(), appDir_, postalCodes_);
         const QFontMetrics metrics(grid()->font());
         const int tel = columnOf(QStringLiteral("tel"));
         const int notes = columnOf(QStringLiteral("notes"));
@@ -1033,7 +1041,7 @@ private Q_SLOTS:
         QVERIFY(own.open(QIODevice::WriteOnly));
         own.write("1500001 /東京都渋谷区神宮前/\nnot a line of postal codes\n");
         own.close();
-        QVERIFY(halvenna::PostalCodeLookup::instance().describe().contains(QStringLiteral("読めません")));
+        QVERIFY(postalCodes_.describe().contains(QStringLiteral("読めません")));
         f_->addMember(1, QStringLiteral("一"));
         f_->addMember(2, QStringLiteral("二"));
         MessageBox::seam().answer(QMessageBox::Ok);
@@ -1110,8 +1118,7 @@ private Q_SLOTS:
         QVERIFY2(MessageBox::seam().requests().first().text.contains(QStringLiteral("2 件")),
                  qPrintable(MessageBox::seam().requests().first().text));
         QVERIFY(QFile::exists(file("PostalCodes.txt")));
-        QCOMPARE(halvenna::PostalCodeLookup::instance().towns(u"100-0001"),
-                 QStringList{QStringLiteral("東京都千代田区千代田")});
+        QCOMPARE(postalCodes_.towns(u"100-0001"), QStringList{QStringLiteral("東京都千代田区千代田")});
         // A cut-off file: refused with its name and line, the list read before still in use.
         const QString bad = file("bad.csv");
         QFile out(bad);
@@ -1125,8 +1132,7 @@ private Q_SLOTS:
         QCOMPARE(MessageBox::seam().requests().last().icon, QMessageBox::Critical);
         QVERIFY2(MessageBox::seam().requests().last().text.startsWith(bad),
                  qPrintable(MessageBox::seam().requests().last().text));
-        QCOMPARE(halvenna::PostalCodeLookup::instance().towns(u"100-0001"),
-                 QStringList{QStringLiteral("東京都千代田区千代田")});
+        QCOMPARE(postalCodes_.towns(u"100-0001"), QStringList{QStringLiteral("東京都千代田区千代田")});
     }
 
     // ---------------------------------------------------------------- clear
@@ -1296,7 +1302,6 @@ private Q_SLOTS:
         QTemporaryDir dirB;
         halvenna::schema::createMissingTables(dirA.path());
         halvenna::schema::createMissingTables(dirB.path());
-        TDataModule1* const shared = DataModule1;
         TDataModule1 a(dirA.path());
         a.setServer(server);
         a.DataModuleCreate();
@@ -1316,7 +1321,6 @@ private Q_SLOTS:
             b.tbMemberMaster.post();
             b.DataModuleDestroy();
         }
-        DataModule1 = shared;
         QTest::qWait(200);
         QCOMPARE(grid.rowCount(), 0);
         QWidget front;
@@ -1325,7 +1329,6 @@ private Q_SLOTS:
         QTRY_COMPARE(grid.rowCount(), 1);
         QVERIFY(a.watchingServer());
         a.DataModuleDestroy();
-        DataModule1 = shared;
     }
 
     // サーバー設定 from the keyboard alone: host, port, database and user, each named; no password
@@ -1373,9 +1376,9 @@ private Q_SLOTS:
         QFETCH(QStringList, typed);
         QFETCH(QString, server);
         QTemporaryDir dir;
-        const QString keptAppDir = AppDir;
-        AppDir = dir.path() + u'/';
-        const QString path = halvenna::settingsFilePath(AppDir);
+        const QString keptAppDir = appDir_;
+        appDir_ = dir.path() + u'/';
+        const QString path = halvenna::settingsFilePath(appDir_);
         {
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly));
@@ -1387,7 +1390,7 @@ private Q_SLOTS:
             halvenna::ServerAddress{typed.at(0), typed.at(1), typed.at(2), typed.at(3)}));
         MessageBox::seam().answer(QMessageBox::Ok);
         MemberMasterForm->mnuServerSettings->trigger();
-        AppDir = keptAppDir;
+        appDir_ = keptAppDir;
         const auto asked = halvenna::ServerSettingsForm::seam().requests();
         QCOMPARE(asked.size(), 1);
         QCOMPARE(asked.first().settingsPath, path);

@@ -1,3 +1,4 @@
+#include "app/Program.h"
 #include "data/Error.h"
 #include "settings/SenderSettings.h"
 
@@ -124,8 +125,12 @@ private:
 
 void TestSenderSettings::globalsStartEmpty()
 {
+    // The shell's program, reached through its handles as well.
+    QCOMPARE(halvenna::Program::shell().senderSettings, SenderSettingsData{});
+    QVERIFY(halvenna::Program::shell().appDir.isEmpty());
     QCOMPARE(SenderSettings, SenderSettingsData{});
     QVERIFY(AppDir.isEmpty());
+    QVERIFY(&AppDir == &halvenna::Program::shell().appDir);
 }
 
 void TestSenderSettings::fieldTable()

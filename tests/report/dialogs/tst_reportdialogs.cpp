@@ -31,6 +31,7 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -41,6 +42,13 @@ using halvenna::PrintSetup;
 using reporttest::sj;
 
 namespace {
+
+// A settings file that is not there: every form unmoved, no background under the preview.
+QString noSettingsFile()
+{
+    static QTemporaryDir dir;
+    return dir.filePath(QStringLiteral("Kelvaro.ini"));
+}
 
 void showActive(QWidget* w)
 {
@@ -296,7 +304,7 @@ private Q_SLOTS:
         rows.appendRow({sj(QStringLiteral("佐藤")), "9"});
         rows.appendRow({sj(QString(40, u'漢')), "12"});
         const ReportDocument doc(templ, 0, {}, std::move(rows), memberSheetRules());
-        StandardReportOutput output;
+        StandardReportOutput output(noSettingsFile());
 
         QString sheets;
         QString misfitLine;
@@ -356,7 +364,7 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         const QString pdf = dir.filePath(QStringLiteral("slips.pdf"));
-        StandardReportOutput output;
+        StandardReportOutput output(noSettingsFile());
         StandardReportOutput::optionsSeam().answer(OutputChoice{OutputChoice::Destination::File, 1, pdf});
         output.output(nameDocument(5));
         QCOMPARE(reporttest::pdfPages(pdf), 5);
@@ -504,7 +512,7 @@ private Q_SLOTS:
                     "text field=name x=10 y=10 size=20\n");
         }
         ReportConnection rvtbPrintMaster(QStringLiteral("rvtbPrintMaster"), &fx.dm->tbPrintMember);
-        StandardReportOutput output;
+        StandardReportOutput output(noSettingsFile());
         ReportProject rvpjInvoice(&output);
         rvpjInvoice.addConnection(rvtbPrintMaster);
         rvpjInvoice.ProjectFile = templ;
@@ -614,7 +622,7 @@ private Q_SLOTS:
         QFETCH(int, copies);
         QFETCH(QList<int>, members);
         const ReportDocument doc = nameDocument(3);
-        StandardReportOutput output;
+        StandardReportOutput output(noSettingsFile());
         QTemporaryDir dir;
         const QString pdf = dir.filePath(QStringLiteral("printed.pdf"));
         answerPdfSetup(pdf, from, to, copies);
@@ -630,7 +638,7 @@ private Q_SLOTS:
     void aPageRangeCountsForItsOwnOutputOnly()
     {
         const ReportDocument doc = nameDocument(3);
-        StandardReportOutput output;
+        StandardReportOutput output(noSettingsFile());
         QTemporaryDir dir;
         const QString pdf = dir.filePath(QStringLiteral("printed.pdf"));
         answerPdfSetup(pdf, 2, 2, 1);
@@ -645,7 +653,7 @@ private Q_SLOTS:
     void printingFromThePreview()
     {
         const ReportDocument doc = nameDocument(4);
-        StandardReportOutput output;
+        StandardReportOutput output(noSettingsFile());
         QTemporaryDir dir;
         const QString pdf = dir.filePath(QStringLiteral("printed.pdf"));
         halvenna::PrintSetup::seam().answerWith([&](const halvenna::PrintSetup::Request& r) {
