@@ -599,6 +599,14 @@ private Q_SLOTS:
         QTest::newRow("pages, members again") << many << 65536 << true << QString();
         QTest::newRow("pages copied, then members again") << many << 65536 << false << QString();
         QTest::newRow("pages copied, then members again, chunks of 3,000") << many << 3000 << false << QString();
+        // More than one COPY takes: the member again meets the second, which alone is undone.
+        QStringList more;
+        for (int i = 0; i < 24000; ++i)
+            more << QStringLiteral("%1,会員%1,カイイン,150-0001,住所,,03-0000-0000,").arg(i % 22100);
+        QTest::newRow("two copies, then members again") << more << 65536 << false << QString();
+        QTest::newRow("text to escape, copied")
+            << QStringList{some.at(1), QStringLiteral("8,田中\\,タナカ,100-0001,\t港区\t,\\N\t\\t,03-0000-0001,\\")}
+            << 65536 << false << QString();
         QTest::newRow("a refused line midway")
             << (QStringList(some.mid(0, 3)) << QStringLiteral("x9,名前") << some.at(4)) << 65536 << true
             << QStringLiteral("4 行目: 項目 'id_no' の値として不正です");
