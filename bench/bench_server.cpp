@@ -3,6 +3,8 @@
 //               against the same on 100;
 //   import:     importing 100,000 CSV lines, against psql's \copy of the same rows into the same
 //               table (process start included);
+//   wide:       the same import, against \copy of the rows with their five print fields too: the
+//               server's own work for what the import stores;
 //   select-all: marking every one of 100,000 members, against one UPDATE of print plus deriving
 //               every member's print fields in the same process;
 //   notify:     the same import, against the import into tables without the trigger that tells
@@ -78,18 +80,27 @@ void openFirstScreen(const QString& conninfo, const QString& folder)
     dm.DataModuleDestroy();
 }
 
-void writeCsv(const QString& cp932Path, const QString& utf8Path, int lines)
+// The CSV lines as the import reads them (code page 932), and as \copy reads them (UTF-8), those
+// also with the print fields the import derives from every line's postal code and telephone.
+void writeCsv(const QString& cp932Path, const QString& utf8Path, const QString& widePath, int lines)
 {
     QFile cp932(cp932Path);
     QFile utf8(utf8Path);
-    if (!cp932.open(QIODevice::WriteOnly) || !utf8.open(QIODevice::WriteOnly))
+    QFile wide(widePath);
+    if (!cp932.open(QIODevice::WriteOnly) || !utf8.open(QIODevice::WriteOnly) || !wide.open(QIODevice::WriteOnly))
         throw std::runtime_error("cannot write the CSV files");
+    const halvenna::rules::ZipAndTel derived = halvenna::rules::splitZipAndTel(
+        halvenna::FieldValue::text("150-0001"), halvenna::FieldValue::text("03-1234-5678"));
+    QByteArray printFields;
+    for (const QByteArray* part : {&derived.zipF, &derived.zipR, &derived.telF, &derived.telM, &derived.telR})
+        printFields += ',' + halvenna::sjis::toUnicode(*part).toUtf8();
     for (int i = 1; i <= lines; ++i) {
         const QString line = QStringLiteral("%1,%2,ヤマダタロウ,150-0001,%3,ハイツ201号室,03-1234-5678,03-1234-5679")
                                  .arg(i)
                                  .arg(bench::memberName(i), bench::memberAddress(i));
         cp932.write(halvenna::sjis::fromUnicode(line) + "\r\n");
         utf8.write(line.toUtf8() + "\n");
+        wide.write(line.toUtf8() + printFields + "\n");
     }
 }
 
@@ -155,9 +166,11 @@ int main(int argc, char** argv)
         QTemporaryDir files;
         const QString cp932 = files.filePath(QStringLiteral("members.csv"));
         const QString utf8 = files.filePath(QStringLiteral("members-utf8.csv"));
-        writeCsv(cp932, utf8, kBig);
+        const QString wide = files.filePath(QStringLiteral("members-wide.csv"));
+        writeCsv(cp932, utf8, wide, kBig);
         ratios.clear();
         own.clear();
+        std::vector<double> wideRatios;
         std::vector<double> notifyRatios, notifyOwn;
         const auto importInto = [&](const QString& conninfo) {
             return seconds([&] {
@@ -183,21 +196,27 @@ int main(int argc, char** argv)
             const double without = i % 2 ? withoutNotify : importInto(quiet);
             notifyRatios.push_back(ours / without);
             notifyOwn.push_back(ours);
-            const double yardstick = seconds([&] {
-                QProcess psql;
-                psql.start(pg.psqlProgram(),
-                           {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-v"),
-                            QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-d"), copyInto, QStringLiteral("-c"),
-                            QStringLiteral("\\copy \"MemberMaster\" (id_no, name, name_kana, zip, address1, address2, "
-                                           "tel, fax) FROM '%1' CSV")
-                                .arg(utf8)});
-                if (!psql.waitForFinished(600000) || psql.exitCode() != 0)
-                    throw std::runtime_error(psql.readAllStandardError().toStdString());
-            });
+            const auto copy = [&](const QString& database, const QString& columns, const QString& file) {
+                return seconds([&] {
+                    QProcess psql;
+                    psql.start(pg.psqlProgram(),
+                               {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-v"),
+                                QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-d"), database, QStringLiteral("-c"),
+                                QStringLiteral("\\copy \"MemberMaster\" (%1) FROM '%2' CSV").arg(columns, file)});
+                    if (!psql.waitForFinished(600000) || psql.exitCode() != 0)
+                        throw std::runtime_error(psql.readAllStandardError().toStdString());
+                });
+            };
+            const QString columns = QStringLiteral("id_no, name, name_kana, zip, address1, address2, tel, fax");
+            const double yardstick = copy(copyInto, columns, utf8);
+            const double wideYardstick = copy(serverRoster(pg, QStringLiteral("wide%1").arg(i), 0),
+                                              columns + QStringLiteral(", zip_f, zip_r, tel_f, tel_m, tel_r"), wide);
+            wideRatios.push_back(ours / wideYardstick);
             ratios.push_back(ours / yardstick);
             own.push_back(ours);
         }
         report("import", ratios, own);
+        report("wide", wideRatios, own);
         report("notify", notifyRatios, notifyOwn);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());

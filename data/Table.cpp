@@ -12,6 +12,7 @@
 #include <exception>
 #include <limits>
 #include <optional>
+#include <utility>
 
 namespace halvenna {
 
@@ -959,7 +960,7 @@ void Table::mergeRows(const std::vector<int>& fields, const std::vector<std::vec
             values.push_back(row_.storedForm(fields[k], k < row.size() ? row[k] : FieldValue()));
         stored.push_back(std::move(values));
     }
-    db_->mergeRows(shape_.table(), columns, kinds, stored, u"行を保存できません");
+    db_->mergeRows(shape_.table(), columns, kinds, std::move(stored), u"行を保存できません");
     cursor_.setKnownCount(-1);
 }
 

@@ -4,9 +4,11 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace halvenna::sql {
@@ -462,13 +464,30 @@ void PostgresConnection::collect()
     if (!awaiting_)
         return;
     awaiting_ = false;
+    std::optional<Copy> copied = std::exchange(copying_, std::nullopt);
     PGresult* failed = nullptr;
+    if (copied && PQputCopyEnd(conn_, nullptr) != 1)
+        throw failure(nullptr, awaitingWhat_);
     while (PGresult* r = PQgetResult(conn_)) {
         const ExecStatusType status = PQresultStatus(r);
         if (!failed && status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
             failed = r;
         else
             PQclear(r);
+    }
+    if (copied && failed && PQstatus(conn_) == CONNECTION_OK &&
+        failureOf(PQresultErrorField(failed, PG_DIAG_SQLSTATE)) == Failure::DuplicateKey) {
+        // A key the COPY held is there already (or came twice): nothing of the COPY stays, and its
+        // pages are merged instead, in their order, each waited for here, as is the rest of this
+        // transaction.
+        PQclear(failed);
+        run("ROLLBACK TO SAVEPOINT halvenna_page", copied->pages.front().what);
+        mergingIn_ = transaction_;
+        for (const Page& page : copied->pages) {
+            sendMerge(page);
+            collect();
+        }
+        return;
     }
     if (failed || PQstatus(conn_) != CONNECTION_OK)
         throw failure(failed, awaitingWhat_);
@@ -503,6 +522,7 @@ EngineError PostgresConnection::failure(void* result, QStringView what)
     // is undone here, and the table layer told so by inTransaction().
     if (PQstatus(conn_) == CONNECTION_OK && PQtransactionStatus(conn_) == PQTRANS_INERROR)
         PQclear(PQexec(conn_, "ROLLBACK"));
+    ++transaction_;
     return EngineError(failureMessage(kind, label(), location(), what, detail), kind, detail);
 }
 
@@ -542,6 +562,7 @@ void PostgresConnection::execute(const QString& sql, QStringView what)
 void PostgresConnection::begin(QStringView what)
 {
     run("BEGIN", what);
+    ++transaction_;
 }
 
 void PostgresConnection::commit(QStringView what, const std::function<void()>& beforeRollback)
@@ -556,6 +577,7 @@ void PostgresConnection::commit(QStringView what, const std::function<void()>& b
     if (!refusal) {
         PGresult* r = PQexec(conn_, "COMMIT");
         const ExecStatusType status = PQresultStatus(r);
+        ++transaction_;
         if (status == PGRES_COMMAND_OK && std::strcmp(PQcmdStatus(r), "COMMIT") == 0) {
             PQclear(r);
             return;
@@ -583,6 +605,10 @@ void PostgresConnection::commit(QStringView what, const std::function<void()>& b
 
 void PostgresConnection::rollback() noexcept
 {
+    // A COPY under way is cut short and undone with the rest: no need to merge it instead.
+    if (std::exchange(copying_, std::nullopt))
+        PQputCopyEnd(conn_, "rolled back");
+    ++transaction_;
     try {
         collect();
     } catch (...) {
@@ -664,26 +690,127 @@ QString PostgresConnection::arrayOf(FieldKind kind)
 }
 
 void PostgresConnection::mergeRows(const QString& table, const QStringList& columns, const QList<FieldKind>& kinds,
-                                   const std::vector<std::vector<std::optional<QByteArray>>>& rows, QStringView what)
+                                   std::vector<std::vector<std::optional<QByteArray>>> rows, QStringView what)
 {
     if (rows.empty())
         return;
+    const size_t count = rows.size();
+    Page page{table, columns, kinds, std::move(rows), what.toString()};
+    if (copying_ && copying_->rows + count <= kCopyRows && copying_->pages.front().table == table &&
+        copying_->pages.front().columns == columns) {
+        addToCopy(std::move(page));
+        return;
+    }
+    collect();
+    ensureConnected();
+    // A savepoint needs a transaction; after a key met in this one, the rest is likely there too.
+    if (inTransaction() && mergingIn_ != transaction_)
+        startCopy(std::move(page));
+    else
+        sendMerge(page);
+}
+
+void PostgresConnection::sendMerge(const Page& page)
+{
     QStringList arrays;
     QStringList sets;
-    for (qsizetype c = 0; c < columns.size(); ++c) {
-        arrays << arrayOf(kinds.at(c));
+    for (qsizetype c = 0; c < page.columns.size(); ++c) {
+        arrays << arrayOf(page.kinds.at(c));
         if (c > 0)
-            sets << QStringLiteral("%1 = EXCLUDED.%1").arg(columns.at(c));
+            sets << QStringLiteral("%1 = EXCLUDED.%1").arg(page.columns.at(c));
     }
     auto& st = static_cast<PostgresStatement&>(
         prepare(QStringLiteral("INSERT INTO %1 (%2) SELECT * FROM unnest(%3) ON CONFLICT (%4) DO UPDATE SET %5")
-                    .arg(table, columns.join(QStringLiteral(", ")), arrays.join(QStringLiteral(", ")), columns.at(0),
-                         sets.join(QStringLiteral(", ")))));
-    for (qsizetype c = 0; c < columns.size(); ++c)
-        st.bindText(int(c) + 1, arrayLiteral(rows, size_t(c)));
+                    .arg(page.table, page.columns.join(QStringLiteral(", ")), arrays.join(QStringLiteral(", ")),
+                         page.columns.at(0), sets.join(QStringLiteral(", ")))));
+    for (qsizetype c = 0; c < page.columns.size(); ++c)
+        st.bindText(int(c) + 1, arrayLiteral(page.rows, size_t(c)));
     // Not waited for: the caller reads the next page while the server stores this one. A failure
     // is thrown by whatever next uses the connection, at the latest the commit.
-    st.send(what);
+    st.send(page.what);
+}
+
+namespace {
+
+// The rows in COPY's text format: a tab between values, a line feed after each row, \N for null,
+// the text's own backslashes, tabs and line ends escaped.
+QByteArray copyText(const std::vector<std::vector<std::optional<QByteArray>>>& rows)
+{
+    QByteArray out;
+    qsizetype size = 0;
+    for (const auto& row : rows)
+        for (const std::optional<QByteArray>& v : row)
+            size += (v ? v->size() : 2) + 1;
+    out.reserve(size + size / 16);
+    for (const auto& row : rows) {
+        for (size_t c = 0; c < row.size(); ++c) {
+            if (c > 0)
+                out += '\t';
+            const std::optional<QByteArray>& v = row[c];
+            if (!v) {
+                out += "\\N";
+                continue;
+            }
+            // Most values hold nothing to escape: appended whole.
+            if (std::none_of(v->cbegin(), v->cend(),
+                             [](char ch) { return ch == '\\' || ch == '\t' || ch == '\n' || ch == '\r'; })) {
+                out += *v;
+                continue;
+            }
+            for (const char ch : *v) {
+                switch (ch) {
+                case '\\':
+                    out += "\\\\";
+                    break;
+                case '\t':
+                    out += "\\t";
+                    break;
+                case '\n':
+                    out += "\\n";
+                    break;
+                case '\r':
+                    out += "\\r";
+                    break;
+                default:
+                    out += ch;
+                }
+            }
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+} // namespace
+
+void PostgresConnection::startCopy(Page page)
+{
+    // The savepoint of the COPY before is released first, so that savepoints never nest.
+    QByteArray sql = savepointIn_ == transaction_ ? "RELEASE SAVEPOINT halvenna_page; " : "";
+    sql += "SAVEPOINT halvenna_page; COPY " + page.table.toUtf8() + " (" +
+           page.columns.join(QStringLiteral(", ")).toUtf8() + ") FROM STDIN";
+    PGresult* r = PQexec(conn_, sql.constData());
+    if (PQresultStatus(r) != PGRES_COPY_IN)
+        throw failure(r, page.what);
+    PQclear(r);
+    savepointIn_ = transaction_;
+    awaiting_ = true;
+    awaitingWhat_ = page.what;
+    copying_.emplace();
+    addToCopy(std::move(page));
+}
+
+void PostgresConnection::addToCopy(Page page)
+{
+    const QByteArray data = copyText(page.rows);
+    if (PQputCopyData(conn_, data.constData(), int(data.size())) != 1) {
+        // The connection is gone, and the transaction with it.
+        awaiting_ = false;
+        copying_.reset();
+        throw failure(nullptr, page.what);
+    }
+    copying_->rows += page.rows.size();
+    copying_->pages.push_back(std::move(page));
 }
 
 TableColumns PostgresConnection::columns(const QString& table)

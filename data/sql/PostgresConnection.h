@@ -3,6 +3,7 @@
 #include "data/sql/SqlConnection.h"
 
 #include <memory>
+#include <optional>
 #include <unordered_map>
 
 struct pg_conn;
@@ -78,8 +79,13 @@ public:
     void updateRows(const QString& table, const QString& identity, const QStringList& columns,
                     const QList<FieldKind>& kinds, const std::vector<qint64>& ids,
                     const std::vector<std::vector<std::optional<QByteArray>>>& rows, QStringView what) override;
+    // Inside a transaction the pages are copied into the table (COPY, the server's fastest way in)
+    // under a savepoint, one COPY streaming page after page while the caller reads the next; should
+    // a key be there already (or come twice), what that COPY held is undone to the savepoint and
+    // merged by one INSERT ... ON CONFLICT a page, as every later page of the transaction. Outside a
+    // transaction, or after such a key, the statement alone. Neither is waited for.
     void mergeRows(const QString& table, const QStringList& columns, const QList<FieldKind>& kinds,
-                   const std::vector<std::vector<std::optional<QByteArray>>>& rows, QStringView what) override;
+                   std::vector<std::vector<std::optional<QByteArray>>> rows, QStringView what) override;
 
     // The server's words for a failure, worded for this table; undoes a transaction the failure
     // left aborted.
@@ -106,12 +112,40 @@ private:
     // "CAST(? AS <type>[])": a parameter holding a column's values as one array.
     static QString arrayOf(FieldKind kind);
     void run(const char* sql, QStringView what);
+    // A page of mergeRows, and a COPY of several: what is kept to merge them instead.
+    struct Page
+    {
+        QString table;
+        QStringList columns;
+        QList<FieldKind> kinds;
+        std::vector<std::vector<std::optional<QByteArray>>> rows;
+        QString what;
+    };
+    struct Copy
+    {
+        std::vector<Page> pages;
+        size_t rows = 0;
+    };
+    // Rows one COPY takes at most before it is ended and another begun: what is kept to merge
+    // instead stays small.
+    static constexpr size_t kCopyRows = 20000;
+    void sendMerge(const Page& page);
+    void startCopy(Page page);
+    void addToCopy(Page page);
 
     pg_conn* conn_;
     QString conninfo_;
     quint64 generation_ = 1;
     bool awaiting_ = false; // a statement was sent and its answer not yet collected
     QString awaitingWhat_;
+    // The COPY under way (its data not yet ended), kept to be merged instead should a key of it be
+    // there.
+    std::optional<Copy> copying_;
+    // Counts transactions begun; which one holds the page savepoint, and which one merges by
+    // statement since a copy met a key already there.
+    quint64 transaction_ = 0;
+    quint64 savepointIn_ = 0;
+    quint64 mergingIn_ = 0;
     quint64 nextName_ = 0;
     // By their text; [0] used and reset at once, [1] cursors (Connection::Use).
     std::unordered_map<QString, std::unique_ptr<PostgresStatement>> statements_[2];

@@ -57,7 +57,7 @@ void Connection::updateRows(const QString& table, const QString& identity, const
 }
 
 void Connection::mergeRows(const QString& table, const QStringList& columns, const QList<FieldKind>& kinds,
-                           const std::vector<std::vector<std::optional<QByteArray>>>& rows, QStringView what)
+                           std::vector<std::vector<std::optional<QByteArray>>> rows, QStringView what)
 {
     Q_UNUSED(kinds);
     QStringList marks;

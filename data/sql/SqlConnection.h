@@ -184,9 +184,10 @@ public:
                             const std::vector<std::vector<std::optional<QByteArray>>>& rows, QStringView what);
     // Stores many rows by their key (columns[0], unique): a row whose key is there has the other
     // columns replaced (columns not named are kept), a new one is inserted. Values as updateRows;
-    // no key twice. Throws EngineError.
+    // no key twice. The rows are handed over: an engine may keep them until they are stored. Throws
+    // EngineError.
     virtual void mergeRows(const QString& table, const QStringList& columns, const QList<FieldKind>& kinds,
-                           const std::vector<std::vector<std::optional<QByteArray>>>& rows, QStringView what);
+                           std::vector<std::vector<std::optional<QByteArray>>> rows, QStringView what);
 
 private:
     QString label_;

@@ -570,37 +570,57 @@ private Q_SLOTS:
 
     // An import on a server stores pages of members by one statement each: the rows are those the
     // same file gives on a folder, line by line (the later line of a member wins, a member's other
-    // fields are kept, the print fields derived, quotes and backslashes intact), and a line refused
-    // midway is refused with the same message, the lines before it kept.
+    // fields are kept, the print fields derived, quotes, backslashes and tabs intact), and a line
+    // refused midway is refused with the same message, the lines before it kept. Into a table
+    // without the pages' members a page is copied in; a page meeting a member already there (one
+    // before the import, or one an earlier page of the same chunk copied) is merged instead, the
+    // pages before it kept.
     void importOnAServerGivesTheFoldersRows_data()
     {
         QTest::addColumn<QStringList>("lines");
         QTest::addColumn<int>("chunkLines");
+        QTest::addColumn<bool>("memberThere");
         QTest::addColumn<QString>("error");
         const QStringList some{
             QStringLiteral("5,山田太郎,ヤマダタロウ,150-0001,東京都渋谷区,\"ハイツ\"\"A\"\"\",03-1234-5678,"),
-            QStringLiteral("2,鈴木,スズキ,1500001,大阪\\府,,06-1111-2222,06-1111-2223"),
-            QStringLiteral("5,山田花子,ヤマダハナコ,１５０-0002,,,0120-12-3456,"), QStringLiteral("007"),
+            QStringLiteral("2,鈴木,スズキ,1500001,大阪\\府,\\N,06-1111-2222,06-1111-2223"),
+            QStringLiteral("5,山田花子,ヤマダハナコ,１５０-0002,\t東京\t,,0120-12-3456,"), QStringLiteral("007"),
             QStringLiteral("3,佐藤")};
-        QTest::newRow("one chunk") << some << 65536 << QString();
-        QTest::newRow("chunks of two lines") << some << 2 << QString();
+        QTest::newRow("one chunk") << some << 65536 << true << QString();
+        QTest::newRow("one chunk, into no members") << some << 65536 << false << QString();
+        QTest::newRow("chunks of two lines") << some << 2 << true << QString();
+        QTest::newRow("chunks of two lines, into no members") << some << 2 << false << QString();
         QStringList many;
         for (int i = 0; i < 4500; ++i)
             many << QStringLiteral("%1,会員%1,カイイン,%2-0001,住所,,03-0000-%3,")
                         .arg(i % 4100)
                         .arg(i % 1000, 3, 10, QChar(u'0'))
                         .arg(i % 10000, 4, 10, QChar(u'0'));
-        QTest::newRow("pages, members again") << many << 65536 << QString();
+        QTest::newRow("pages, members again") << many << 65536 << true << QString();
+        QTest::newRow("pages copied, then members again") << many << 65536 << false << QString();
+        QTest::newRow("pages copied, then members again, chunks of 3,000") << many << 3000 << false << QString();
+        // More than one COPY takes: the member again meets the second, which alone is undone.
+        QStringList more;
+        for (int i = 0; i < 24000; ++i)
+            more << QStringLiteral("%1,会員%1,カイイン,150-0001,住所,,03-0000-0000,").arg(i % 22100);
+        QTest::newRow("two copies, then members again") << more << 65536 << false << QString();
+        QTest::newRow("text to escape, copied")
+            << QStringList{some.at(1), QStringLiteral("8,田中\\,タナカ,100-0001,\t港区\t,\\N\t\\t,03-0000-0001,\\")}
+            << 65536 << false << QString();
         QTest::newRow("a refused line midway")
-            << (QStringList(some.mid(0, 3)) << QStringLiteral("x9,名前") << some.at(4)) << 65536
+            << (QStringList(some.mid(0, 3)) << QStringLiteral("x9,名前") << some.at(4)) << 65536 << true
             << QStringLiteral("4 行目: 項目 'id_no' の値として不正です");
-        QTest::newRow("an empty number") << (QStringList(some.mid(0, 2)) << QStringLiteral(",名前")) << 2
+        QTest::newRow("an empty number") << (QStringList(some.mid(0, 2)) << QStringLiteral(",名前")) << 2 << true
                                          << QStringLiteral("3 行目: 項目 'id_no' の値として不正です");
+        QTest::newRow("an empty number, into no members")
+            << (QStringList(some.mid(0, 2)) << QStringLiteral(",名前")) << 2 << false
+            << QStringLiteral("3 行目: 項目 'id_no' の値として不正です");
     }
     void importOnAServerGivesTheFoldersRows()
     {
         QFETCH(QStringList, lines);
         QFETCH(int, chunkLines);
+        QFETCH(bool, memberThere);
         QFETCH(QString, error);
         const QString server = engine::freshServerTables();
         QTemporaryDir folder;
@@ -622,11 +642,13 @@ private Q_SLOTS:
         for (TDataModule1* dm : {&local, pc.dm.get()}) {
             Table& m = dm->tbMemberMaster;
             // A member already there keeps what the file does not hold.
-            m.append();
-            m.setFieldValue(QStringLiteral("id_no"), FieldValue::integer(5));
-            m.setFieldValue(QStringLiteral("notes"), FieldValue::fromString(QStringLiteral("備考")));
-            m.setFieldValue(QStringLiteral("print"), FieldValue::logical(true));
-            m.post();
+            if (memberThere) {
+                m.append();
+                m.setFieldValue(QStringLiteral("id_no"), FieldValue::integer(5));
+                m.setFieldValue(QStringLiteral("notes"), FieldValue::fromString(QStringLiteral("備考")));
+                m.setFieldValue(QStringLiteral("print"), FieldValue::logical(true));
+                m.post();
+            }
             MemberImport import(m);
             import.setChunkLines(chunkLines);
             QCOMPARE(errorOf([&] { import.run(csv); }), error.isEmpty() ? QStringLiteral("<no error>") : error);
@@ -640,6 +662,12 @@ private Q_SLOTS:
         }
         QVERIFY(!stored.front().isEmpty());
         QCOMPARE(stored.back(), stored.front());
+        // Copied or merged, every member has a version of its own from the server's sequence.
+        QString versions;
+        QVERIFY(engine::server().psql(
+            QStringLiteral("SELECT count(*) = count(DISTINCT version) AND bool_and(version > 0) FROM \"MemberMaster\""),
+            &versions));
+        QCOMPARE(versions.trimmed(), QStringLiteral("t"));
     }
 
     // A page the server refuses (here a rule of the server's own) is reported, at the latest when
