@@ -29,7 +29,8 @@ else
 fi
 
 # One package: no separate debug-symbol package beside it.
-export DEB_BUILD_OPTIONS="noddebs parallel=$(nproc) ${DEB_BUILD_OPTIONS:-}"
+DEB_BUILD_OPTIONS="noddebs parallel=$(nproc) ${DEB_BUILD_OPTIONS:-}"
+export DEB_BUILD_OPTIONS
 (cd "$tree" && dpkg-buildpackage -us -uc -b)
 rm -rf "$tree"
 ls -1 "$out"/halvenna_*.deb
