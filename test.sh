@@ -3,13 +3,13 @@
 #   HALVENNA_SANITIZE=1 ./test.sh   the same with AddressSanitizer and UndefinedBehaviorSanitizer
 set -euo pipefail
 cd "$(dirname "$0")"
-bash scripts/deps.sh
+bash scripts/deps.sh test
 
 build=build
-args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVENNA_BUILD_TESTS=ON -DHALVENNA_BUILD_BENCH=ON)
 if [ "${HALVENNA_SANITIZE:-0}" = 1 ]; then
     build=build-sanitize
-    args=(-DCMAKE_BUILD_TYPE=Debug -DHALVENNA_SANITIZE=ON -DHALVENNA_BUILD_BENCH=OFF)
+    args=(-DCMAKE_BUILD_TYPE=Debug -DHALVENNA_SANITIZE=ON -DHALVENNA_BUILD_TESTS=ON -DHALVENNA_BUILD_BENCH=OFF)
 fi
 cmake -S . -B "$build" -G Ninja "${args[@]}"
 cmake --build "$build" -j"$(nproc)"

@@ -3,6 +3,9 @@
 
 icons/Kelvaro.png         32 x 32, 16 colours (one of them transparent): caption bars and task bar
 icons/ProgramPicture.png  99 x 100, 256 colours: the About box
+../../desktop/icons/hicolor/<n>x<n>/apps/org.halvenna.kelvaro.png  the installed program's icon in the
+                          sizes desktops ask for (true colour, edges smoothed into transparency)
+../../desktop/icons/hicolor/scalable/apps/org.halvenna.kelvaro.svg  the same drawing as vectors
 
 Only the standard library is needed. Run it from this folder after changing the drawing.
 """
@@ -159,6 +162,87 @@ def picture256(path):
     png(path, 99, 100, palette, 0, indices, 8)
 
 
+def png_rgba(path, size, rows):
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
+
+    raw = bytearray()
+    for row in rows:
+        raw.append(0)
+        for r, g, b, a in row:
+            raw += bytes((r, g, b, a))
+    data = b"\x89PNG\r\n\x1a\n"
+    data += chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0))
+    data += chunk(b"IDAT", zlib.compress(bytes(raw), 9))
+    data += chunk(b"IEND", b"")
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def theme_icon(path, size):
+    # Coverage becomes transparency, so the parcel's edges stay smooth on any panel colour. Small
+    # sizes keep the outlines thick enough to show.
+    supersample = 4 if size <= 64 else 2
+    line_width = 0.5 if size <= 32 else 0.35
+    scale = 32.0 / size
+    rows = []
+    for py in range(size):
+        row = []
+        for px in range(size):
+            hits = []
+            for sy in range(supersample):
+                for sx in range(supersample):
+                    x = (px + (sx + 0.5) / supersample) * scale
+                    y = (py + (sy + 0.5) / supersample) * scale
+                    hits.append(sample(x, y, line_width))
+            covered = [c for c in hits if c is not None]
+            if not covered:
+                row.append((0, 0, 0, 0))
+            else:
+                colour = tuple(sum(c[i] for c in covered) // len(covered) for i in range(3))
+                row.append(colour + (255 * len(covered) // len(hits),))
+        rows.append(row)
+    png_rgba(path, size, rows)
+
+
+def svg(path):
+    def hex_colour(c):
+        return "#%02x%02x%02x" % c
+
+    def points(poly):
+        return " ".join("%g,%g" % p for p in poly)
+
+    parts = ['<?xml version="1.0" encoding="UTF-8"?>',
+             '<svg xmlns="http://www.w3.org/2000/svg" width="256" height="256" viewBox="0 0 32 32">']
+    for fill, poly in FACES + WAYBILL:
+        parts.append('  <polygon points="%s" fill="%s"/>' % (points(poly), hex_colour(fill)))
+    for ink, a, b in LINES:
+        parts.append('  <line x1="%g" y1="%g" x2="%g" y2="%g" stroke="%s" stroke-width="0.42" '
+                     'stroke-linecap="round"/>' % (a + b + (hex_colour(ink),)))
+    for outline, closed in OUTLINES:
+        kind = "polygon" if closed else "polyline"
+        parts.append('  <%s points="%s" fill="none" stroke="#000000" stroke-width="0.7" '
+                     'stroke-linejoin="round" stroke-linecap="round"/>' % (kind, points(outline)))
+    parts.append("</svg>")
+    with open(path, "w") as f:
+        f.write("\n".join(parts) + "\n")
+
+
+THEME = "../../desktop/icons/hicolor"
+APP_ID = "org.halvenna.kelvaro"
+THEME_SIZES = [16, 22, 24, 32, 48, 64, 128, 256]
+
 if __name__ == "__main__":
-    icon16("icons/Kelvaro.png")
-    picture256("icons/ProgramPicture.png")
+    import os
+    import sys
+
+    if "--theme-only" not in sys.argv:
+        icon16("icons/Kelvaro.png")
+        picture256("icons/ProgramPicture.png")
+    for n in THEME_SIZES:
+        folder = "%s/%dx%d/apps" % (THEME, n, n)
+        os.makedirs(folder, exist_ok=True)
+        theme_icon("%s/%s.png" % (folder, APP_ID), n)
+    os.makedirs(THEME + "/scalable/apps", exist_ok=True)
+    svg("%s/scalable/apps/%s.svg" % (THEME, APP_ID))
