@@ -4,6 +4,7 @@
 #include "app/Sender.h"
 #include "app/Startup.h"
 #include "app/Top.h"
+#include "common/ErrorBoxes.h"
 #include "common/FaultTools.h"
 #include "common/Seams.h"
 #include "data/SjisText.h"
@@ -126,11 +127,9 @@ private Q_SLOTS:
         }
 
         const auto asked = MessageBox::seam().requests();
-        QCOMPARE(asked.size(), 1);
-        QCOMPARE(asked.first().caption, QStringLiteral("Halvenna"));
-        QCOMPARE(asked.first().icon, QMessageBox::Critical);
+        errorboxes::expectOne(asked, AppDir + QStringLiteral("Kelvaro.ini に書き込めません."));
+        QVERIFY(!QTest::currentTestFailed());
         QCOMPARE(asked.first().buttons, QStringList{QStringLiteral("OK")});
-        QCOMPARE(asked.first().text, AppDir + QStringLiteral("Kelvaro.ini に書き込めません."));
         if (atExit)
             QVERIFY(!topVisibleAtBox); // the main window was hidden first
         QVERIFY(SenderSettings == expectedInMemory);
