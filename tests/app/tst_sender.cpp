@@ -4,6 +4,7 @@
 #include "app/Sender.h"
 #include "app/Startup.h"
 #include "app/Top.h"
+#include "common/ErrorBoxes.h"
 #include "common/GuiFixture.h"
 #include "common/PostalFixture.h"
 #include "common/Seams.h"
@@ -285,10 +286,7 @@ private Q_SLOTS:
         QTest::keyClick(box("edSenderName"), Qt::Key_Return);
         QTRY_VERIFY(!SenderForm->isVisible());
         QVERIFY(visibleDuringBox);
-        const auto requests = MessageBox::seam().requests();
-        QCOMPARE(requests.size(), 1);
-        QCOMPARE(requests.first().caption, QStringLiteral("Halvenna"));
-        QCOMPARE(requests.first().text, ini() + QStringLiteral(" に書き込めません."));
+        errorboxes::expectOne(MessageBox::seam().requests(), ini() + QStringLiteral(" に書き込めません."));
         QCOMPARE(program_.senderSettings.SenderName, sj(QStringLiteral("新しい名前")));
         QDir().rmdir(ini());
     }

@@ -5,6 +5,7 @@
 #include "app/Sender.h"
 #include "app/Startup.h"
 #include "app/Top.h"
+#include "common/ErrorBoxes.h"
 #include "common/FaultTools.h"
 #include "common/Seams.h"
 #include "data/SjisText.h"
@@ -129,11 +130,9 @@ private Q_SLOTS:
         }
 
         const auto asked = MessageBox::seam().requests();
-        QCOMPARE(asked.size(), 1);
-        QCOMPARE(asked.first().caption, QStringLiteral("Halvenna"));
-        QCOMPARE(asked.first().icon, QMessageBox::Critical);
+        errorboxes::expectOne(asked, program_.appDir + QStringLiteral("Kelvaro.ini に書き込めません."));
+        QVERIFY(!QTest::currentTestFailed());
         QCOMPARE(asked.first().buttons, QStringList{QStringLiteral("OK")});
-        QCOMPARE(asked.first().text, program_.appDir + QStringLiteral("Kelvaro.ini に書き込めません."));
         if (atExit)
             QVERIFY(!topVisibleAtBox); // the main window was hidden first
         QVERIFY(program_.senderSettings == expectedInMemory);

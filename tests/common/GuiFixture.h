@@ -40,6 +40,7 @@
 #include <algorithm>
 #include <exception>
 #include <functional>
+#include <utility>
 
 // Types text as key presses into widget (the focused widget when null), one character (or surrogate
 // pair) a key, Japanese included: QTest::keyClicks only knows the Latin keys. An ASCII character
@@ -281,6 +282,46 @@ private:
     }
 };
 
+// A message box that shows because no answer was queued would wait for a click and hang the test:
+// while the net is up, every such box is closed and its text kept; end() fails the test for them.
+// GuiFixture holds one; a suite whose windows outlive a test holds its own, up from init() to
+// cleanup().
+class UnansweredBoxes
+{
+public:
+    UnansweredBoxes()
+    {
+        timer_.setInterval(200);
+        timer_.callOnTimeout([this] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                    unanswered_ << box->text();
+                    box->done(QMessageBox::Cancel);
+                }
+            }
+        });
+    }
+    UnansweredBoxes(const UnansweredBoxes&) = delete;
+    UnansweredBoxes& operator=(const UnansweredBoxes&) = delete;
+
+    void begin()
+    {
+        unanswered_.clear();
+        timer_.start();
+    }
+    // Takes the net down and fails the running test when it had to close a box.
+    void end()
+    {
+        timer_.stop();
+        const QStringList closed = std::exchange(unanswered_, {});
+        QVERIFY2(closed.isEmpty(), qPrintable(QStringLiteral("boxes nobody answered: ") + closed.join(u", ")));
+    }
+
+private:
+    QTimer timer_;
+    QStringList unanswered_;
+};
+
 // The tables of DataFixture for a widget test: the seams record from the start, error boxes are
 // read back with takeErrors(), refused keys counted with beeps(). A message box that shows because
 // no answer was queued is closed by the safety net and fails the test.
@@ -289,23 +330,12 @@ struct GuiFixture : DataFixture
     GuiFixture()
     {
         seams::begin();
-        safetyNet_.setInterval(200);
-        QObject::connect(&safetyNet_, &QTimer::timeout, [this] {
-            for (QWidget* w : QApplication::topLevelWidgets()) {
-                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
-                    unanswered_ << box->text();
-                    box->done(QMessageBox::Cancel);
-                }
-            }
-        });
-        safetyNet_.start();
+        safetyNet_.begin();
     }
     ~GuiFixture()
     {
-        safetyNet_.stop();
         seams::end();
-        QVERIFY2(unanswered_.isEmpty(),
-                 qPrintable(QStringLiteral("boxes nobody answered: ") + unanswered_.join(u", ")));
+        safetyNet_.end();
     }
     GuiFixture(const GuiFixture&) = delete;
     GuiFixture& operator=(const GuiFixture&) = delete;
@@ -330,6 +360,5 @@ struct GuiFixture : DataFixture
     qsizetype beeps() const { return halvenna::Beep::seam().requests().size(); }
 
 private:
-    QTimer safetyNet_;
-    QStringList unanswered_;
+    UnansweredBoxes safetyNet_;
 };

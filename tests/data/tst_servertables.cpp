@@ -442,9 +442,10 @@ private Q_SLOTS:
         Pc a(server);
         const int count = 5000;
         {
-            Table::Batch batch(a.dm->tbMemberMaster);
+            QList<MemberRow> rows;
             for (int i = 0; i < count; ++i)
-                addMember(*a.dm, i * 2, "会員");
+                rows << MemberRow{i * 2, QStringLiteral("会員")};
+            storeMembersInBulk(a.dm->tbMemberMaster, rows);
         }
         Pc b(server);
         Table& m = a.dm->tbMemberMaster;
@@ -529,18 +530,13 @@ private Q_SLOTS:
         Pc pc(server);
         const QList<QPair<QString, QString>> zipsAndTels{
             {"150-0001", "03-1234-5678"}, {"", ""}, {"１５０-0001", "0120-12-3456"}, {"12\"3-4\\5", "0\"3-\\"}};
-        for (TDataModule1* dm : {&local, pc.dm.get()}) {
-            Table& m = dm->tbMemberMaster;
-            Table::Batch batch(m);
-            for (int i = 0; i < 6007; ++i) { // more than one page
-                m.append();
-                m.setFieldValue(QStringLiteral("id_no"), FieldValue::integer(i));
-                const auto& [zip, tel] = zipsAndTels.at(i % zipsAndTels.size());
-                m.setFieldValue(QStringLiteral("zip"), FieldValue::fromString(zip));
-                m.setFieldValue(QStringLiteral("tel"), FieldValue::fromString(tel));
-                m.post();
-            }
+        QList<MemberRow> rows;
+        for (int i = 0; i < 6007; ++i) { // more than one page
+            const auto& [zip, tel] = zipsAndTels.at(i % zipsAndTels.size());
+            rows << MemberRow{i, QString(), zip, tel};
         }
+        for (TDataModule1* dm : {&local, pc.dm.get()})
+            storeMembersInBulk(dm->tbMemberMaster, rows);
         QVERIFY(engine::server().psql(QStringLiteral("UPDATE \"MemberMaster\" SET zip_f = 'stale' WHERE id_no = 6")));
         QVERIFY(pc.dm->tbMemberMaster.storesInBulk());
         QVERIFY(!local.tbMemberMaster.storesInBulk());

@@ -8,8 +8,10 @@
 #include "gui/MessageBox.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QHeaderView>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 using halvenna::DbGrid;
@@ -67,6 +69,35 @@ QString storedName(halvenna::Table& t, int id)
     return name;
 }
 
+// The long roster, 3,000 members (id_no 10, 12, ... 6008, named 会員0 ... 会員2999), stored once
+// for the suite by initTestCase; a case that reads it gets a copy of the file of its own.
+QTemporaryDir longRosterStore;
+
+QString longRosterFile()
+{
+    return longRosterStore.filePath(QStringLiteral("MemberMaster.db"));
+}
+
+void makeLongRoster()
+{
+    DataFixture made;
+    made.addMembers(3000, 10, 2);
+    made.dm->SetTablesActive(false);
+    QVERIFY(QFile::copy(made.members().filePath(), longRosterFile()));
+}
+
+// The fixture's members replaced by a copy of the long roster, the table knowing its count and
+// standing on the last member, as after storing them.
+void useLongRoster(GuiFixture& f)
+{
+    f.dm->SetTablesActive(false);
+    QVERIFY(QFile::remove(f.members().filePath()));
+    QVERIFY(QFile::copy(longRosterFile(), f.members().filePath()));
+    f.dm->SetTablesActive(true);
+    f.members().recordCount();
+    f.members().last();
+}
+
 } // namespace
 
 class TestDbGrid : public QObject
@@ -74,6 +105,7 @@ class TestDbGrid : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase() { makeLongRoster(); }
     void rowsInTableOrderWithTitles_data();
     void rowsInTableOrderWithTitles();
     void readsRowsByPositionFromNearerEnd_data();
@@ -166,7 +198,7 @@ void TestDbGrid::readsRowsByPositionFromNearerEnd()
     QFETCH(QList<int>, rows);
 
     GuiFixture f;
-    f.addMembers(3000, 10, 2);
+    useLongRoster(f);
     DbGrid grid;
     grid.setColumns(kRosterColumns);
     grid.setDataSource(&f.dm->tbMemberMasterDataSource);
@@ -193,7 +225,7 @@ void TestDbGrid::readsRowsByPositionFromNearerEnd()
 void TestDbGrid::showingLastRowsOfLongTableReadsOnlyThem()
 {
     GuiFixture f;
-    f.addMembers(3000, 10, 2);
+    useLongRoster(f);
     f.members().last();
     GridWindow gw(f, kRosterColumns);
     QVERIFY(gw.showExposed());

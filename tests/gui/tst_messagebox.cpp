@@ -1,3 +1,4 @@
+#include "common/ErrorBoxes.h"
 #include "common/Seams.h"
 #include "data/Error.h"
 #include "gui/ErrorReporter.h"
@@ -223,11 +224,7 @@ private Q_SLOTS:
         QFETCH(QString, shown);
         MessageBox::seam().answer(QMessageBox::Ok);
         halvenna::reportError(halvenna::Error(message));
-        const auto asked = MessageBox::seam().requests();
-        QCOMPARE(asked.size(), 1);
-        QCOMPARE(asked[0].caption, QStringLiteral("Halvenna"));
-        QCOMPARE(asked[0].icon, QMessageBox::Critical);
-        QCOMPARE(asked[0].text, shown);
+        errorboxes::expectOne(MessageBox::seam().requests(), shown);
     }
 };
 

@@ -5,6 +5,7 @@
 #include "app/Program.h"
 #include "app/Startup.h"
 #include "common/DataFixture.h"
+#include "common/ErrorBoxes.h"
 #include "common/GuiFixture.h"
 #include "common/PrintRoster.h"
 #include "common/PrivateCups.h"
@@ -185,8 +186,7 @@ private:
     std::unique_ptr<DataFixture> f_;
     // What the windows are given: the program's folder, the sender settings, the remembered dates.
     halvenna::Program program_;
-    QTimer safetyNet_;
-    QStringList unanswered_;
+    UnansweredBoxes unanswered_;
     const QStringList members_ = printroster::memberNames();
 
     QPushButton* button(const QString& name) { return InvoiceForm->findChild<QPushButton*>(name); }
@@ -259,25 +259,12 @@ private Q_SLOTS:
     {
         seams::begin();
         f_->dm->tbMemberMaster.first();
-        // A box nobody answered would wait for a click: it is closed and fails the test instead.
-        unanswered_.clear();
-        safetyNet_.setInterval(200);
-        safetyNet_.callOnTimeout([this] {
-            for (QWidget* w : QApplication::topLevelWidgets())
-                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
-                    unanswered_ << box->text();
-                    box->done(QMessageBox::Cancel);
-                }
-        });
-        safetyNet_.start();
+        unanswered_.begin();
     }
     void cleanup()
     {
-        safetyNet_.stop();
-        safetyNet_.disconnect();
         seams::end();
-        QVERIFY2(unanswered_.isEmpty(),
-                 qPrintable(QStringLiteral("boxes nobody answered: ") + unanswered_.join(u", ")));
+        unanswered_.end();
     }
 
     // Both forms, every marked member, to the server's default destination: one job named after the
@@ -526,10 +513,8 @@ private Q_SLOTS:
         answerSetup({fixedQueue});
         MessageBox::seam().answer(QMessageBox::Ok);
         clickThroughOutputOptions(button, QStringLiteral("Alt+P, Alt+S, Return"), &box);
-        const auto boxes = MessageBox::seam().requests();
-        QCOMPARE(boxes.size(), 1);
-        QCOMPARE(boxes.first().icon, QMessageBox::Critical);
-        QCOMPARE(boxes.first().text, QStringLiteral("プリンタ %1 は %2 の用紙に印刷できません.").arg(fixedQueue, size));
+        errorboxes::expectOne(MessageBox::seam().requests(),
+                              QStringLiteral("プリンタ %1 は %2 の用紙に印刷できません.").arg(fixedQueue, size));
         QCOMPARE(cups_.jobIds(fixedQueue), QList<int>());
         QVERIFY(!InvoiceForm->rvpjInvoice->isOpen());
     }

@@ -5,6 +5,7 @@
 #include "app/Sender.h"
 #include "app/Startup.h"
 #include "common/DataFixture.h"
+#include "common/ErrorBoxes.h"
 #include "common/GuiFixture.h"
 #include "common/Seams.h"
 #include "data/Error.h"
@@ -945,11 +946,7 @@ private Q_SLOTS:
 
         QTest::mouseClick(child<QPushButton>(QStringLiteral("btnAllCheck")), Qt::LeftButton);
 
-        const auto requests = MessageBox::seam().requests();
-        QCOMPARE(requests.size(), 1);
-        QCOMPARE(requests.first().caption, QStringLiteral("Halvenna"));
-        QCOMPARE(requests.first().text, QStringLiteral("レコードはロックされています."));
-        QCOMPARE(requests.first().icon, QMessageBox::Critical);
+        errorboxes::expectOne(MessageBox::seam().requests(), QStringLiteral("レコードはロックされています."));
         QVERIFY(!suspendedDuringBox);
         QList<QStringList> expected;
         for (int id = 1; id <= 3; ++id)

@@ -4,6 +4,7 @@
 #include "app/Program.h"
 #include "app/Startup.h"
 #include "common/DataFixture.h"
+#include "common/ErrorBoxes.h"
 #include "common/FaultTools.h"
 #include "common/GuiFixture.h"
 #include "common/PostalFixture.h"
@@ -155,9 +156,7 @@ private:
     // What the window is given besides the data module: the program's folder and the postal codes.
     QString appDir_;
     halvenna::PostalCodeLookup postalCodes_{QString(), QString()};
-    // A box no answer was queued for would wait for a user: it is closed and the test fails.
-    QTimer unansweredBoxes_;
-    QStringList unanswered_;
+    UnansweredBoxes unanswered_;
 
     Table& members() { return f_->dm->tbMemberMaster; }
     QString file(const char* name) const { return QDir(f_->dir.path()).filePath(QLatin1String(name)); }
@@ -231,20 +230,7 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        halvenna::installJapaneseFont();
-        unansweredBoxes_.setInterval(200);
-        connect(&unansweredBoxes_, &QTimer::timeout, this, [this] {
-            for (QWidget* w : QApplication::topLevelWidgets()) {
-                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
-                    unanswered_ << box->text();
-                    box->done(QMessageBox::Cancel);
-                }
-            }
-        });
-        unansweredBoxes_.start();
-    }
+    void initTestCase() { halvenna::installJapaneseFont(); }
 
     void init()
     {
@@ -254,7 +240,7 @@ private Q_SLOTS:
         postalCodes_.setFiles(QString(), QString());
         MemberMasterForm = new TMemberMasterForm(f_->dm.get(), appDir_, postalCodes_);
         seams::begin();
-        unanswered_.clear();
+        unanswered_.begin();
     }
 
     void cleanup()
@@ -264,7 +250,7 @@ private Q_SLOTS:
         MemberMasterForm = nullptr;
         f_.reset();
         seams::end();
-        QCOMPARE(unanswered_, QStringList());
+        unanswered_.end();
     }
 
     // ---------------------------------------------------------------- layout
@@ -665,9 +651,8 @@ private Q_SLOTS:
 
         QTest::mouseClick(button("btnAppend"), Qt::LeftButton);
 
-        QCOMPARE(boxTexts(), QStringList{QStringLiteral("Null型から Integer 型へのバリアント型変換はできません.")});
-        QCOMPARE(MessageBox::seam().requests().first().caption, QStringLiteral("Halvenna"));
-        QCOMPARE(MessageBox::seam().requests().first().icon, QMessageBox::Critical);
+        errorboxes::expectOne(MessageBox::seam().requests(),
+                              QStringLiteral("Null型から Integer 型へのバリアント型変換はできません."));
         QCOMPARE(members().state(), TableState::Browse);
         QCOMPARE(members().recNo(), 1);
         QCOMPARE(members().fieldValue(QStringLiteral("name")).asString(), QStringLiteral("二"));
@@ -768,8 +753,8 @@ private Q_SLOTS:
         QTest::mouseClick(button("btnNewRead"), Qt::LeftButton);
 
         // No question: only the error box.
-        QCOMPARE(boxTexts(), QStringList{QStringLiteral("Null型から String 型へのバリアント型変換はできません.")});
-        QCOMPARE(MessageBox::seam().requests().first().caption, QStringLiteral("Halvenna"));
+        errorboxes::expectOne(MessageBox::seam().requests(),
+                              QStringLiteral("Null型から String 型へのバリアント型変換はできません."));
         QCOMPARE(storedMembers(), stored);
         QCOMPARE(members().state(), state);
     }
@@ -1887,9 +1872,7 @@ private Q_SLOTS:
 
         QTest::mouseClick(button("btnMarge"), Qt::LeftButton);
 
-        QCOMPARE(boxTexts(), QStringList{message});
-        QCOMPARE(MessageBox::seam().requests().first().caption, QStringLiteral("Halvenna"));
-        QCOMPARE(MessageBox::seam().requests().first().icon, QMessageBox::Critical);
+        errorboxes::expectOne(MessageBox::seam().requests(), message);
         QCOMPARE(storedMembers(), imported.size());
         for (const QString& id : imported)
             QVERIFY(storedText(id.toInt(), "name") != u"<none>");

@@ -302,6 +302,35 @@ private Q_SLOTS:
             QVERIFY(!got[1].front().isEmpty());
     }
 
+    // The tests' set-up of many members (storeMembersInBulk) stores the rows posting them stores,
+    // print fields included, and leaves the table standing on the last of them.
+    void bulkSetUpStoresWhatPostingStores()
+    {
+        const QList<MemberRow> members{
+            {1, QStringLiteral("山田"), QStringLiteral("150-0001"), QStringLiteral("03-1234-5678")},
+            {2, QStringLiteral("鈴木"), QStringLiteral("１５０-0001"), QStringLiteral("０３-1234-5678")},
+            {3, QStringLiteral("佐藤"), QStringLiteral("150-０００１"), QStringLiteral("03-1234-５６７８")},
+            {4, QStringLiteral("田中"), QStringLiteral(""), QStringLiteral("09012345678")},
+            {5, QStringLiteral("会員")}};
+        DataFixture f;
+        for (const MemberRow& m : members)
+            f.addMember(m.id, m.name, m.zip, m.tel);
+        QList<MemberRow> again;
+        for (MemberRow m : members) {
+            m.id += 100;
+            again << m;
+        }
+        storeMembersInBulk(f.members(), again);
+        QCOMPARE(f.members().recordCount(), 10);
+        QCOMPARE(f.members().fieldValue(QStringLiteral("id_no")).asInteger(), 105);
+        const QByteArray select = "SELECT id_no % 100, name, name_kana, zip, address1, address2, tel, fax, notes, "
+                                  "print, zip_f, zip_r, tel_f, tel_m, tel_r FROM \"MemberMaster\" WHERE ";
+        const QList<QStringList> posted =
+            f.committedRows(f.members(), (select + "id_no < 100 ORDER BY id_no").constData());
+        QCOMPARE(posted.size(), members.size());
+        QCOMPARE(f.committedRows(f.members(), (select + "id_no > 100 ORDER BY id_no").constData()), posted);
+    }
+
     void accountPostDerivesAmountPrintForm()
     {
         DataFixture f;
